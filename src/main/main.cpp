@@ -1,0 +1,3 @@
+#include "main/render_main.h"
+
+int main(int argc, char **argv) { return quatdepth::renderMain(argc, argv); }

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdio>
+
+#include "settings/render_settings.h"
+
+namespace quatdepth {
+
+// Exit statuses of quatdepth.
+enum ExitStatus : int {
+  kExitSuccess = 0,
+  kExitNoMemory = 1,      // the row buffers could not be taken
+  kExitBadParameter = 2,  // a parameter is outside the renderable limits
+  kExitWriteFailed = 4,   // standard output refused a record
+};
+
+// Renders rows firstRow, firstRow + rowStep, ... below height and writes
+// each as a depth row record to `out` before computing the next.
+ExitStatus renderRows(const RenderSettings *settings, FILE *out);
+
+// The program: settings from the argument vector, then the row loop on
+// standard output. Returns the exit status.
+int renderMain(int argc, const char *const *argv);
+
+}  // namespace quatdepth

@@ -1,0 +1,145 @@
+#include "settings/render_settings.h"
+
+#include <cmath>
+#include <limits>
+
+namespace quatdepth {
+namespace {
+
+// Characters are taken as signed bytes, so bytes above 0x7F count negative.
+int charCode(char c) { return static_cast<signed char>(c); }
+
+bool endsNumber(char c) { return c == '\0' || c == '.'; }
+
+constexpr double kLargestTurnableAngle = 9007199254740992.0;  // 2^53
+
+void storeDefaults(RenderSettings *s) {
+  s->xMin = -1.2;
+  s->yMin = -1.2;
+  s->zMin = -1.2;
+  s->xMax = 1.2;
+  s->yMax = 1.2;
+  s->zMax = 1.2;
+  s->juliaC[0] = -0.1;
+  s->juliaC[1] = 0.2;
+  s->juliaC[2] = 0.3;
+  s->juliaC[3] = -0.1;
+  s->wSlice = 0.0;
+  s->width = 300;
+  s->height = 300;
+  s->coarseSteps = 100;
+  s->fineSteps = 10;
+  s->maxIterations = 10;
+  s->bailout = 16;
+  s->firstRow = 0;
+  s->rowStep = 1;
+}
+
+// Centre of [lo, hi] as the renderer has always formed it, so that the
+// rotation pivots on exactly the same point.
+double boxCentre(double lo, double hi) { return (hi - lo) * 0.5 + lo; }
+
+}  // namespace
+
+int32_t parseInteger(const char *text) {
+  bool negative = false;
+  if (*text == '-') {
+    negative = true;
+    ++text;
+  }
+  // Unsigned arithmetic gives the two's-complement wrap without overflow UB.
+  uint32_t value = 0;
+  while (!endsNumber(*text)) {
+    value += static_cast<uint32_t>(charCode(*text) - 48);
+    ++text;
+    if (!endsNumber(*text)) value *= 10u;
+  }
+  if (negative) value = 0u - value;
+  return static_cast<int32_t>(value);
+}
+
+double parseReal(const char *text) {
+  bool negative = false;
+  if (*text == '-') {
+    negative = true;
+    ++text;
+  }
+  double value = 0.0;
+  while (!endsNumber(*text)) {
+    value = static_cast<double>(charCode(*text) - 48) + value;
+    ++text;
+    if (!endsNumber(*text)) value = value * 10.0;
+  }
+  if (*text == '.') {
+    ++text;
+    double divisor = 10.0;
+    // A second '.' is just another character here: it counts as -2.
+    for (; *text != '\0'; ++text) {
+      int digit = charCode(*text) - 48;
+      if (digit != 0) {
+        double quotient = static_cast<double>(digit) / divisor;
+        value = value + quotient;
+      }
+      divisor = divisor * 10.0;
+    }
+  }
+  // Subtracting from 0.0 makes "-0" positive zero.
+  return negative ? 0.0 - value : value;
+}
+
+double viewSine(double angle) {
+  if (!(std::fabs(angle) < kLargestTurnableAngle))
+    return std::numeric_limits<double>::quiet_NaN();
+  return std::sin(angle);
+}
+
+double viewCosine(double angle) {
+  if (!(std::fabs(angle) < kLargestTurnableAngle))
+    return std::numeric_limits<double>::quiet_NaN();
+  return std::cos(angle);
+}
+
+void initSettings(RenderSettings *settings, const char *const *argv, int argc,
+                  ViewAngles *angles) {
+  // The record is a plain value filled in place, so creating it cannot fail
+  // here; there is no abnormal-termination path to report.
+  storeDefaults(settings);
+  ViewAngles turn;
+
+  double *realTargets[14] = {
+      &settings->xMin,      &settings->yMin,      &settings->zMin,
+      &settings->xMax,      &settings->yMax,      &settings->zMax,
+      &settings->juliaC[0], &settings->juliaC[1], &settings->juliaC[2],
+      &settings->juliaC[3], &settings->wSlice,    &turn.a,
+      &turn.b,              &turn.c};
+  int32_t *integerTargets[8] = {
+      &settings->width,         &settings->height,  &settings->coarseSteps,
+      &settings->fineSteps,     &settings->maxIterations,
+      &settings->bailout,       &settings->firstRow, &settings->rowStep};
+
+  // Fewer than 20 arguments: every one is ignored. With 20 or 21, only the
+  // positions actually given are read; the rest keep their defaults.
+  if (argc >= 21) {
+    int given = argc - 1;
+    for (int position = 1; position <= 22 && position <= given; ++position) {
+      const char *text = argv[position];
+      if (position <= 14)
+        *realTargets[position - 1] = parseReal(text);
+      else
+        *integerTargets[position - 15] = parseInteger(text);
+    }
+  }
+
+  settings->sinA = viewSine(turn.a);
+  settings->sinB = viewSine(turn.b);
+  settings->sinC = viewSine(turn.c);
+  settings->cosA = viewCosine(turn.a);
+  settings->cosB = viewCosine(turn.b);
+  settings->cosC = viewCosine(turn.c);
+  settings->centreX = boxCentre(settings->xMin, settings->xMax);
+  settings->centreY = boxCentre(settings->yMin, settings->yMax);
+  settings->centreZ = boxCentre(settings->zMin, settings->zMax);
+  if (angles) *angles = turn;
+}
+
+}  // namespace quatdepth

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstddef>
+
+#include "settings/render_settings.h"
+
+namespace quatdepth {
+
+// The largest depth level count whose levels all fit the 24 bits a record
+// carries, and the largest height whose row indices do.
+constexpr int32_t kMaxDepthLevels = (1 << 24) - 1;
+constexpr int32_t kMaxHeight = 1 << 24;
+
+// Checks the parameters that would hang the search, overflow a 32-bit value
+// or write records that cannot be read back. Returns true when the run can
+// go ahead; otherwise writes a one-line message (with its line feed) naming
+// the first offending parameter, its value and the limit into `message`.
+bool checkSettingsLimits(const RenderSettings *settings,
+                         const ViewAngles *angles, char *message,
+                         size_t messageSize);
+
+}  // namespace quatdepth

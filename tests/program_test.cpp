@@ -1,0 +1,166 @@
+// End-to-end runs of the built quatdepth program.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "julia/row_depths.h"
+#include "output/depth_row.h"
+#include "record_decoding.h"
+#include "run_program.h"
+#include "test_settings.h"
+
+namespace quatdepth::testing {
+namespace {
+
+const std::string kProgram = QUATDEPTH_PROGRAM;
+
+std::vector<std::string> smallRun(const std::string &a, const std::string &b,
+                                  const std::string &c) {
+  return {"-1.2", "-1.2", "-1.2", "1.2", "1.2", "1.2", "-0.1", "0.2",
+          "0.3",  "-0.1", "0",    a,     b,     c,     "8",   "4",
+          "100",  "10",   "10",   "16",  "0",   "1"};
+}
+
+using Records = std::vector<std::vector<int32_t>>;
+
+TEST(Program, SmallUnrotatedRunIsByteExact) {
+  ProgramResult run = runProgram(kProgram, smallRun("0", "0", "0"));
+  ASSERT_EQ(run.exitStatus, 0) << run.err;
+  ASSERT_EQ(run.out.size(), 144u);
+  EXPECT_EQ(decodeRecords(run.out, 8),
+            (Records{{0, -1, -1, -1, -1, -1, -1, -1, -1},
+                     {1, -1, -1, 489, 296, 151, 237, 267, 379},
+                     {2, -1, 532, 264, 146, 70, 129, 155, 225},
+                     {3, -1, 518, 338, 214, 151, 208, 343, -1}}));
+  EXPECT_EQ(hexBytes(run.out.substr(36, 36)),
+            "01 01 01 03 FF FF FF FF FF FF FF FF 01 01 0F 53 01 01 09 51 "
+            "01 01 05 2F 01 01 07 5B 01 01 09 17 01 01 0B 77");
+}
+
+TEST(Program, SmallRotatedRunIsByteExact) {
+  ProgramResult run = runProgram(kProgram, smallRun("0.3", "0.5", "0.7"));
+  ASSERT_EQ(run.exitStatus, 0) << run.err;
+  ASSERT_EQ(run.out.size(), 144u);
+  EXPECT_EQ(decodeRecords(run.out, 8),
+            (Records{{0, -1, -1, -1, -1, -1, -1, -1, -1},
+                     {1, -1, -1, 350, 227, 180, 228, 291, 394},
+                     {2, -1, 394, 272, 181, 181, 130, 157, 334},
+                     {3, -1, 389, 319, 255, 196, 243, 291, -1}}));
+  EXPECT_EQ(hexBytes(run.out.substr(36, 36)),
+            "01 01 01 03 FF FF FF FF FF FF FF FF 01 01 0B 3D 01 01 07 47 "
+            "01 01 05 69 01 01 07 49 01 01 09 47 01 01 0D 15");
+}
+
+// The scalar reference rendering of every row, encoded as the program
+// should write it.
+std::string referenceStream(const RenderSettings &s) {
+  std::string stream;
+  std::vector<int32_t> values(static_cast<size_t>(s.width) + 1);
+  std::vector<uint8_t> bytes(depthRowBytes(values.size() - 1) + 1);
+  for (int64_t row = s.firstRow; row < s.height; row += s.rowStep) {
+    values[0] = static_cast<int32_t>(row);
+    findRowDepthsScalar(&s, values[0], values.data() + 1);
+    encodeRow(values.data(), bytes.data(), values.size());
+    stream.append(reinterpret_cast<const char *>(bytes.data()),
+                  bytes.size() - 1);
+  }
+  return stream;
+}
+
+TEST(Program, NoArgumentsRendersTheDefaultImage) {
+  ProgramResult run = runProgram(kProgram, {});
+  ASSERT_EQ(run.exitStatus, 0) << run.err;
+  ASSERT_EQ(run.out.size(), 361200u);
+  Records records = decodeRecords(run.out, 300);
+  for (int32_t row = 0; row < 300; ++row)
+    ASSERT_EQ(records[static_cast<size_t>(row)][0], row);
+  EXPECT_TRUE(run.out == referenceStream(defaultSettings()));
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(Program, RowSelectionAndArgumentCounts) {
+  std::vector<std::string> args = smallRun("0", "0", "0");
+  args[20] = "1";  // firstRow
+  args[21] = "2";  // rowStep
+  ProgramResult everyOther = runProgram(kProgram, args);
+  ASSERT_EQ(everyOther.exitStatus, 0);
+  Records records = decodeRecords(everyOther.out, 8);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0][0], 1);
+  EXPECT_EQ(records[1][0], 3);
+  EXPECT_EQ(records[1][2], 518);
+
+  // 20 arguments: firstRow 0 and rowStep 1; extra arguments are ignored.
+  std::vector<std::string> twenty(args.begin(), args.begin() + 20);
+  ProgramResult full = runProgram(kProgram, smallRun("0", "0", "0"));
+  EXPECT_EQ(runProgram(kProgram, twenty).out, full.out);
+  twenty.push_back("0");
+  EXPECT_EQ(runProgram(kProgram, twenty).out, full.out);
+  std::vector<std::string> more = smallRun("0", "0", "0");
+  more.insert(more.end(), {"7", "x", ""});
+  EXPECT_EQ(runProgram(kProgram, more).out, full.out);
+
+  // A step larger than the image renders the first row only.
+  args[20] = "0";
+  args[21] = "2147483647";
+  EXPECT_EQ(runProgram(kProgram, args).out, full.out.substr(0, 36));
+}
+
+TEST(Program, EmptySelectionsAndZeroWidth) {
+  std::vector<std::string> args = smallRun("0", "0", "0");
+  args[20] = "4";  // firstRow == height
+  ProgramResult none = runProgram(kProgram, args);
+  EXPECT_EQ(none.exitStatus, 0);
+  EXPECT_EQ(none.out, "");
+
+  args[20] = "0";
+  args[14] = "0";  // width
+  ProgramResult narrow = runProgram(kProgram, args);
+  EXPECT_EQ(narrow.exitStatus, 0);
+  EXPECT_EQ(hexBytes(narrow.out),
+            "01 01 01 01 01 01 01 03 01 01 01 05 01 01 01 07");
+}
+
+TEST(Program, RefusedParametersExitTwoWithOneLineOnStandardOutput) {
+  struct Case {
+    size_t index;
+    std::string text, expected;
+  } cases[] = {{16, "0", "coarseSteps is 0"},
+               {21, "-1", "rowStep is -1"},
+               {11, "1e99999999999999999", "angle A"}};
+  for (const Case &c : cases) {
+    std::vector<std::string> args = smallRun("0", "0", "0");
+    args[c.index] = c.text;
+    ProgramResult run = runProgram(kProgram, args);
+    EXPECT_EQ(run.exitStatus, 2) << c.expected;
+    EXPECT_EQ(run.out.rfind("quatdepth: " + c.expected, 0), 0u) << run.out;
+    EXPECT_EQ(run.out.find('\n'), run.out.size() - 1) << run.out;
+  }
+}
+
+TEST(Program, FailedWriteExitsFourWithAMessage) {
+  RunOptions toFullDevice;
+  toFullDevice.stdoutPath = "/dev/full";
+  ProgramResult run = runProgram(kProgram, {}, toFullDevice);
+  EXPECT_EQ(run.exitStatus, 4);
+  EXPECT_NE(run.err.find("cannot write to standard output"), std::string::npos)
+      << run.err;
+}
+
+TEST(Program, AllocationFailureKeepsItsMessageAndStatus) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "address space caps do not mix with the address sanitizer";
+#endif
+  std::vector<std::string> args = smallRun("0", "0", "0");
+  args[14] = "2147483647";  // 8 GiB of depths and as much of bytes
+  RunOptions capped;
+  capped.addressSpaceMiB = 512;
+  ProgramResult run = runProgram(kProgram, args, capped);
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.out, "\nCan't allocate memory \n");
+}
+
+}  // namespace
+}  // namespace quatdepth::testing

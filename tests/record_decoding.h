@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quatdepth::testing {
+
+// Decodes one four-byte value of a depth row record.
+inline int32_t decodeValue(const std::string &bytes, size_t offset) {
+  if (static_cast<uint8_t>(bytes[offset]) == 0xFF) return -1;
+  int32_t value = 0;
+  for (size_t j = 0; j < 4; ++j)
+    value = value * 64 + (static_cast<uint8_t>(bytes[offset + j]) - 1) / 2;
+  return value;
+}
+
+// Splits a stream into records of `width` + 1 decoded values each.
+inline std::vector<std::vector<int32_t>> decodeRecords(const std::string &bytes,
+                                                       size_t width) {
+  std::vector<std::vector<int32_t>> records;
+  const size_t recordBytes = 4 * (width + 1);
+  for (size_t start = 0; start + recordBytes <= bytes.size();
+       start += recordBytes) {
+    std::vector<int32_t> record;
+    for (size_t v = 0; v <= width; ++v)
+      record.push_back(decodeValue(bytes, start + 4 * v));
+    records.push_back(record);
+  }
+  return records;
+}
+
+inline std::string hexBytes(const std::string &bytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string text;
+  for (unsigned char byte : bytes) {
+    if (!text.empty()) text += ' ';
+    text += digits[byte >> 4];
+    text += digits[byte & 15];
+  }
+  return text;
+}
+
+}  // namespace quatdepth::testing

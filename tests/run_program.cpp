@@ -1,0 +1,82 @@
+#include "run_program.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace quatdepth::testing {
+namespace {
+
+std::string temporaryPath() {
+  char pattern[] = "/tmp/quatdepth-test-XXXXXX";
+  int fd = mkstemp(pattern);
+  if (fd >= 0) close(fd);
+  return pattern;
+}
+
+void redirect(const std::string &path, int flags, int target) {
+  int fd = open(path.c_str(), flags, 0644);
+  if (fd < 0 || dup2(fd, target) < 0) _exit(127);
+  close(fd);
+}
+
+}  // namespace
+
+std::string readFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+ProgramResult runProgram(const std::string &program,
+                         const std::vector<std::string> &arguments,
+                         const RunOptions &options) {
+  const std::string outPath =
+      options.stdoutPath.empty() ? temporaryPath() : options.stdoutPath;
+  const std::string errPath = temporaryPath();
+
+  std::vector<char *> argv;
+  std::string name = program;
+  argv.push_back(name.data());
+  std::vector<std::string> copies = arguments;
+  for (auto &argument : copies) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+
+  std::fflush(nullptr);
+  pid_t child = fork();
+  if (child == 0) {
+    redirect(options.stdinPath, O_RDONLY, 0);
+    redirect(outPath, O_WRONLY | O_CREAT | O_TRUNC, 1);
+    redirect(errPath, O_WRONLY | O_CREAT | O_TRUNC, 2);
+    if (options.addressSpaceMiB) {
+      rlim_t bytes = static_cast<rlim_t>(options.addressSpaceMiB) << 20;
+      struct rlimit limit = {bytes, bytes};
+      setrlimit(RLIMIT_AS, &limit);
+    }
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+
+  ProgramResult result;
+  int status = 0;
+  if (child > 0 && waitpid(child, &status, 0) == child) {
+    if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  }
+  if (options.stdoutPath.empty()) {
+    result.out = readFile(outPath);
+    std::remove(outPath.c_str());
+  }
+  result.err = readFile(errPath);
+  std::remove(errPath.c_str());
+  return result;
+}
+
+}  // namespace quatdepth::testing

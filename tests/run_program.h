@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quatdepth::testing {
+
+struct ProgramResult {
+  int exitStatus = -1;  // -1 when the program did not exit normally
+  int signal = 0;       // the signal that ended it, if any
+  std::string out;      // everything written to standard output
+  std::string err;      // everything written to standard error
+};
+
+struct RunOptions {
+  std::string stdinPath = "/dev/null";
+  std::string stdoutPath;         // when set, standard output goes here
+  unsigned long addressSpaceMiB = 0;  // when set, caps the child's memory
+};
+
+// Runs `program` with `arguments` (argv[0] is the program path) and waits.
+ProgramResult runProgram(const std::string &program,
+                         const std::vector<std::string> &arguments,
+                         const RunOptions &options = {});
+
+// Reads a whole file; empty when it does not exist.
+std::string readFile(const std::string &path);
+
+}  // namespace quatdepth::testing
