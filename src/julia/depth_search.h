@@ -8,7 +8,8 @@ namespace quatdepth {
 
 // Coordinate of step `index` out of `count` between lo and hi, in the three
 // rounded steps every path must share: quotient, scaled span, offset.
-inline double gridCoordinate(double lo, double hi, int32_t index,
+// Always inlined, so builds for other instruction sets never share a copy.
+[[gnu::always_inline]] inline double gridCoordinate(double lo, double hi, int32_t index,
                              int32_t count) {
   double fraction = static_cast<double>(index) / static_cast<double>(count);
   double offset = (hi - lo) * fraction;

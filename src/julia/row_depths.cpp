@@ -10,8 +10,4 @@ void findRowDepthsScalar(const RenderSettings *s, int32_t row,
     depths[column] = findSurfaceDepth(s, column, row);
 }
 
-void findRowDepths(const RenderSettings *s, int32_t row, int32_t *depths) {
-  findRowDepthsScalar(s, row, depths);
-}
-
 }  // namespace quatdepth

@@ -11,8 +11,4 @@ namespace quatdepth {
 void findRowDepthsScalar(const RenderSettings *settings, int32_t row,
                          int32_t *depths);
 
-// The fastest path this machine supports; same bytes as the reference.
-void findRowDepths(const RenderSettings *settings, int32_t row,
-                   int32_t *depths);
-
 }  // namespace quatdepth

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "julia/row_depths.h"
 #include "output/depth_row.h"
 #include "settings/settings_limits.h"
 
@@ -18,17 +17,32 @@ ExitStatus reportWriteFailure(int error) {
   return kExitWriteFailed;
 }
 
+// A developer's switch for comparing paths; refused when this CPU cannot
+// run the named one, so a comparison never silently measures another.
+bool chooseSearchPath(const char *name, SearchPath *path) {
+  if (!name || !*name) return true;
+  if (parseSearchPath(name, path) && isSearchPathSupported(*path)) return true;
+  std::printf("quatdepth: QUATDEPTH_SEARCH_PATH is %s, but it must be one of "
+              "scalar, sse2, avx2, avx512 that this CPU supports\n", name);
+  std::fflush(stdout);
+  return false;
+}
+
 }  // namespace
 
-ExitStatus renderRows(const RenderSettings *s, FILE *out) {
+ExitStatus renderRows(const RenderSettings *s, SearchPath path, FILE *out) {
   // 64-bit sizes: no width can overflow the buffer arithmetic.
   const size_t width = static_cast<size_t>(s->width);
   const size_t recordBytes = depthRowBytes(width);
   auto *values = static_cast<int32_t *>(std::calloc(width + 1, sizeof(int32_t)));
   auto *bytes = static_cast<uint8_t *>(std::calloc(recordBytes + 1, 1));
-  if (!values || !bytes) {
+  LevelTables tables;
+  const bool tablesBuilt =
+      path == SearchPath::kScalar || buildLevelTables(s, &tables);
+  if (!values || !bytes || !tablesBuilt) {
     std::free(values);
     std::free(bytes);
+    freeLevelTables(&tables);
     std::fputs("\nCan't allocate memory \n", out);
     std::fflush(out);
     return kExitNoMemory;
@@ -38,7 +52,7 @@ ExitStatus renderRows(const RenderSettings *s, FILE *out) {
   // A 64-bit row index: a huge rowStep just ends the loop.
   for (int64_t row = s->firstRow; row < s->height; row += s->rowStep) {
     values[0] = static_cast<int32_t>(row);
-    findRowDepths(s, values[0], values + 1);
+    findRowDepthsOn(path, s, &tables, values[0], values + 1);
     encodeRow(values, bytes, width + 1);
     if (std::fwrite(bytes, 1, recordBytes, out) != recordBytes) {
       status = reportWriteFailure(errno);
@@ -50,6 +64,7 @@ ExitStatus renderRows(const RenderSettings *s, FILE *out) {
 
   std::free(values);
   std::free(bytes);
+  freeLevelTables(&tables);
   return status;
 }
 
@@ -64,7 +79,10 @@ int renderMain(int argc, const char *const *argv) {
     std::fflush(stdout);
     return kExitBadParameter;
   }
-  return renderRows(&settings, stdout);
+  SearchPath path = fastestSearchPath();
+  if (!chooseSearchPath(std::getenv("QUATDEPTH_SEARCH_PATH"), &path))
+    return kExitBadParameter;
+  return renderRows(&settings, path, stdout);
 }
 
 }  // namespace quatdepth

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "julia/search_path.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {
@@ -14,12 +15,14 @@ enum ExitStatus : int {
   kExitWriteFailed = 4,   // standard output refused a record
 };
 
-// Renders rows firstRow, firstRow + rowStep, ... below height and writes
-// each as a depth row record to `out` before computing the next.
-ExitStatus renderRows(const RenderSettings *settings, FILE *out);
+// Renders rows firstRow, firstRow + rowStep, ... below height with `path`
+// and writes each as a depth row record to `out` before computing the next.
+ExitStatus renderRows(const RenderSettings *settings, SearchPath path,
+                      FILE *out);
 
 // The program: settings from the argument vector, then the row loop on
-// standard output. Returns the exit status.
+// standard output with the fastest search path, or the one named by the
+// environment variable QUATDEPTH_SEARCH_PATH. Returns the exit status.
 int renderMain(int argc, const char *const *argv);
 
 }  // namespace quatdepth

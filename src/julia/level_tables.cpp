@@ -1,0 +1,46 @@
+#include "julia/level_tables.h"
+
+#include <cstdlib>
+
+#include "julia/depth_search.h"
+
+namespace quatdepth {
+namespace {
+
+constexpr size_t kPadding = 8;  // a full vector may be read from any entry
+
+}  // namespace
+
+bool buildLevelTables(const RenderSettings *s, LevelTables *tables) {
+  *tables = LevelTables{};
+  const int32_t levels = s->coarseSteps * s->fineSteps;
+  if (levels > kMaxTabledLevels) return true;
+  const size_t fine = static_cast<size_t>(levels) + 1 + kPadding;
+  const size_t coarse = static_cast<size_t>(s->coarseSteps) + 1 + kPadding;
+  auto *storage = static_cast<double *>(std::calloc(2 * (fine + coarse), sizeof(double)));
+  if (!storage) return false;
+
+  double *sinA = storage;
+  double *cosA = sinA + fine;
+  double *coarseSinA = cosA + fine;
+  double *coarseCosA = coarseSinA + coarse;
+  for (int32_t k = 0; k <= levels; ++k) {
+    // The same rounded steps as the scalar search takes for each probe.
+    double pz = gridCoordinate(s->zMin, s->zMax, k, levels) - s->centreZ;
+    sinA[k] = pz * s->sinA;
+    cosA[k] = pz * s->cosA;
+    if (k % s->fineSteps == 0) {
+      coarseSinA[k / s->fineSteps] = sinA[k];
+      coarseCosA[k / s->fineSteps] = cosA[k];
+    }
+  }
+  *tables = LevelTables{sinA, cosA, coarseSinA, coarseCosA, storage};
+  return true;
+}
+
+void freeLevelTables(LevelTables *tables) {
+  std::free(tables->storage);
+  *tables = LevelTables{};
+}
+
+}  // namespace quatdepth

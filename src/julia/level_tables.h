@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+
+#include "settings/render_settings.h"
+
+namespace quatdepth {
+
+// Per depth level, the part of the view rotation that depends on the level
+// alone: its z offset from the box centre times sin A and times cos A. The
+// vector searches read these instead of dividing for every group of probes.
+// Each array is followed by a vector's worth of zero padding.
+struct LevelTables {
+  const double *sinA = nullptr;        // level k at index k
+  const double *cosA = nullptr;
+  const double *coarseSinA = nullptr;  // level j x fineSteps at index j
+  const double *coarseCosA = nullptr;
+  void *storage = nullptr;
+};
+
+// Above this many levels the tables are not built (they would take more
+// than 32 MiB) and the vector searches compute every level directly.
+constexpr int32_t kMaxTabledLevels = 1 << 20;
+
+// Fills `tables` for the settings' levels. Returns false only when the
+// memory cannot be had; over kMaxTabledLevels it leaves them empty.
+bool buildLevelTables(const RenderSettings *settings, LevelTables *tables);
+
+void freeLevelTables(LevelTables *tables);
+
+}  // namespace quatdepth

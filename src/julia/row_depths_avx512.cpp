@@ -1,0 +1,41 @@
+// Built with AVX-512 enabled; only called after a run-time CPU check.
+#include <immintrin.h>
+
+#include "julia/vector_paths.h"
+#include "julia/vector_search.h"
+
+namespace quatdepth {
+namespace {
+
+struct Avx512Lanes {
+  static constexpr int kLanes = 8;
+  using Vec = __m512d;
+  static Vec set(double v) { return _mm512_set1_pd(v); }
+  static Vec load(const double *p) { return _mm512_loadu_pd(p); }
+  static void store(double *p, Vec v) { _mm512_storeu_pd(p, v); }
+  static Vec add(Vec x, Vec y) { return _mm512_add_pd(x, y); }
+  static Vec sub(Vec x, Vec y) { return _mm512_sub_pd(x, y); }
+  static Vec mul(Vec x, Vec y) { return _mm512_mul_pd(x, y); }
+  static Vec div(Vec x, Vec y) { return _mm512_div_pd(x, y); }
+  static Vec laneIndex() { return _mm512_set_pd(7, 6, 5, 4, 3, 2, 1, 0); }
+  // The live lanes where n < bailout (false when n is not a number).
+  static uint32_t liveBelow(uint32_t live, Vec n, Vec bailout) {
+    return _mm512_mask_cmp_pd_mask(static_cast<__mmask8>(live), n, bailout, _CMP_LT_OQ);
+  }
+  // The lanes in `bits` take src's lane, the others keep old's.
+  static Vec maskedLoad(Vec old, uint32_t bits, const double *src) {
+    return _mm512_mask_loadu_pd(old, static_cast<__mmask8>(bits), src);
+  }
+  static Vec blend(Vec old, uint32_t bits, Vec newer) {
+    return _mm512_mask_mov_pd(old, static_cast<__mmask8>(bits), newer);
+  }
+};
+
+}  // namespace
+
+void findRowDepthsAvx512(const RenderSettings *s, const LevelTables *tables,
+                         int32_t row, int32_t *depths, SearchStats *stats) {
+  runVectorSearch<Avx512Lanes, kAvx512Vectors>(s, tables, row, depths, stats);
+}
+
+}  // namespace quatdepth

@@ -1,0 +1,46 @@
+// The baseline every x86-64 processor runs: two lanes of SSE2.
+#include <emmintrin.h>
+
+#include "julia/vector_paths.h"
+#include "julia/vector_search.h"
+
+namespace quatdepth {
+namespace {
+
+struct Sse2Lanes {
+  static constexpr int kLanes = 2;
+  using Vec = __m128d;
+  static Vec set(double v) { return _mm_set1_pd(v); }
+  static Vec load(const double *p) { return _mm_loadu_pd(p); }
+  static void store(double *p, Vec v) { _mm_storeu_pd(p, v); }
+  static Vec add(Vec x, Vec y) { return _mm_add_pd(x, y); }
+  static Vec sub(Vec x, Vec y) { return _mm_sub_pd(x, y); }
+  static Vec mul(Vec x, Vec y) { return _mm_mul_pd(x, y); }
+  static Vec div(Vec x, Vec y) { return _mm_div_pd(x, y); }
+  static Vec laneIndex() { return _mm_set_pd(1, 0); }
+  // The live lanes where n < bailout (false when n is not a number).
+  static uint32_t liveBelow(uint32_t live, Vec n, Vec bailout) {
+    return live & static_cast<uint32_t>(_mm_movemask_pd(_mm_cmplt_pd(n, bailout)));
+  }
+  // The lanes in `bits` take src's lane, the others keep old's.
+  static Vec maskedLoad(Vec old, uint32_t bits, const double *src) {
+    return blend(old, bits, _mm_loadu_pd(src));
+  }
+  static Vec blend(Vec old, uint32_t bits, Vec newer) {
+    switch (bits) {
+      case 1: return _mm_move_sd(old, newer);
+      case 2: return _mm_move_sd(newer, old);
+      case 3: return newer;
+      default: return old;
+    }
+  }
+};
+
+}  // namespace
+
+void findRowDepthsSse2(const RenderSettings *s, const LevelTables *tables,
+                       int32_t row, int32_t *depths, SearchStats *stats) {
+  runVectorSearch<Sse2Lanes, kSse2Vectors>(s, tables, row, depths, stats);
+}
+
+}  // namespace quatdepth

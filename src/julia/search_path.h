@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+
+#include "julia/level_tables.h"
+#include "julia/search_stats.h"
+#include "settings/render_settings.h"
+
+namespace quatdepth {
+
+// The implementations of the row search. Every one gives the same bytes;
+// they differ only in speed and in the instructions they need.
+enum class SearchPath { kScalar, kSse2, kAvx2, kAvx512 };
+
+constexpr SearchPath kAllSearchPaths[] = {SearchPath::kScalar, SearchPath::kSse2,
+                                          SearchPath::kAvx2, SearchPath::kAvx512};
+
+const char *searchPathName(SearchPath path);
+
+// Accepts the names searchPathName gives ("scalar", "sse2", "avx2", "avx512").
+bool parseSearchPath(const char *name, SearchPath *path);
+
+// Whether this CPU (and its operating system) can run `path`.
+bool isSearchPathSupported(SearchPath path);
+
+// The widest path this CPU supports.
+SearchPath fastestSearchPath();
+
+// Fills depths[0 .. width-1] for `row` with the given path, which must be
+// supported. `tables` (built for these settings) and `stats` may be null;
+// the scalar path uses neither.
+void findRowDepthsOn(SearchPath path, const RenderSettings *settings,
+                     const LevelTables *tables, int32_t row, int32_t *depths,
+                     SearchStats *stats = nullptr);
+
+}  // namespace quatdepth

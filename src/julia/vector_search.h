@@ -1,0 +1,414 @@
+#pragma once
+
+// The vectorised depth search, written once over a lane type L (one per
+// instruction set) and included only by the per-ISA source files, each of
+// which builds it with its own compiler flags. Everything here is a template
+// on L or always inlined, so no code is shared between instruction sets.
+//
+// A vector works on one pixel at a time, a group of probes at once: kLanes
+// coarse levels (base, base + fineSteps, ...) or kLanes refinement levels in
+// a row. All lanes of a group start together, so one scalar pass counter
+// serves them, and a lane that escaped just keeps iterating until its group
+// is done; only the mask of live lanes matters.
+//
+// The costly part of such a search is not the arithmetic but deciding, pass
+// after pass, which group comes next: an unpredictable branch per group. So
+// the coordinates of a pixel's next groups are computed ahead, a few groups
+// at a time, into a small buffer, and a finished group is replaced by the
+// next buffered one with masked loads on every pass, whether it finished or
+// not. Branches are left only for rare events: an inside probe, or an empty
+// buffer.
+//
+// Levels go into groups in increasing order, so the first group with an
+// inside lane holds the first inside level of the sequence: its lowest
+// inside lane. The coarse sequence (0, fineSteps, ...) finds the coarse hit
+// this way; the refinement sequence (the levels above the coarse hit,
+// nearest first) then finds the smallest inside level among them, the same
+// answer the scalar reference reaches by testing all of them. Every
+// coordinate and every pass uses the operations of the scalar reference in
+// the same order, so the depths match it bit for bit.
+
+#include <cstdint>
+
+#include "julia/depth_search.h"
+#include "julia/level_tables.h"
+#include "julia/search_stats.h"
+#include "settings/render_settings.h"
+
+namespace quatdepth::vector_search {
+
+// Everything about the view that is the same for every probe of a row.
+template <class L>
+struct RowConstants {
+  using Vec = typename L::Vec;
+  Vec zMin, zSpan, levelCount;
+  Vec sinA, cosA, sinB, cosB, sinC, cosC;
+  Vec centreX, centreY, centreZ;
+  Vec yCosA, ySinA;  // the row's offset from the centre, turned by A
+  Vec c0, c1, c2, c3, wSlice, bailout;
+  int32_t depthLevels, fineSteps, maxPasses, width;
+  double xMin, xMax, centreXScalar, cosBScalar, sinBScalar;
+  const LevelTables *tables;
+};
+
+template <class L>
+RowConstants<L> rowConstants(const RenderSettings *s, const LevelTables *tables,
+                             int32_t row) {
+  RowConstants<L> k;
+  k.tables = tables && tables->sinA ? tables : nullptr;
+  const double py = gridCoordinate(s->yMin, s->yMax, row, s->height) - s->centreY;
+  k.zMin = L::set(s->zMin);
+  k.zSpan = L::set(s->zMax - s->zMin);
+  k.depthLevels = s->coarseSteps * s->fineSteps;
+  k.levelCount = L::set(static_cast<double>(k.depthLevels));
+  k.sinA = L::set(s->sinA), k.cosA = L::set(s->cosA);
+  k.sinB = L::set(s->sinB), k.cosB = L::set(s->cosB);
+  k.sinC = L::set(s->sinC), k.cosC = L::set(s->cosC);
+  k.centreX = L::set(s->centreX);
+  k.centreY = L::set(s->centreY);
+  k.centreZ = L::set(s->centreZ);
+  k.yCosA = L::set(py * s->cosA);
+  k.ySinA = L::set(py * s->sinA);
+  k.c0 = L::set(s->juliaC[0]), k.c1 = L::set(s->juliaC[1]);
+  k.c2 = L::set(s->juliaC[2]), k.c3 = L::set(s->juliaC[3]);
+  k.wSlice = L::set(s->wSlice);
+  k.bailout = L::set(static_cast<double>(s->bailout));
+  k.maxPasses = s->maxIterations < 1 ? 1 : s->maxIterations;
+  k.fineSteps = s->fineSteps;
+  k.width = s->width;
+  k.xMin = s->xMin;
+  k.xMax = s->xMax;
+  k.centreXScalar = s->centreX;
+  k.cosBScalar = s->cosB;
+  k.sinBScalar = s->sinB;
+  return k;
+}
+
+// Groups computed ahead per refill of the buffer.
+constexpr int kGroupsAhead = 4;
+
+// One group's starting points, as its lanes will load them.
+template <class L>
+struct GroupStart {
+  alignas(64) double a[L::kLanes];
+  alignas(64) double b[L::kLanes];
+  alignas(64) double c[L::kLanes];
+  uint32_t valid;  // lanes holding a real level
+  int32_t base;    // level of lane 0
+};
+
+// One pixel's search: where its sequence of levels stands and the starting
+// points of the next groups. The last entry is always padding: no valid
+// lanes, coordinates that escape on the first pass.
+template <class L>
+struct PixelSearch {
+  GroupStart<L> groups[kGroupsAhead + 1];
+  int32_t current;   // buffer index of the group in the lanes
+  int32_t buffered;  // real groups in the buffer
+  int32_t next;      // next level of the sequence not yet buffered
+  int32_t last;      // last level of the sequence
+  int32_t step;      // fineSteps while coarse, 1 while refining
+  int32_t coarseHit; // while refining: the coarse hit level, else -1
+  int32_t column;    // -1: no pixel left for this vector
+  double xCosB, minusXSinB;  // the pixel's x offset, turned by B
+};
+
+// The group in the lanes of one vector.
+template <class L>
+struct Lanes {
+  typename L::Vec a, b, c, d;
+  uint32_t live;  // valid lanes that have not escaped
+  int32_t pass;   // passes this group has run
+};
+
+[[gnu::always_inline]] inline int32_t lowestLane(uint32_t lanes) {
+  return __builtin_ctz(lanes);
+}
+
+[[gnu::always_inline]] inline uint32_t lowLanes(int32_t count) {
+  return (1u << count) - 1u;
+}
+
+// Starting points of levels first, first + step, ... (count of them): the
+// same coordinate and rotation steps as the scalar search, lane by lane.
+template <class L>
+[[gnu::always_inline]] inline void computeGroup(const RowConstants<L> &k,
+                                                const PixelSearch<L> &p,
+                                                GroupStart<L> *g, int32_t first,
+                                                int32_t step, int32_t count) {
+  using Vec = typename L::Vec;
+  Vec pzSinA, pzCosA;  // the levels' offsets from the centre, times sin, cos A
+  if (k.tables) [[likely]] {
+    const bool coarse = p.coarseHit < 0;
+    const int32_t at = coarse ? first / k.fineSteps : first;
+    pzSinA = L::load((coarse ? k.tables->coarseSinA : k.tables->sinA) + at);
+    pzCosA = L::load((coarse ? k.tables->coarseCosA : k.tables->cosA) + at);
+  } else {
+    Vec level = L::add(L::set(static_cast<double>(first)),
+                       L::mul(L::laneIndex(), L::set(static_cast<double>(step))));
+    Vec z = L::add(k.zMin, L::mul(k.zSpan, L::div(level, k.levelCount)));
+    Vec pz = L::sub(z, k.centreZ);
+    pzSinA = L::mul(pz, k.sinA);
+    pzCosA = L::mul(pz, k.cosA);
+  }
+  Vec y1 = L::sub(k.yCosA, pzSinA);
+  Vec z1 = L::add(k.ySinA, pzCosA);
+  Vec x1 = L::add(L::set(p.xCosB), L::mul(z1, k.sinB));
+  Vec z2 = L::add(L::set(p.minusXSinB), L::mul(z1, k.cosB));
+  Vec x2 = L::sub(L::mul(x1, k.cosC), L::mul(y1, k.sinC));
+  Vec y2 = L::add(L::mul(x1, k.sinC), L::mul(y1, k.cosC));
+  L::store(g->a, L::add(k.centreX, x2));
+  L::store(g->b, L::add(k.centreY, y2));
+  L::store(g->c, L::add(k.centreZ, z2));
+  g->valid = lowLanes(count < L::kLanes ? count : L::kLanes);
+  g->base = first;
+}
+
+template <class L>
+[[gnu::always_inline]] inline void storePadding(GroupStart<L> *g) {
+  const typename L::Vec notANumber = L::set(__builtin_nan(""));
+  L::store(g->a, notANumber);
+  L::store(g->b, notANumber);
+  L::store(g->c, notANumber);
+  g->valid = 0;
+  g->base = -1;
+}
+
+// Buffers the next groups of the sequence from the start of the buffer.
+template <class L>
+[[gnu::always_inline]] inline void bufferGroups(const RowConstants<L> &k,
+                                                PixelSearch<L> *p) {
+  int32_t buffered = 0;
+  while (buffered < kGroupsAhead && p->next <= p->last) {
+    int32_t count = (p->last - p->next) / p->step + 1;
+    computeGroup(k, *p, &p->groups[buffered], p->next, p->step, count);
+    p->next += L::kLanes * p->step;
+    ++buffered;
+  }
+  storePadding(&p->groups[buffered]);
+  p->buffered = buffered;
+  p->current = 0;
+}
+
+template <class L>
+[[gnu::always_inline]] inline void loadGroup(const RowConstants<L> &k,
+                                             const PixelSearch<L> &p,
+                                             Lanes<L> *v) {
+  const GroupStart<L> &g = p.groups[p.current];
+  v->a = L::load(g.a);
+  v->b = L::load(g.b);
+  v->c = L::load(g.c);
+  v->d = k.wSlice;
+  v->live = g.valid;
+  v->pass = 0;
+}
+
+// Starts the sequence first, first + step, ..., last in the lanes.
+template <class L>
+[[gnu::always_inline]] inline void startSequence(const RowConstants<L> &k,
+                                                 PixelSearch<L> *p, Lanes<L> *v,
+                                                 int32_t first, int32_t last,
+                                                 int32_t step) {
+  p->next = first;
+  p->last = last;
+  p->step = step;
+  bufferGroups(k, p);
+  loadGroup(k, *p, v);
+}
+
+template <class L>
+[[gnu::always_inline]] inline void startPixel(const RowConstants<L> &k,
+                                              PixelSearch<L> *p, Lanes<L> *v,
+                                              int32_t column) {
+  p->column = column;
+  p->coarseHit = -1;
+  double px = gridCoordinate(k.xMin, k.xMax, column, k.width) - k.centreXScalar;
+  p->xCosB = px * k.cosBScalar;
+  p->minusXSinB = (-px) * k.sinBScalar;
+  startSequence(k, p, v, 0, k.depthLevels, k.fineSteps);
+}
+
+// A vector without a pixel iterates padding until the row is done.
+template <class L>
+[[gnu::always_inline]] inline void idle(const RowConstants<L> &k,
+                                        PixelSearch<L> *p, Lanes<L> *v) {
+  p->column = -1;
+  p->next = 1;
+  p->last = 0;  // nothing to buffer
+  p->step = 1;
+  bufferGroups(k, p);
+  loadGroup(k, *p, v);
+}
+
+// One pass of q -> q^2 + c on every lane, exactly as the scalar test; lanes
+// whose square reaches the bailout (or is not a number) stop being live.
+template <class L>
+[[gnu::always_inline]] inline void iterate(const RowConstants<L> &k,
+                                           Lanes<L> *v) {
+  using Vec = typename L::Vec;
+  Vec t = L::add(v->a, v->a);
+  Vec aSquared = L::sub(L::sub(L::sub(L::mul(v->a, v->a), L::mul(v->b, v->b)),
+                               L::mul(v->c, v->c)),
+                        L::mul(v->d, v->d));
+  Vec bSquared = L::mul(t, v->b);
+  Vec cSquared = L::mul(t, v->c);
+  Vec dSquared = L::mul(t, v->d);
+  Vec n = L::add(L::add(L::add(L::mul(aSquared, aSquared),
+                               L::mul(bSquared, bSquared)),
+                        L::mul(cSquared, cSquared)),
+                 L::mul(dSquared, dSquared));
+  v->a = L::add(aSquared, k.c0);
+  v->b = L::add(bSquared, k.c1);
+  v->c = L::add(cSquared, k.c2);
+  v->d = L::add(dSquared, k.c3);
+  v->live = L::liveBelow(v->live, n, k.bailout);
+  ++v->pass;
+}
+
+// What the vectors of one row share: where the next pixel comes from and
+// where the answers go.
+struct RowProgress {
+  int32_t *depths;
+  int32_t nextColumn;
+  int busy;  // vectors still working on a pixel
+  SearchStats *stats;
+};
+
+// A pixel's answer: store it and move the vector on to the next pixel.
+template <class L>
+[[gnu::always_inline]] inline void finishPixel(const RowConstants<L> &k,
+                                               RowProgress *row,
+                                               PixelSearch<L> *p, Lanes<L> *v,
+                                               int32_t depth) {
+  row->depths[p->column] = depth;
+  if (row->nextColumn < k.width) {
+    startPixel(k, p, v, row->nextColumn++);
+  } else {
+    idle(k, p, v);
+    --row->busy;
+  }
+}
+
+// Statistics: lane passes issued, and those on probes the answer needed.
+// Lanes past the first inside one were speculative.
+template <class L>
+[[gnu::always_inline]] inline void countGroup(const Lanes<L> &v,
+                                              uint32_t valid, uint32_t inside,
+                                              const int32_t *lanePasses,
+                                              SearchStats *stats) {
+  uint32_t needed = inside ? lowLanes(lowestLane(inside) + 1) & valid : valid;
+  stats->groups += 1;
+  stats->probes += __builtin_popcount(valid);
+  for (int lane = 0; lane < L::kLanes; ++lane)
+    if ((needed >> lane) & 1) stats->usefulIterations += lanePasses[lane];
+  (void)v;
+}
+
+// One pass of one vector; a finished group is replaced by the next one.
+template <class L, bool kStats>
+[[gnu::always_inline]] inline void step(const RowConstants<L> &k,
+                                        RowProgress *row, PixelSearch<L> *p,
+                                        Lanes<L> *v, int32_t *lanePasses) {
+  if constexpr (kStats) {
+    if (p->column >= 0) {
+      row->stats->laneSlots += L::kLanes;
+      row->stats->activeIterations += __builtin_popcount(v->live);
+      for (int lane = 0; lane < L::kLanes; ++lane)
+        lanePasses[lane] += (v->live >> lane) & 1;
+    }
+  }
+  iterate(k, v);
+  const bool capped = v->pass >= k.maxPasses;
+
+  if (capped && v->live) [[unlikely]] {
+    // The first group with an inside lane: its lowest one is the answer.
+    const GroupStart<L> &g = p->groups[p->current];
+    const int32_t hit = g.base + lowestLane(v->live) * p->step;
+    if constexpr (kStats) {
+      countGroup(*v, g.valid, v->live, lanePasses, row->stats);
+      for (int lane = 0; lane < L::kLanes; ++lane) lanePasses[lane] = 0;
+    }
+    if (p->coarseHit < 0 && hit > 0 && k.fineSteps > 1) {
+      p->coarseHit = hit;
+      startSequence(k, p, v, hit - k.fineSteps + 1, hit - 1, 1);
+    } else if (p->column >= 0) {
+      finishPixel(k, row, p, v, hit);
+    }
+    return;
+  }
+
+  // Done when capped or no lane is live: swap in the next buffered group.
+  const bool done = capped || v->live == 0;
+  if constexpr (kStats) {
+    if (done && p->column >= 0) {
+      countGroup(*v, p->groups[p->current].valid, 0, lanePasses, row->stats);
+      for (int lane = 0; lane < L::kLanes; ++lane) lanePasses[lane] = 0;
+    }
+  }
+  p->current += done;
+  const GroupStart<L> &g = p->groups[p->current];
+  const uint32_t swap = done ? lowLanes(L::kLanes) : 0u;
+  v->a = L::maskedLoad(v->a, swap, g.a);
+  v->b = L::maskedLoad(v->b, swap, g.b);
+  v->c = L::maskedLoad(v->c, swap, g.c);
+  v->d = L::blend(v->d, swap, k.wSlice);
+  v->live = done ? g.valid : v->live;
+  v->pass = done ? 0 : v->pass;
+  if (p->current < p->buffered) [[likely]] return;
+
+  // The buffer is used up: compute more, or the sequence has ended without
+  // an inside level.
+  if (p->next <= p->last) {
+    bufferGroups(k, p);
+    loadGroup(k, *p, v);
+  } else if (p->column >= 0) {
+    finishPixel(k, row, p, v, p->coarseHit < 0 ? -1 : p->coarseHit);
+  } else {
+    p->current = p->buffered;  // idle: keep iterating padding
+    loadGroup(k, *p, v);
+  }
+}
+
+template <class L, int kVectors, bool kStats>
+void findRowDepths(const RenderSettings *s, const LevelTables *tables,
+                   int32_t rowIndex, int32_t *depths, SearchStats *stats) {
+  static_assert(kVectors >= 1 && kVectors <= 4);
+  const RowConstants<L> k = rowConstants<L>(s, tables, rowIndex);
+  PixelSearch<L> search[kVectors];
+  int32_t lanePasses[kVectors][L::kLanes] = {};  // statistics only
+  RowProgress row{depths, 0, 0, stats};
+  // Separate variables rather than an array, so each vector's lanes can
+  // live in registers.
+  Lanes<L> lanes0, lanes1, lanes2, lanes3;
+  Lanes<L> *lanes[4] = {&lanes0, &lanes1, &lanes2, &lanes3};
+  for (int i = 0; i < kVectors; ++i) {
+    if (row.nextColumn < k.width) {
+      startPixel(k, &search[i], lanes[i], row.nextColumn++);
+      ++row.busy;
+    } else {
+      idle(k, &search[i], lanes[i]);
+    }
+  }
+  while (row.busy > 0) {
+    step<L, kStats>(k, &row, &search[0], &lanes0, lanePasses[0]);
+    if constexpr (kVectors > 1) step<L, kStats>(k, &row, &search[1], &lanes1, lanePasses[1]);
+    if constexpr (kVectors > 2) step<L, kStats>(k, &row, &search[2], &lanes2, lanePasses[2]);
+    if constexpr (kVectors > 3) step<L, kStats>(k, &row, &search[3], &lanes3, lanePasses[3]);
+  }
+}
+
+}  // namespace quatdepth::vector_search
+
+namespace quatdepth {
+
+// Runs the search for one row, with statistics when `stats` is given.
+template <class L, int kVectors>
+void runVectorSearch(const RenderSettings *s, const LevelTables *tables,
+                     int32_t row, int32_t *depths, SearchStats *stats) {
+  if (stats)
+    vector_search::findRowDepths<L, kVectors, true>(s, tables, row, depths, stats);
+  else
+    vector_search::findRowDepths<L, kVectors, false>(s, tables, row, depths, nullptr);
+}
+
+}  // namespace quatdepth
