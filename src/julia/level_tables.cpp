@@ -17,7 +17,7 @@ bool buildLevelTables(const RenderSettings *s, LevelTables *tables) {
   if (levels > kMaxTabledLevels) return true;
   const size_t fine = static_cast<size_t>(levels) + 1 + kPadding;
   const size_t coarse = static_cast<size_t>(s->coarseSteps) + 1 + kPadding;
-  auto *storage = static_cast<double *>(std::calloc(2 * (fine + coarse), sizeof(double)));
+  auto *storage = static_cast<double *>(std::calloc(2 * fine + 6 * coarse, sizeof(double)));
   if (!storage) return false;
 
   double *sinA = storage;
@@ -34,7 +34,10 @@ bool buildLevelTables(const RenderSettings *s, LevelTables *tables) {
       coarseCosA[k / s->fineSteps] = cosA[k];
     }
   }
-  *tables = LevelTables{sinA, cosA, coarseSinA, coarseCosA, storage};
+  double *row = coarseCosA + coarse;
+  *tables = LevelTables{sinA,          cosA,          coarseSinA,
+                        coarseCosA,    row,           row + coarse,
+                        row + 2 * coarse, row + 3 * coarse, storage};
   return true;
 }
 

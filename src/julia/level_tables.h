@@ -15,6 +15,13 @@ struct LevelTables {
   const double *cosA = nullptr;
   const double *coarseSinA = nullptr;  // level j x fineSteps at index j
   const double *coarseCosA = nullptr;
+  // Room for one row's terms of every coarse level, which a vector search
+  // fills at the start of each row: after the turn by A, z1 x sin B,
+  // z1 x cos B, y1 x sin C and y1 x cos C.
+  double *rowZ1SinB = nullptr;
+  double *rowZ1CosB = nullptr;
+  double *rowY1SinC = nullptr;
+  double *rowY1CosC = nullptr;
   void *storage = nullptr;
 };
 

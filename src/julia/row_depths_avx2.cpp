@@ -41,6 +41,10 @@ struct Avx2Lanes {
   static Vec maskedLoad(Vec old, uint32_t bits, const double *src) {
     return _mm256_blendv_pd(old, _mm256_loadu_pd(src), laneMask(bits));
   }
+  // x + y in the lanes of `keep`; the others get `start`.
+  static Vec addOrTake(Vec x, Vec y, uint32_t keep, Vec start) {
+    return _mm256_blendv_pd(start, _mm256_add_pd(x, y), laneMask(keep));
+  }
   static Vec blend(Vec old, uint32_t bits, Vec newer) {
     return _mm256_blendv_pd(old, newer, laneMask(bits));
   }

@@ -26,6 +26,10 @@ struct Sse2Lanes {
   static Vec maskedLoad(Vec old, uint32_t bits, const double *src) {
     return blend(old, bits, _mm_loadu_pd(src));
   }
+  // x + y in the lanes of `keep`; the others get `start`.
+  static Vec addOrTake(Vec x, Vec y, uint32_t keep, Vec start) {
+    return blend(start, keep, _mm_add_pd(x, y));
+  }
   static Vec blend(Vec old, uint32_t bits, Vec newer) {
     switch (bits) {
       case 1: return _mm_move_sd(old, newer);

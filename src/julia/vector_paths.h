@@ -10,8 +10,8 @@ namespace quatdepth {
 
 // Pixels in flight per vector path: enough independent pass chains to hide
 // the latency of one, few enough to stay in registers.
-constexpr int kAvx512Vectors = 3;
-constexpr int kAvx2Vectors = 3;
+constexpr int kAvx512Vectors = 4;
+constexpr int kAvx2Vectors = 4;
 constexpr int kSse2Vectors = 3;
 
 // The vector searches, one per instruction set; each fills depths[0 ..

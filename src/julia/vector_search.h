@@ -51,6 +51,22 @@ struct RowConstants {
   const LevelTables *tables;
 };
 
+// The row's part of the rotation of every coarse level, for all pixels of
+// the row: y1 and z1 (turned by A) times the sines and cosines of B and C.
+template <class L>
+void fillRowTables(const RowConstants<L> &k, int32_t coarseLevels) {
+  using Vec = typename L::Vec;
+  const LevelTables &t = *k.tables;
+  for (int32_t j = 0; j < coarseLevels; j += L::kLanes) {
+    Vec y1 = L::sub(k.yCosA, L::load(t.coarseSinA + j));
+    Vec z1 = L::add(k.ySinA, L::load(t.coarseCosA + j));
+    L::store(t.rowZ1SinB + j, L::mul(z1, k.sinB));
+    L::store(t.rowZ1CosB + j, L::mul(z1, k.cosB));
+    L::store(t.rowY1SinC + j, L::mul(y1, k.sinC));
+    L::store(t.rowY1CosC + j, L::mul(y1, k.cosC));
+  }
+}
+
 template <class L>
 RowConstants<L> rowConstants(const RenderSettings *s, const LevelTables *tables,
                              int32_t row) {
@@ -84,8 +100,10 @@ RowConstants<L> rowConstants(const RenderSettings *s, const LevelTables *tables,
   return k;
 }
 
-// Groups computed ahead per refill of the buffer.
-constexpr int kGroupsAhead = 4;
+// Groups computed ahead per refill of the buffer: few when a sequence
+// starts (a pixel near the set needs few), more once it is under way.
+constexpr int kGroupsAhead = 16;
+constexpr int kGroupsAtStart = 4;
 
 // One group's starting points, as its lanes will load them.
 template <class L>
@@ -137,26 +155,36 @@ template <class L>
                                                 GroupStart<L> *g, int32_t first,
                                                 int32_t step, int32_t count) {
   using Vec = typename L::Vec;
-  Vec pzSinA, pzCosA;  // the levels' offsets from the centre, times sin, cos A
-  if (k.tables) [[likely]] {
-    const bool coarse = p.coarseHit < 0;
-    const int32_t at = coarse ? first / k.fineSteps : first;
-    pzSinA = L::load((coarse ? k.tables->coarseSinA : k.tables->sinA) + at);
-    pzCosA = L::load((coarse ? k.tables->coarseCosA : k.tables->cosA) + at);
+  Vec x1, z2, y1SinC, y1CosC;
+  if (k.tables && p.coarseHit < 0) [[likely]] {
+    // Coarse levels: the row's terms are ready in the row tables.
+    const int32_t at = first / k.fineSteps;
+    x1 = L::add(L::set(p.xCosB), L::load(k.tables->rowZ1SinB + at));
+    z2 = L::add(L::set(p.minusXSinB), L::load(k.tables->rowZ1CosB + at));
+    y1SinC = L::load(k.tables->rowY1SinC + at);
+    y1CosC = L::load(k.tables->rowY1CosC + at);
   } else {
+    Vec pzSinA, pzCosA;  // the levels' offsets from the centre, times sin, cos A
+    if (k.tables) {
+      pzSinA = L::load(k.tables->sinA + first);
+      pzCosA = L::load(k.tables->cosA + first);
+    } else {
     Vec level = L::add(L::set(static_cast<double>(first)),
                        L::mul(L::laneIndex(), L::set(static_cast<double>(step))));
     Vec z = L::add(k.zMin, L::mul(k.zSpan, L::div(level, k.levelCount)));
-    Vec pz = L::sub(z, k.centreZ);
-    pzSinA = L::mul(pz, k.sinA);
-    pzCosA = L::mul(pz, k.cosA);
+      Vec pz = L::sub(z, k.centreZ);
+      pzSinA = L::mul(pz, k.sinA);
+      pzCosA = L::mul(pz, k.cosA);
+    }
+    Vec y1 = L::sub(k.yCosA, pzSinA);
+    Vec z1 = L::add(k.ySinA, pzCosA);
+    x1 = L::add(L::set(p.xCosB), L::mul(z1, k.sinB));
+    z2 = L::add(L::set(p.minusXSinB), L::mul(z1, k.cosB));
+    y1SinC = L::mul(y1, k.sinC);
+    y1CosC = L::mul(y1, k.cosC);
   }
-  Vec y1 = L::sub(k.yCosA, pzSinA);
-  Vec z1 = L::add(k.ySinA, pzCosA);
-  Vec x1 = L::add(L::set(p.xCosB), L::mul(z1, k.sinB));
-  Vec z2 = L::add(L::set(p.minusXSinB), L::mul(z1, k.cosB));
-  Vec x2 = L::sub(L::mul(x1, k.cosC), L::mul(y1, k.sinC));
-  Vec y2 = L::add(L::mul(x1, k.sinC), L::mul(y1, k.cosC));
+  Vec x2 = L::sub(L::mul(x1, k.cosC), y1SinC);
+  Vec y2 = L::add(L::mul(x1, k.sinC), y1CosC);
   L::store(g->a, L::add(k.centreX, x2));
   L::store(g->b, L::add(k.centreY, y2));
   L::store(g->c, L::add(k.centreZ, z2));
@@ -174,12 +202,13 @@ template <class L>
   g->base = -1;
 }
 
-// Buffers the next groups of the sequence from the start of the buffer.
+// Buffers up to `count` next groups of the sequence from the start of the
+// buffer.
 template <class L>
 [[gnu::always_inline]] inline void bufferGroups(const RowConstants<L> &k,
-                                                PixelSearch<L> *p) {
+                                                PixelSearch<L> *p, int groups) {
   int32_t buffered = 0;
-  while (buffered < kGroupsAhead && p->next <= p->last) {
+  while (buffered < groups && p->next <= p->last) {
     int32_t count = (p->last - p->next) / p->step + 1;
     computeGroup(k, *p, &p->groups[buffered], p->next, p->step, count);
     p->next += L::kLanes * p->step;
@@ -212,7 +241,7 @@ template <class L>
   p->next = first;
   p->last = last;
   p->step = step;
-  bufferGroups(k, p);
+  bufferGroups(k, p, kGroupsAtStart);
   loadGroup(k, *p, v);
 }
 
@@ -236,15 +265,22 @@ template <class L>
   p->next = 1;
   p->last = 0;  // nothing to buffer
   p->step = 1;
-  bufferGroups(k, p);
+  bufferGroups(k, p, 0);
+  storePadding(&p->groups[1]);  // what an idle vector looks ahead to
   loadGroup(k, *p, v);
 }
 
-// One pass of q -> q^2 + c on every lane, exactly as the scalar test; lanes
-// whose square reaches the bailout (or is not a number) stop being live.
+// One pass of q -> q^2 + c on every lane, exactly as the scalar test, for
+// a group that may end on this pass. Returns the live lanes: those whose
+// square stays below the bailout (false when it is not a number). Unless
+// the group goes on (some lane live, cap not reached), every lane takes the
+// starting point of `next` instead of adding the constant, so swapping
+// groups costs no instruction of its own and no branch.
 template <class L>
-[[gnu::always_inline]] inline void iterate(const RowConstants<L> &k,
-                                           Lanes<L> *v) {
+[[gnu::always_inline]] inline uint32_t iterate(const RowConstants<L> &k,
+                                               Lanes<L> *v,
+                                               const GroupStart<L> &next,
+                                               uint32_t capped) {
   using Vec = typename L::Vec;
   Vec t = L::add(v->a, v->a);
   Vec aSquared = L::sub(L::sub(L::sub(L::mul(v->a, v->a), L::mul(v->b, v->b)),
@@ -257,12 +293,15 @@ template <class L>
                                L::mul(bSquared, bSquared)),
                         L::mul(cSquared, cSquared)),
                  L::mul(dSquared, dSquared));
-  v->a = L::add(aSquared, k.c0);
-  v->b = L::add(bSquared, k.c1);
-  v->c = L::add(cSquared, k.c2);
-  v->d = L::add(dSquared, k.c3);
-  v->live = L::liveBelow(v->live, n, k.bailout);
-  ++v->pass;
+  const uint32_t live = L::liveBelow(v->live, n, k.bailout);
+  // Shifts, not comparisons, or the compiler brings the branch back.
+  const uint32_t allEscaped = static_cast<uint32_t>(static_cast<int32_t>(live - 1) >> 31);
+  const uint32_t goesOn = ~(capped | allEscaped) & lowLanes(L::kLanes);
+  v->a = L::addOrTake(aSquared, k.c0, goesOn, L::load(next.a));
+  v->b = L::addOrTake(bSquared, k.c1, goesOn, L::load(next.b));
+  v->c = L::addOrTake(cSquared, k.c2, goesOn, L::load(next.c));
+  v->d = L::addOrTake(dSquared, k.c3, goesOn, k.wSlice);
+  return live;
 }
 
 // What the vectors of one row share: where the next pixel comes from and
@@ -317,15 +356,18 @@ template <class L, bool kStats>
         lanePasses[lane] += (v->live >> lane) & 1;
     }
   }
-  iterate(k, v);
-  const bool capped = v->pass >= k.maxPasses;
+  // All ones on the group's last pass, else zero; arithmetic, not a branch.
+  const uint32_t capped = static_cast<uint32_t>((k.maxPasses - 2 - v->pass) >> 31);
+  const GroupStart<L> &next = p->groups[p->current + 1];
+  const uint32_t live = iterate(k, v, next, capped);
+  const uint32_t done = capped | static_cast<uint32_t>(static_cast<int32_t>(live - 1) >> 31);
 
-  if (capped && v->live) [[unlikely]] {
+  if (capped & live) [[unlikely]] {
     // The first group with an inside lane: its lowest one is the answer.
     const GroupStart<L> &g = p->groups[p->current];
-    const int32_t hit = g.base + lowestLane(v->live) * p->step;
+    const int32_t hit = g.base + lowestLane(live) * p->step;
     if constexpr (kStats) {
-      countGroup(*v, g.valid, v->live, lanePasses, row->stats);
+      countGroup(*v, g.valid, live, lanePasses, row->stats);
       for (int lane = 0; lane < L::kLanes; ++lane) lanePasses[lane] = 0;
     }
     if (p->coarseHit < 0 && hit > 0 && k.fineSteps > 1) {
@@ -336,30 +378,22 @@ template <class L, bool kStats>
     }
     return;
   }
-
-  // Done when capped or no lane is live: swap in the next buffered group.
-  const bool done = capped || v->live == 0;
   if constexpr (kStats) {
     if (done && p->column >= 0) {
       countGroup(*v, p->groups[p->current].valid, 0, lanePasses, row->stats);
       for (int lane = 0; lane < L::kLanes; ++lane) lanePasses[lane] = 0;
     }
   }
-  p->current += done;
-  const GroupStart<L> &g = p->groups[p->current];
-  const uint32_t swap = done ? lowLanes(L::kLanes) : 0u;
-  v->a = L::maskedLoad(v->a, swap, g.a);
-  v->b = L::maskedLoad(v->b, swap, g.b);
-  v->c = L::maskedLoad(v->c, swap, g.c);
-  v->d = L::blend(v->d, swap, k.wSlice);
-  v->live = done ? g.valid : v->live;
-  v->pass = done ? 0 : v->pass;
+  // The lanes already hold the next group when done; catch up its state.
+  p->current += static_cast<int32_t>(done & 1u);
+  v->live = (next.valid & done) | (live & ~done);
+  v->pass = (v->pass + 1) & static_cast<int32_t>(~done);
   if (p->current < p->buffered) [[likely]] return;
 
   // The buffer is used up: compute more, or the sequence has ended without
   // an inside level.
   if (p->next <= p->last) {
-    bufferGroups(k, p);
+    bufferGroups(k, p, kGroupsAhead);
     loadGroup(k, *p, v);
   } else if (p->column >= 0) {
     finishPixel(k, row, p, v, p->coarseHit < 0 ? -1 : p->coarseHit);
@@ -372,15 +406,16 @@ template <class L, bool kStats>
 template <class L, int kVectors, bool kStats>
 void findRowDepths(const RenderSettings *s, const LevelTables *tables,
                    int32_t rowIndex, int32_t *depths, SearchStats *stats) {
-  static_assert(kVectors >= 1 && kVectors <= 4);
+  static_assert(kVectors >= 1 && kVectors <= 6);
   const RowConstants<L> k = rowConstants<L>(s, tables, rowIndex);
+  if (k.tables) fillRowTables(k, s->coarseSteps + 1);
   PixelSearch<L> search[kVectors];
   int32_t lanePasses[kVectors][L::kLanes] = {};  // statistics only
   RowProgress row{depths, 0, 0, stats};
   // Separate variables rather than an array, so each vector's lanes can
   // live in registers.
-  Lanes<L> lanes0, lanes1, lanes2, lanes3;
-  Lanes<L> *lanes[4] = {&lanes0, &lanes1, &lanes2, &lanes3};
+  Lanes<L> lanes0, lanes1, lanes2, lanes3, lanes4, lanes5;
+  Lanes<L> *lanes[6] = {&lanes0, &lanes1, &lanes2, &lanes3, &lanes4, &lanes5};
   for (int i = 0; i < kVectors; ++i) {
     if (row.nextColumn < k.width) {
       startPixel(k, &search[i], lanes[i], row.nextColumn++);
@@ -394,6 +429,8 @@ void findRowDepths(const RenderSettings *s, const LevelTables *tables,
     if constexpr (kVectors > 1) step<L, kStats>(k, &row, &search[1], &lanes1, lanePasses[1]);
     if constexpr (kVectors > 2) step<L, kStats>(k, &row, &search[2], &lanes2, lanePasses[2]);
     if constexpr (kVectors > 3) step<L, kStats>(k, &row, &search[3], &lanes3, lanePasses[3]);
+    if constexpr (kVectors > 4) step<L, kStats>(k, &row, &search[4], &lanes4, lanePasses[4]);
+    if constexpr (kVectors > 5) step<L, kStats>(k, &row, &search[5], &lanes5, lanePasses[5]);
   }
 }
 
