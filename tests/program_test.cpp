@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "julia/row_depths.h"
+#include "julia/search_path.h"
 #include "output/depth_row.h"
 #include "record_decoding.h"
 #include "run_program.h"
@@ -147,6 +148,33 @@ TEST(Program, FailedWriteExitsFourWithAMessage) {
   EXPECT_EQ(run.exitStatus, 4);
   EXPECT_NE(run.err.find("cannot write to standard output"), std::string::npos)
       << run.err;
+}
+
+TEST(Program, EverySearchPathWritesTheSameBytes) {
+  std::vector<std::string> args = smallRun("0.3", "-1.1", "2.5");
+  args[14] = "37";  // width
+  args[15] = "23";  // height
+  RunOptions scalar;
+  scalar.environment = {{"QUATDEPTH_SEARCH_PATH", "scalar"}};
+  ProgramResult reference = runProgram(kProgram, args, scalar);
+  ASSERT_EQ(reference.exitStatus, 0);
+  ASSERT_EQ(reference.out.size(), 23u * 4 * 38);
+  for (SearchPath path : kAllSearchPaths) {
+    RunOptions forced;
+    forced.environment = {{"QUATDEPTH_SEARCH_PATH", searchPathName(path)}};
+    ProgramResult run = runProgram(kProgram, args, forced);
+    if (!isSearchPathSupported(path)) {
+      EXPECT_EQ(run.exitStatus, 2) << searchPathName(path);
+      continue;
+    }
+    EXPECT_EQ(run.exitStatus, 0) << searchPathName(path);
+    EXPECT_TRUE(run.out == reference.out) << searchPathName(path);
+  }
+  RunOptions unknown;
+  unknown.environment = {{"QUATDEPTH_SEARCH_PATH", "avx1024"}};
+  ProgramResult refused = runProgram(kProgram, args, unknown);
+  EXPECT_EQ(refused.exitStatus, 2);
+  EXPECT_NE(refused.out.find("QUATDEPTH_SEARCH_PATH"), std::string::npos);
 }
 
 TEST(Program, AllocationFailureKeepsItsMessageAndStatus) {

@@ -55,6 +55,8 @@ ProgramResult runProgram(const std::string &program,
     redirect(options.stdinPath, O_RDONLY, 0);
     redirect(outPath, O_WRONLY | O_CREAT | O_TRUNC, 1);
     redirect(errPath, O_WRONLY | O_CREAT | O_TRUNC, 2);
+    for (const auto &[variable, value] : options.environment)
+      setenv(variable.c_str(), value.c_str(), 1);
     if (options.addressSpaceMiB) {
       rlim_t bytes = static_cast<rlim_t>(options.addressSpaceMiB) << 20;
       struct rlimit limit = {bytes, bytes};

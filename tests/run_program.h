@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quatdepth::testing {
@@ -16,6 +17,7 @@ struct RunOptions {
   std::string stdinPath = "/dev/null";
   std::string stdoutPath;         // when set, standard output goes here
   unsigned long addressSpaceMiB = 0;  // when set, caps the child's memory
+  std::vector<std::pair<std::string, std::string>> environment;  // added
 };
 
 // Runs `program` with `arguments` (argv[0] is the program path) and waits.

@@ -11,8 +11,8 @@ namespace quatdepth {
 // Pixels in flight per vector path: enough independent pass chains to hide
 // the latency of one, few enough to stay in registers.
 constexpr int kAvx512Vectors = 4;
-constexpr int kAvx2Vectors = 4;
-constexpr int kSse2Vectors = 3;
+constexpr int kAvx2Vectors = 3;
+constexpr int kSse2Vectors = 2;
 
 // The vector searches, one per instruction set; each fills depths[0 ..
 // width-1] for `row` exactly as the scalar reference does. Call one only

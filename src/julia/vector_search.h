@@ -121,8 +121,8 @@ struct GroupStart {
 template <class L>
 struct PixelSearch {
   GroupStart<L> groups[kGroupsAhead + 1];
-  int32_t current;   // buffer index of the group in the lanes
-  int32_t buffered;  // real groups in the buffer
+  const GroupStart<L> *current;  // the group in the lanes
+  const GroupStart<L> *end;      // past the last real group: the padding
   int32_t next;      // next level of the sequence not yet buffered
   int32_t last;      // last level of the sequence
   int32_t step;      // fineSteps while coarse, 1 while refining
@@ -215,15 +215,15 @@ template <class L>
     ++buffered;
   }
   storePadding(&p->groups[buffered]);
-  p->buffered = buffered;
-  p->current = 0;
+  p->current = p->groups;
+  p->end = p->groups + buffered;
 }
 
 template <class L>
 [[gnu::always_inline]] inline void loadGroup(const RowConstants<L> &k,
                                              const PixelSearch<L> &p,
                                              Lanes<L> *v) {
-  const GroupStart<L> &g = p.groups[p.current];
+  const GroupStart<L> &g = *p.current;
   v->a = L::load(g.a);
   v->b = L::load(g.b);
   v->c = L::load(g.c);
@@ -358,13 +358,13 @@ template <class L, bool kStats>
   }
   // All ones on the group's last pass, else zero; arithmetic, not a branch.
   const uint32_t capped = static_cast<uint32_t>((k.maxPasses - 2 - v->pass) >> 31);
-  const GroupStart<L> &next = p->groups[p->current + 1];
+  const GroupStart<L> &next = p->current[1];
   const uint32_t live = iterate(k, v, next, capped);
   const uint32_t done = capped | static_cast<uint32_t>(static_cast<int32_t>(live - 1) >> 31);
 
   if (capped & live) [[unlikely]] {
     // The first group with an inside lane: its lowest one is the answer.
-    const GroupStart<L> &g = p->groups[p->current];
+    const GroupStart<L> &g = *p->current;
     const int32_t hit = g.base + lowestLane(live) * p->step;
     if constexpr (kStats) {
       countGroup(*v, g.valid, live, lanePasses, row->stats);
@@ -380,15 +380,15 @@ template <class L, bool kStats>
   }
   if constexpr (kStats) {
     if (done && p->column >= 0) {
-      countGroup(*v, p->groups[p->current].valid, 0, lanePasses, row->stats);
+      countGroup(*v, p->current->valid, 0, lanePasses, row->stats);
       for (int lane = 0; lane < L::kLanes; ++lane) lanePasses[lane] = 0;
     }
   }
   // The lanes already hold the next group when done; catch up its state.
-  p->current += static_cast<int32_t>(done & 1u);
+  p->current += done & 1u;
   v->live = (next.valid & done) | (live & ~done);
   v->pass = (v->pass + 1) & static_cast<int32_t>(~done);
-  if (p->current < p->buffered) [[likely]] return;
+  if (p->current < p->end) [[likely]] return;
 
   // The buffer is used up: compute more, or the sequence has ended without
   // an inside level.
@@ -398,7 +398,7 @@ template <class L, bool kStats>
   } else if (p->column >= 0) {
     finishPixel(k, row, p, v, p->coarseHit < 0 ? -1 : p->coarseHit);
   } else {
-    p->current = p->buffered;  // idle: keep iterating padding
+    p->current = p->end;  // idle: keep iterating padding
     loadGroup(k, *p, v);
   }
 }
@@ -412,18 +412,23 @@ void findRowDepths(const RenderSettings *s, const LevelTables *tables,
   PixelSearch<L> search[kVectors];
   int32_t lanePasses[kVectors][L::kLanes] = {};  // statistics only
   RowProgress row{depths, 0, 0, stats};
-  // Separate variables rather than an array, so each vector's lanes can
-  // live in registers.
+  // Separate variables rather than an array, and constant indices only, so
+  // each vector's lanes can live in registers.
   Lanes<L> lanes0, lanes1, lanes2, lanes3, lanes4, lanes5;
-  Lanes<L> *lanes[6] = {&lanes0, &lanes1, &lanes2, &lanes3, &lanes4, &lanes5};
-  for (int i = 0; i < kVectors; ++i) {
+  auto start = [&](PixelSearch<L> *p, Lanes<L> *v) [[gnu::always_inline]] {
     if (row.nextColumn < k.width) {
-      startPixel(k, &search[i], lanes[i], row.nextColumn++);
+      startPixel(k, p, v, row.nextColumn++);
       ++row.busy;
     } else {
-      idle(k, &search[i], lanes[i]);
+      idle(k, p, v);
     }
-  }
+  };
+  start(&search[0], &lanes0);
+  if constexpr (kVectors > 1) start(&search[1], &lanes1);
+  if constexpr (kVectors > 2) start(&search[2], &lanes2);
+  if constexpr (kVectors > 3) start(&search[3], &lanes3);
+  if constexpr (kVectors > 4) start(&search[4], &lanes4);
+  if constexpr (kVectors > 5) start(&search[5], &lanes5);
   while (row.busy > 0) {
     step<L, kStats>(k, &row, &search[0], &lanes0, lanePasses[0]);
     if constexpr (kVectors > 1) step<L, kStats>(k, &row, &search[1], &lanes1, lanePasses[1]);
@@ -442,8 +447,10 @@ namespace quatdepth {
 template <class L, int kVectors>
 void runVectorSearch(const RenderSettings *s, const LevelTables *tables,
                      int32_t row, int32_t *depths, SearchStats *stats) {
-  if (stats)
+  if (stats) {
+    stats->laneWidth = L::kLanes;
     vector_search::findRowDepths<L, kVectors, true>(s, tables, row, depths, stats);
+  }
   else
     vector_search::findRowDepths<L, kVectors, false>(s, tables, row, depths, nullptr);
 }

@@ -1,0 +1,158 @@
+// Every vector path against the scalar reference, on many random views.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <sstream>
+#include <vector>
+
+#include "julia/level_tables.h"
+#include "julia/row_depths.h"
+#include "julia/search_path.h"
+#include "test_settings.h"
+
+namespace quatdepth {
+namespace {
+
+std::vector<SearchPath> supportedVectorPaths() {
+  std::vector<SearchPath> paths;
+  for (SearchPath path : kAllSearchPaths)
+    if (path != SearchPath::kScalar && isSearchPathSupported(path)) paths.push_back(path);
+  return paths;
+}
+
+// A random view that exercises the search: bounds around the set, any
+// constant and angles, every kind of cap and bailout, awkward widths.
+RenderSettings randomSettings(std::mt19937_64 &rng) {
+  auto uniform = [&](double lo, double hi) {
+    return std::uniform_real_distribution<double>(lo, hi)(rng);
+  };
+  auto pick = [&](std::initializer_list<int32_t> values) {
+    std::vector<int32_t> v(values);
+    return v[std::uniform_int_distribution<size_t>(0, v.size() - 1)(rng)];
+  };
+  RenderSettings s = defaultSettings();
+  s.xMin = uniform(-1.7, -0.4), s.xMax = uniform(0.4, 1.7);
+  s.yMin = uniform(-1.7, -0.4), s.yMax = uniform(0.4, 1.7);
+  s.zMin = uniform(-1.7, -0.2), s.zMax = uniform(0.2, 1.7);
+  if (uniform(0, 1) < 0.2) std::swap(s.zMin, s.zMax);  // search from the far side
+  for (double &c : s.juliaC) c = uniform(-0.7, 0.7);
+  s.wSlice = uniform(-0.5, 0.5);
+  setAngles(&s, uniform(-3.2, 3.2), uniform(-3.2, 3.2), uniform(-3.2, 3.2));
+  s.centreX = (s.xMax - s.xMin) * 0.5 + s.xMin;
+  s.centreY = (s.yMax - s.yMin) * 0.5 + s.yMin;
+  s.centreZ = (s.zMax - s.zMin) * 0.5 + s.zMin;
+  s.width = pick({0, 1, 2, 3, 5, 7, 8, 9, 13, 17, 31});
+  s.height = pick({1, 2, 5, 9});
+  s.coarseSteps = pick({1, 2, 5, 13, 40});
+  s.fineSteps = pick({1, 2, 3, 7, 10, 17});
+  s.maxIterations = pick({-3, 0, 1, 2, 5, 10, 20, 60});
+  s.bailout = pick({-1, 0, 1, 4, 16, 100});
+  return s;
+}
+
+std::string describe(const RenderSettings &s) {
+  std::ostringstream text;
+  text.precision(17);
+  text << s.xMin << ' ' << s.yMin << ' ' << s.zMin << ' ' << s.xMax << ' '
+       << s.yMax << ' ' << s.zMax << " c " << s.juliaC[0] << ' ' << s.juliaC[1]
+       << ' ' << s.juliaC[2] << ' ' << s.juliaC[3] << " w " << s.wSlice
+       << " size " << s.width << 'x' << s.height << " steps " << s.coarseSteps
+       << 'x' << s.fineSteps << " iterations " << s.maxIterations
+       << " bailout " << s.bailout;
+  return text.str();
+}
+
+// Compares every row of `s` on `path` with the reference; reports the first
+// mismatch with its pixel, row and both values.
+void expectSameAsReference(const RenderSettings &s, SearchPath path,
+                           const LevelTables *tables, int *insideSeen) {
+  const size_t width = static_cast<size_t>(s.width);
+  std::vector<int32_t> expected(width + 1, -7), actual(width + 1, -7);
+  for (int32_t row = 0; row < s.height; ++row) {
+    findRowDepthsScalar(&s, row, expected.data());
+    findRowDepthsOn(path, &s, tables, row, actual.data());
+    for (size_t column = 0; column < width; ++column) {
+      if (expected[column] >= 0) ++*insideSeen;
+      ASSERT_EQ(actual[column], expected[column])
+          << searchPathName(path) << (tables ? " with" : " without")
+          << " level tables: first mismatch at pixel " << column << ", row "
+          << row << " (reference " << expected[column] << ", vector "
+          << actual[column] << ") for " << describe(s);
+    }
+    ASSERT_EQ(actual[width], -7) << "wrote past the row";
+  }
+}
+
+TEST(VectorSearch, EveryPathMatchesTheReferenceOnRandomViews) {
+  std::mt19937_64 rng(6502);
+  int insideSeen = 0;
+  for (int trial = 0; trial < 2000; ++trial) {
+    RenderSettings s = randomSettings(rng);
+    LevelTables tables;
+    ASSERT_TRUE(buildLevelTables(&s, &tables));
+    for (SearchPath path : supportedVectorPaths()) {
+      expectSameAsReference(s, path, &tables, &insideSeen);
+      expectSameAsReference(s, path, nullptr, &insideSeen);
+      if (HasFatalFailure()) break;
+    }
+    freeLevelTables(&tables);
+    if (HasFatalFailure()) return;
+  }
+  EXPECT_GT(insideSeen, 1000) << "the random views hardly meet the set";
+}
+
+TEST(VectorSearch, EveryPathMatchesTheReferenceOnTheDefaultView) {
+  RenderSettings s = defaultSettings();
+  s.width = 61;  // not a multiple of any lane count
+  s.height = 61;
+  setAngles(&s, 0.3, 0.5, 0.7);
+  LevelTables tables;
+  ASSERT_TRUE(buildLevelTables(&s, &tables));
+  int insideSeen = 0;
+  for (SearchPath path : supportedVectorPaths())
+    expectSameAsReference(s, path, &tables, &insideSeen);
+  freeLevelTables(&tables);
+}
+
+TEST(VectorSearch, TheNamedPathIsTheOneThatRuns) {
+  RenderSettings s = defaultSettings();
+  s.width = 9;
+  std::vector<int32_t> depths(9);
+  const int32_t expectedLanes[] = {0, 2, 4, 8};
+  for (SearchPath path : kAllSearchPaths) {
+    if (!isSearchPathSupported(path)) continue;
+    SearchStats stats;
+    findRowDepthsOn(path, &s, nullptr, 150, depths.data(), &stats);
+    EXPECT_EQ(stats.laneWidth, expectedLanes[static_cast<int>(path)])
+        << searchPathName(path);
+  }
+  EXPECT_TRUE(isSearchPathSupported(fastestSearchPath()));
+}
+
+TEST(VectorSearch, StatisticsAddUp) {
+  RenderSettings s = defaultSettings();
+  std::vector<int32_t> depths(300);
+  for (SearchPath path : supportedVectorPaths()) {
+    SearchStats stats;
+    for (int32_t row = 100; row < 200; row += 10)
+      findRowDepthsOn(path, &s, nullptr, row, depths.data(), &stats);
+    EXPECT_GT(stats.usefulIterations, 0) << searchPathName(path);
+    EXPECT_LE(stats.usefulIterations, stats.activeIterations);
+    EXPECT_LE(stats.activeIterations, stats.laneSlots);
+  }
+}
+
+TEST(SearchPath, NamesRoundTrip) {
+  for (SearchPath path : kAllSearchPaths) {
+    SearchPath parsed = SearchPath::kScalar;
+    EXPECT_TRUE(parseSearchPath(searchPathName(path), &parsed));
+    EXPECT_EQ(parsed, path);
+  }
+  SearchPath unchanged = SearchPath::kAvx2;
+  EXPECT_FALSE(parseSearchPath("avx1024", &unchanged));
+  EXPECT_EQ(unchanged, SearchPath::kAvx2);
+}
+
+}  // namespace
+}  // namespace quatdepth
