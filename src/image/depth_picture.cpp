@@ -1,0 +1,102 @@
+#include "image/depth_picture.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quatdepth {
+namespace {
+
+// Towards the light: up and left of the picture, and towards the viewer.
+constexpr double kLightX = -1.0, kLightY = -1.0, kLightZ = -1.5;
+constexpr double kAmbient = 0.12;
+
+uint8_t surfaceShade(double brightness) {
+  brightness = std::clamp(brightness, 0.0, 1.0);
+  return static_cast<uint8_t>(kDarkestSurface + std::lround(brightness * (255 - kDarkestSurface)));
+}
+
+// 0 at the nearest depth present, 1 at the farthest.
+double farness(int32_t depth, DepthRange range) {
+  if (range.farthest == range.nearest) return 0.0;
+  return static_cast<double>(depth - range.nearest) /
+         static_cast<double>(range.farthest - range.nearest);
+}
+
+// Depth at (x, y), or `fallback` off the image or on background: edges
+// then read as flat rather than as cliffs.
+double depthOr(const MergedRows &rows, ptrdiff_t x, ptrdiff_t y, double fallback) {
+  if (x < 0 || y < 0 || x >= rows.width || y >= rows.height) return fallback;
+  int32_t depth = rows.depths[static_cast<size_t>(y) * static_cast<size_t>(rows.width) +
+                              static_cast<size_t>(x)];
+  return depth < 0 ? fallback : depth;
+}
+
+// The surface's slope in levels per pixel, from a wide Sobel stencil: the
+// depths come in whole levels, and a narrow stencil would draw every step.
+void slopeAt(const MergedRows &rows, ptrdiff_t x, ptrdiff_t y, double *dx, double *dy) {
+  constexpr ptrdiff_t kReach = 2;
+  const double centre = depthOr(rows, x, y, 0.0);
+  double sumX = 0.0, sumY = 0.0, weights = 0.0;
+  for (ptrdiff_t across = -1; across <= 1; ++across) {
+    const double w = across == 0 ? 2.0 : 1.0;
+    sumX += w * (depthOr(rows, x + kReach, y + across, centre) -
+                 depthOr(rows, x - kReach, y + across, centre));
+    sumY += w * (depthOr(rows, x + across, y + kReach, centre) -
+                 depthOr(rows, x + across, y - kReach, centre));
+    weights += w;
+  }
+  *dx = sumX / (weights * 2.0 * kReach);
+  *dy = sumY / (weights * 2.0 * kReach);
+}
+
+}  // namespace
+
+DepthRange depthRange(const MergedRows &rows) {
+  DepthRange range;
+  for (int32_t depth : rows.depths) {
+    if (depth < 0) continue;
+    if (range.nearest < 0 || depth < range.nearest) range.nearest = depth;
+    if (depth > range.farthest) range.farthest = depth;
+  }
+  return range;
+}
+
+std::vector<uint8_t> renderPicture(const MergedRows &rows, Look look) {
+  const size_t width = static_cast<size_t>(rows.width);
+  std::vector<uint8_t> picture(rows.depths.size(), 0);
+  const DepthRange range = depthRange(rows);
+  if (range.nearest < 0) return picture;
+
+  // Depths as lengths in pixels: the depth span present spans a third of
+  // the image width, whatever the level count, so the relief reads the same.
+  const double span = std::max(1, range.farthest - range.nearest);
+  const double pixelsPerLevel = static_cast<double>(std::max<size_t>(width, 1)) / (3.0 * span);
+  const double lightLength = std::sqrt(kLightX * kLightX + kLightY * kLightY + kLightZ * kLightZ);
+
+  for (size_t y = 0; y < static_cast<size_t>(rows.height); ++y) {
+    for (size_t x = 0; x < width; ++x) {
+      const size_t i = y * width + x;
+      const int32_t depth = rows.depths[i];
+      if (depth < 0) continue;
+      const double nearness = 1.0 - farness(depth, range);
+      if (look == Look::kDepth) {
+        picture[i] = surfaceShade(nearness);
+        continue;
+      }
+      double dx, dy;
+      slopeAt(rows, static_cast<ptrdiff_t>(x), static_cast<ptrdiff_t>(y), &dx, &dy);
+      dx *= pixelsPerLevel;
+      dy *= pixelsPerLevel;
+      // Depth grows away from the viewer; the normal towards the viewer is
+      // (dx, dy, -1): a surface deeper to the right faces right.
+      double nx = dx, ny = dy, nz = -1.0;
+      double length = std::sqrt(nx * nx + ny * ny + nz * nz);
+      double diffuse = (nx * kLightX + ny * kLightY + nz * kLightZ) / (length * lightLength);
+      double lit = kAmbient + (1.0 - kAmbient) * std::max(0.0, diffuse);
+      picture[i] = surfaceShade(lit * (0.55 + 0.45 * nearness));
+    }
+  }
+  return picture;
+}
+
+}  // namespace quatdepth

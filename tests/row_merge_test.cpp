@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "image/depth_picture.h"
+#include "image/row_merge.h"
+#include "output/depth_row.h"
+
+namespace quatdepth {
+namespace {
+
+std::vector<uint8_t> record(std::vector<int32_t> values) {
+  std::vector<uint8_t> bytes(4 * values.size() + 1);
+  encodeRow(values.data(), bytes.data(), values.size());
+  bytes.pop_back();
+  return bytes;
+}
+
+std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts) {
+  std::vector<uint8_t> all;
+  for (const auto &part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+struct Merge {
+  MergedRows rows;
+  RowStreamDecoder decoder;
+  std::string error;
+  Merge(int32_t width, int32_t height) {
+    decoder.source = "in.rows";
+    EXPECT_TRUE(initMergedRows(&rows, width, height, &error));
+  }
+  // Feeds `bytes` in pieces of `piece` bytes, then ends the stream.
+  bool feed(const std::vector<uint8_t> &bytes, size_t piece) {
+    for (size_t at = 0; at < bytes.size(); at += piece) {
+      size_t size = std::min(piece, bytes.size() - at);
+      if (!feedRowStream(&rows, &decoder, bytes.data() + at, size, &error)) return false;
+    }
+    return finishRowStream(rows, decoder, &error);
+  }
+};
+
+TEST(RowMerge, PlacesRowsByIndexHoweverTheStreamIsCut) {
+  const auto stream = concat({record({2, 5, -1}), record({0, 1, 2}), record({2, 5, -1})});
+  for (size_t piece : {size_t{1}, size_t{3}, size_t{5}, size_t{12}, size_t{1000}}) {
+    Merge merge(2, 3);
+    ASSERT_TRUE(merge.feed(stream, piece)) << merge.error;
+    EXPECT_EQ(merge.rows.depths, (std::vector<int32_t>{1, 2, -1, -1, 5, -1}));
+    EXPECT_EQ(merge.rows.received, (std::vector<uint8_t>{1, 0, 1}));
+    EXPECT_EQ(merge.rows.rowsReceived, 2);
+  }
+}
+
+TEST(RowMerge, ZeroWidthRecordsAreJustRowIndices) {
+  Merge merge(0, 4);
+  ASSERT_TRUE(merge.feed(concat({record({3}), record({1})}), 1)) << merge.error;
+  EXPECT_EQ(merge.rows.received, (std::vector<uint8_t>{0, 1, 0, 1}));
+}
+
+TEST(RowMerge, RefusesEveryKindOfBadRecordNamingTheOffset) {
+  auto evenByte = record({1, 7});
+  evenByte[6] = 0x10;
+  auto highByte = record({1, 7});
+  highByte[5] = 0x81;
+  auto halfNegative = record({1, -1});
+  halfNegative[7] = 0x01;
+  const struct {
+    std::vector<uint8_t> stream;
+    std::string expected;
+  } cases[] = {
+      {concat({record({0, 3}), evenByte}), "in.rows: byte 14: the byte 0x10 is in no valid record"},
+      {highByte, "byte 5: the byte 0x81"},
+      {halfNegative, "byte 7: the byte 0x01"},
+      {record({2, 3}), "byte 0: row index 2 is not a row of an image 2 rows high"},
+      {record({-1, 3}), "byte 0: row index -1"},
+      {concat({record({1, 3}), record({1, 4})}), "byte 8: row 1 arrived before with different depths"},
+      {concat({record({1, 3}), {0x01, 0x01}}), "byte 8: the stream ends 2 bytes into a record of 8"},
+  };
+  for (const auto &c : cases) {
+    Merge merge(1, 2);
+    EXPECT_FALSE(merge.feed(c.stream, 3));
+    EXPECT_NE(merge.error.find(c.expected), std::string::npos) << merge.error;
+  }
+}
+
+TEST(RowMerge, RefusesImpossibleSizes) {
+  MergedRows rows;
+  std::string error;
+  EXPECT_FALSE(initMergedRows(&rows, -1, 5, &error));
+  EXPECT_FALSE(initMergedRows(&rows, 1 << 16, 1 << 13, &error));
+  EXPECT_NE(error.find("out of range"), std::string::npos);
+  EXPECT_TRUE(initMergedRows(&rows, 0, 0, &error));
+}
+
+TEST(DepthPicture, BackgroundIsDarkerThanAnySurfaceAndContrastFollowsDepths) {
+  Merge merge(4, 2);
+  ASSERT_TRUE(merge.feed(concat({record({0, -1, 1000, 1001, 1002}),
+                                 record({1, 1003, 1004, 1010, -1})}), 64));
+  for (Look look : {Look::kLit, Look::kDepth}) {
+    std::vector<uint8_t> picture = renderPicture(merge.rows, look);
+    EXPECT_EQ(picture[0], 0);
+    EXPECT_EQ(picture[7], 0);
+    for (size_t i : {1, 2, 3, 4, 5, 6}) EXPECT_GE(picture[i], kDarkestSurface);
+  }
+  // Depth look: the nearest present depth is white, the farthest darkest.
+  std::vector<uint8_t> depth = renderPicture(merge.rows, Look::kDepth);
+  EXPECT_EQ(depth[1], 255);
+  EXPECT_EQ(depth[6], kDarkestSurface);
+  EXPECT_GT(depth[2], depth[3]);
+}
+
+}  // namespace
+}  // namespace quatdepth
