@@ -160,6 +160,20 @@ TEST_F(ImageProgram, MissingRowsAreCountedAndDrawnAsBackground) {
   EXPECT_EQ(pgm.substr(11, 5), std::string(5, '\0'));  // row 0 never came
 }
 
+TEST_F(ImageProgram, ShowsProgressOnlyOnATerminal) {
+  write("in.rows", render(view(3, 7)));
+  const std::string command = kImage + " --width 3 --height 7 -o " + path("out.png") + " " +
+                              path("in.rows");
+  // script(1) gives the program a terminal for its standard error.
+  ProgramResult onTerminal = runProgram("/usr/bin/script", {"-q", "-e", "-c", command, "/dev/null"});
+  EXPECT_EQ(onTerminal.exitStatus, 0);
+  EXPECT_NE(onTerminal.out.find("7 of 7 rows"), std::string::npos) << onTerminal.out;
+  ProgramResult quiet = runProgram(kImage, {"--width", "3", "--height", "7", "-o",
+                                            path("out.png"), path("in.rows")});
+  EXPECT_EQ(quiet.exitStatus, 0);
+  EXPECT_EQ(quiet.err, "");
+}
+
 struct Png {
   png_uint_32 width = 0, height = 0;
   int bitDepth = 0;
