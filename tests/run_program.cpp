@@ -68,7 +68,9 @@ ProgramResult runProgram(const std::string &program,
 
   ProgramResult result;
   int status = 0;
-  if (child > 0 && waitpid(child, &status, 0) == child) {
+  struct rusage usage = {};
+  if (child > 0 && wait4(child, &status, 0, &usage) == child) {
+    result.maxResidentKiB = usage.ru_maxrss;
     if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   }

@@ -9,6 +9,7 @@ namespace quatdepth::testing {
 struct ProgramResult {
   int exitStatus = -1;  // -1 when the program did not exit normally
   int signal = 0;       // the signal that ended it, if any
+  long maxResidentKiB = 0;  // the child's peak resident memory
   std::string out;      // everything written to standard output
   std::string err;      // everything written to standard error
 };

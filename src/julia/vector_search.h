@@ -415,7 +415,7 @@ void findRowDepths(const RenderSettings *s, const LevelTables *tables,
   // Separate variables rather than an array, and constant indices only, so
   // each vector's lanes can live in registers.
   Lanes<L> lanes0, lanes1, lanes2, lanes3, lanes4, lanes5;
-  auto start = [&](PixelSearch<L> *p, Lanes<L> *v) [[gnu::always_inline]] {
+  auto start = [&](PixelSearch<L> *p, Lanes<L> *v) {
     if (row.nextColumn < k.width) {
       startPixel(k, p, v, row.nextColumn++);
       ++row.busy;
