@@ -173,6 +173,25 @@ bool writeImage(const MergedRows &rows, ImageFormat format, Look look,
            (std::fflush(stdout) == 0 ||
             fail(error, std::string("standard output: ") + std::strerror(errno)));
   }
+  // A device, pipe or other special file is written in place: renaming a
+  // temporary file over it would replace it (as root, even /dev/full).
+  struct stat existing;
+  if (stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) &&
+      !S_ISDIR(existing.st_mode)) {
+    FILE *out = std::fopen(path.c_str(), "wb");
+    if (!out) return fail(error, path + ": " + std::strerror(errno));
+    std::string encodeError;
+    bool written = encodeImage(out, rows, format, look, &encodeError);
+    if (written && (std::fflush(out) != 0 || std::ferror(out))) {
+      written = false;
+      encodeError = std::strerror(errno);
+    }
+    if (std::fclose(out) != 0 && written) {
+      written = false;
+      encodeError = std::strerror(errno);
+    }
+    return written || fail(error, path + ": " + encodeError);
+  }
   TemporaryFile temporary;
   temporary.path = directoryOf(path) + "/." + baseNameOf(path) + ".XXXXXX";
   int fd = mkstemp(temporary.path.data());
