@@ -123,9 +123,10 @@ struct PixelSearch {
   GroupStart<L> groups[kGroupsAhead + 1];
   const GroupStart<L> *current;  // the group in the lanes
   const GroupStart<L> *end;      // past the last real group: the padding
-  int32_t next;      // next level of the sequence not yet buffered
-  int32_t last;      // last level of the sequence
+  int32_t origin;    // first level of the sequence
   int32_t step;      // fineSteps while coarse, 1 while refining
+  int32_t length;    // levels in the sequence
+  int32_t unbuffered; // position in the sequence of the next level to buffer
   int32_t coarseHit; // while refining: the coarse hit level, else -1
   int32_t column;    // -1: no pixel left for this vector
   double xCosB, minusXSinB;  // the pixel's x offset, turned by B
@@ -147,18 +148,20 @@ struct Lanes {
   return (1u << count) - 1u;
 }
 
-// Starting points of levels first, first + step, ... (count of them): the
-// same coordinate and rotation steps as the scalar search, lane by lane.
+// Starting points of the `count` levels from position `at` of the pixel's
+// sequence: the same coordinate and rotation steps as the scalar search,
+// lane by lane.
 template <class L>
 [[gnu::always_inline]] inline void computeGroup(const RowConstants<L> &k,
                                                 const PixelSearch<L> &p,
-                                                GroupStart<L> *g, int32_t first,
-                                                int32_t step, int32_t count) {
+                                                GroupStart<L> *g, int32_t at,
+                                                int32_t count) {
   using Vec = typename L::Vec;
+  const int32_t first = p.origin + at * p.step;
   Vec x1, z2, y1SinC, y1CosC;
   if (k.tables && p.coarseHit < 0) [[likely]] {
-    // Coarse levels: the row's terms are ready in the row tables.
-    const int32_t at = first / k.fineSteps;
+    // Coarse levels (0, fineSteps, ...): the row's terms are ready in the
+    // row tables, by position.
     x1 = L::add(L::set(p.xCosB), L::load(k.tables->rowZ1SinB + at));
     z2 = L::add(L::set(p.minusXSinB), L::load(k.tables->rowZ1CosB + at));
     y1SinC = L::load(k.tables->rowY1SinC + at);
@@ -169,9 +172,9 @@ template <class L>
       pzSinA = L::load(k.tables->sinA + first);
       pzCosA = L::load(k.tables->cosA + first);
     } else {
-    Vec level = L::add(L::set(static_cast<double>(first)),
-                       L::mul(L::laneIndex(), L::set(static_cast<double>(step))));
-    Vec z = L::add(k.zMin, L::mul(k.zSpan, L::div(level, k.levelCount)));
+      Vec level = L::add(L::set(static_cast<double>(first)),
+                         L::mul(L::laneIndex(), L::set(static_cast<double>(p.step))));
+      Vec z = L::add(k.zMin, L::mul(k.zSpan, L::div(level, k.levelCount)));
       Vec pz = L::sub(z, k.centreZ);
       pzSinA = L::mul(pz, k.sinA);
       pzCosA = L::mul(pz, k.cosA);
@@ -208,10 +211,9 @@ template <class L>
 [[gnu::always_inline]] inline void bufferGroups(const RowConstants<L> &k,
                                                 PixelSearch<L> *p, int groups) {
   int32_t buffered = 0;
-  while (buffered < groups && p->next <= p->last) {
-    int32_t count = (p->last - p->next) / p->step + 1;
-    computeGroup(k, *p, &p->groups[buffered], p->next, p->step, count);
-    p->next += L::kLanes * p->step;
+  while (buffered < groups && p->unbuffered < p->length) {
+    computeGroup(k, *p, &p->groups[buffered], p->unbuffered, p->length - p->unbuffered);
+    p->unbuffered += L::kLanes;
     ++buffered;
   }
   storePadding(&p->groups[buffered]);
@@ -238,9 +240,10 @@ template <class L>
                                                  PixelSearch<L> *p, Lanes<L> *v,
                                                  int32_t first, int32_t last,
                                                  int32_t step) {
-  p->next = first;
-  p->last = last;
+  p->origin = first;
   p->step = step;
+  p->length = (last - first) / step + 1;
+  p->unbuffered = 0;
   bufferGroups(k, p, kGroupsAtStart);
   loadGroup(k, *p, v);
 }
@@ -262,9 +265,10 @@ template <class L>
 [[gnu::always_inline]] inline void idle(const RowConstants<L> &k,
                                         PixelSearch<L> *p, Lanes<L> *v) {
   p->column = -1;
-  p->next = 1;
-  p->last = 0;  // nothing to buffer
+  p->origin = 0;
   p->step = 1;
+  p->length = 0;  // nothing to buffer
+  p->unbuffered = 0;
   bufferGroups(k, p, 0);
   storePadding(&p->groups[1]);  // what an idle vector looks ahead to
   loadGroup(k, *p, v);
@@ -392,7 +396,7 @@ template <class L, bool kStats>
 
   // The buffer is used up: compute more, or the sequence has ended without
   // an inside level.
-  if (p->next <= p->last) {
+  if (p->unbuffered < p->length) {
     bufferGroups(k, p, kGroupsAhead);
     loadGroup(k, *p, v);
   } else if (p->column >= 0) {
