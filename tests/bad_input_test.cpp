@@ -5,7 +5,6 @@
 
 #include <sys/stat.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -133,22 +132,17 @@ TEST(RendererBadInput, MemoryDoesNotGrowWithTheNumberOfRows) {
 class ImageBadInput : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/quatdepth-bad-input-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
     std::vector<std::string> view = smallView();
     view[14] = "2";  // records of 12 bytes, 4 rows: 48 bytes
     stream_ = runProgram(kRenderer, view).out;
     ASSERT_EQ(stream_.size(), 48u);
   }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
   // Runs quatdepth-image on `input` over an existing output file; checks
   // status, message and that the output file is untouched.
   void expectRefused(const std::string &input, int status, const std::string &expected,
                      std::vector<std::string> options = {"--strict"}) {
-    std::ofstream(dir_ + "/in.rows", std::ios::binary) << input;
-    std::ofstream(dir_ + "/out.png", std::ios::binary) << "existing";
+    writeFile(dir_ + "/in.rows", input);
+    writeFile(dir_ + "/out.png", "existing");
     std::vector<std::string> args = {"--width", "2", "--height", "4", "-o", dir_ + "/out.png"};
     args.insert(args.end(), options.begin(), options.end());
     args.push_back(dir_ + "/in.rows");
@@ -159,7 +153,8 @@ class ImageBadInput : public ::testing::Test {
     EXPECT_EQ(readFile(dir_ + "/out.png"), "existing") << expected;
   }
 
-  std::string dir_;
+  TemporaryDirectory directory_;
+  const std::string dir_ = directory_.path();
   std::string stream_;
 };
 
@@ -213,7 +208,7 @@ TEST_F(ImageBadInput, RowsOutOfRangeAndConflictingDuplicates) {
   std::string conflicting = stream_ + stream_.substr(12, 4) + stream_.substr(4, 8);
   expectRefused(conflicting, 1, "byte 48: row 1 arrived before with different depths");
   // The same row twice with the same depths is fine.
-  std::ofstream(dir_ + "/in.rows", std::ios::binary) << stream_ + stream_.substr(12, 12);
+  writeFile(dir_ + "/in.rows", stream_ + stream_.substr(12, 12));
   ProgramResult same = runProgram(kImage, {"--width", "2", "--height", "4", "--strict", "-o",
                                            dir_ + "/out.png", dir_ + "/in.rows"});
   EXPECT_EQ(same.exitStatus, 0) << same.err;
@@ -222,7 +217,7 @@ TEST_F(ImageBadInput, RowsOutOfRangeAndConflictingDuplicates) {
 TEST_F(ImageBadInput, MissingInputAndUnwritableOutput) {
   expectRefused(stream_, 3, "nowhere.rows: No such file or directory",
                 {dir_ + "/nowhere.rows"});
-  std::ofstream(dir_ + "/in.rows", std::ios::binary) << stream_;
+  writeFile(dir_ + "/in.rows", stream_);
   // A missing folder, and a path that is a folder.
   ASSERT_EQ(mkdir((dir_ + "/taken.png").c_str(), 0755), 0);
   for (const std::string &output : {dir_ + "/missing/dir/out.png", dir_ + "/taken.png"}) {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <random>
 #include <set>
 #include <string>
@@ -22,17 +21,9 @@ const std::string kParallel = QUATDEPTH_PARALLEL_SCRIPT;
 
 class ImageProgram : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/quatdepth-image-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-  std::string path(const std::string &name) const { return dir_ + "/" + name; }
-
+  std::string path(const std::string &name) const { return dir_.file(name); }
   void write(const std::string &name, const std::string &bytes) const {
-    std::ofstream(path(name), std::ios::binary) << bytes;
+    writeFile(path(name), bytes);
   }
 
   // A small rotated view; width and height as given, rows k, k+step, ...
@@ -49,7 +40,7 @@ class ImageProgram : public ::testing::Test {
     return run.out;
   }
 
-  std::string dir_;
+  TemporaryDirectory dir_;
 };
 
 TEST_F(ImageProgram, InterleavedRunsMergeLosslesslyInAnyOrder) {
@@ -145,7 +136,7 @@ TEST_F(ImageProgram, BadInputIsReportedAndLeavesTheOutputUntouched) {
   EXPECT_EQ(unwritable.exitStatus, 4);
   EXPECT_NE(unwritable.err.find("no/such/dir/out.png"), std::string::npos);
   // No temporary files are left behind.
-  ProgramResult listing = runProgram("/bin/ls", {"-A", dir_});
+  ProgramResult listing = runProgram("/bin/ls", {"-A", dir_.path()});
   EXPECT_EQ(listing.out, "in.rows\nout.png\n");
 }
 

@@ -35,6 +35,19 @@ std::string readFile(const std::string &path) {
   return content.str();
 }
 
+void writeFile(const std::string &path, const std::string &bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+TemporaryDirectory::TemporaryDirectory() {
+  char pattern[] = "/tmp/quatdepth-test-XXXXXX";
+  if (mkdtemp(pattern)) path_ = pattern;
+}
+
+TemporaryDirectory::~TemporaryDirectory() {
+  if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
+}
+
 ProgramResult runProgram(const std::string &program,
                          const std::vector<std::string> &arguments,
                          const RunOptions &options) {

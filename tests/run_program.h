@@ -29,4 +29,21 @@ ProgramResult runProgram(const std::string &program,
 // Reads a whole file; empty when it does not exist.
 std::string readFile(const std::string &path);
 
+// Writes `bytes` to a file, replacing it.
+void writeFile(const std::string &path, const std::string &bytes);
+
+// A fresh folder under /tmp, removed with its contents at the end.
+class TemporaryDirectory {
+ public:
+  TemporaryDirectory();
+  ~TemporaryDirectory();
+  TemporaryDirectory(const TemporaryDirectory &) = delete;
+  TemporaryDirectory &operator=(const TemporaryDirectory &) = delete;
+  const std::string &path() const { return path_; }
+  std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
 }  // namespace quatdepth::testing
