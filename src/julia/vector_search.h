@@ -14,10 +14,10 @@
 // The costly part of such a search is not the arithmetic but deciding, pass
 // after pass, which group comes next: an unpredictable branch per group. So
 // the coordinates of a pixel's next groups are computed ahead, a few groups
-// at a time, into a small buffer, and a finished group is replaced by the
-// next buffered one with masked loads on every pass, whether it finished or
-// not. Branches are left only for rare events: an inside probe, or an empty
-// buffer.
+// at a time, into a small buffer, and on the pass a group ends its lanes
+// take the next group's starting points through the masked adds that
+// otherwise add the Julia constant. Branches are left only for rare events:
+// an inside probe, or an empty buffer.
 //
 // Levels go into groups in increasing order, so the first group with an
 // inside lane holds the first inside level of the sequence: its lowest
@@ -146,6 +146,12 @@ struct Lanes {
 
 [[gnu::always_inline]] inline uint32_t lowLanes(int32_t count) {
   return (1u << count) - 1u;
+}
+
+// All ones when no lane is live, else zero. A shift, not a comparison, or
+// the compiler turns the group swap back into a branch.
+[[gnu::always_inline]] inline uint32_t noneLive(uint32_t live) {
+  return static_cast<uint32_t>(static_cast<int32_t>(live - 1) >> 31);
 }
 
 // Starting points of the `count` levels from position `at` of the pixel's
@@ -298,9 +304,7 @@ template <class L>
                         L::mul(cSquared, cSquared)),
                  L::mul(dSquared, dSquared));
   const uint32_t live = L::liveBelow(v->live, n, k.bailout);
-  // Shifts, not comparisons, or the compiler brings the branch back.
-  const uint32_t allEscaped = static_cast<uint32_t>(static_cast<int32_t>(live - 1) >> 31);
-  const uint32_t goesOn = ~(capped | allEscaped) & lowLanes(L::kLanes);
+  const uint32_t goesOn = ~(capped | noneLive(live)) & lowLanes(L::kLanes);
   v->a = L::addOrTake(aSquared, k.c0, goesOn, L::load(next.a));
   v->b = L::addOrTake(bSquared, k.c1, goesOn, L::load(next.b));
   v->c = L::addOrTake(cSquared, k.c2, goesOn, L::load(next.c));
@@ -335,8 +339,7 @@ template <class L>
 // Statistics: lane passes issued, and those on probes the answer needed.
 // Lanes past the first inside one were speculative.
 template <class L>
-[[gnu::always_inline]] inline void countGroup(const Lanes<L> &v,
-                                              uint32_t valid, uint32_t inside,
+[[gnu::always_inline]] inline void countGroup(uint32_t valid, uint32_t inside,
                                               const int32_t *lanePasses,
                                               SearchStats *stats) {
   uint32_t needed = inside ? lowLanes(lowestLane(inside) + 1) & valid : valid;
@@ -344,7 +347,6 @@ template <class L>
   stats->probes += __builtin_popcount(valid);
   for (int lane = 0; lane < L::kLanes; ++lane)
     if ((needed >> lane) & 1) stats->usefulIterations += lanePasses[lane];
-  (void)v;
 }
 
 // One pass of one vector; a finished group is replaced by the next one.
@@ -364,14 +366,14 @@ template <class L, bool kStats>
   const uint32_t capped = static_cast<uint32_t>((k.maxPasses - 2 - v->pass) >> 31);
   const GroupStart<L> &next = p->current[1];
   const uint32_t live = iterate(k, v, next, capped);
-  const uint32_t done = capped | static_cast<uint32_t>(static_cast<int32_t>(live - 1) >> 31);
+  const uint32_t done = capped | noneLive(live);
 
   if (capped & live) [[unlikely]] {
     // The first group with an inside lane: its lowest one is the answer.
     const GroupStart<L> &g = *p->current;
     const int32_t hit = g.base + lowestLane(live) * p->step;
     if constexpr (kStats) {
-      countGroup(*v, g.valid, live, lanePasses, row->stats);
+      countGroup<L>(g.valid, live, lanePasses, row->stats);
       for (int lane = 0; lane < L::kLanes; ++lane) lanePasses[lane] = 0;
     }
     if (p->coarseHit < 0 && hit > 0 && k.fineSteps > 1) {
@@ -384,7 +386,7 @@ template <class L, bool kStats>
   }
   if constexpr (kStats) {
     if (done && p->column >= 0) {
-      countGroup(*v, p->current->valid, 0, lanePasses, row->stats);
+      countGroup<L>(p->current->valid, 0, lanePasses, row->stats);
       for (int lane = 0; lane < L::kLanes; ++lane) lanePasses[lane] = 0;
     }
   }
