@@ -37,16 +37,9 @@ struct Avx2Lanes {
     return _mm256_castsi256_pd(_mm256_load_si256(
         reinterpret_cast<const __m256i *>(kLaneMasks.lanes[bits])));
   }
-  // The lanes in `bits` take src's lane, the others keep old's.
-  static Vec maskedLoad(Vec old, uint32_t bits, const double *src) {
-    return _mm256_blendv_pd(old, _mm256_loadu_pd(src), laneMask(bits));
-  }
   // x + y in the lanes of `keep`; the others get `start`.
   static Vec addOrTake(Vec x, Vec y, uint32_t keep, Vec start) {
     return _mm256_blendv_pd(start, _mm256_add_pd(x, y), laneMask(keep));
-  }
-  static Vec blend(Vec old, uint32_t bits, Vec newer) {
-    return _mm256_blendv_pd(old, newer, laneMask(bits));
   }
 };
 

@@ -22,16 +22,9 @@ struct Avx512Lanes {
   static uint32_t liveBelow(uint32_t live, Vec n, Vec bailout) {
     return _mm512_mask_cmp_pd_mask(static_cast<__mmask8>(live), n, bailout, _CMP_LT_OQ);
   }
-  // The lanes in `bits` take src's lane, the others keep old's.
-  static Vec maskedLoad(Vec old, uint32_t bits, const double *src) {
-    return _mm512_mask_loadu_pd(old, static_cast<__mmask8>(bits), src);
-  }
   // x + y in the lanes of `keep`; the others get `start`.
   static Vec addOrTake(Vec x, Vec y, uint32_t keep, Vec start) {
     return _mm512_mask_add_pd(start, static_cast<__mmask8>(keep), x, y);
-  }
-  static Vec blend(Vec old, uint32_t bits, Vec newer) {
-    return _mm512_mask_mov_pd(old, static_cast<__mmask8>(bits), newer);
   }
 };
 
