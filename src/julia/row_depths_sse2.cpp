@@ -22,10 +22,6 @@ struct Sse2Lanes {
   static uint32_t liveBelow(uint32_t live, Vec n, Vec bailout) {
     return live & static_cast<uint32_t>(_mm_movemask_pd(_mm_cmplt_pd(n, bailout)));
   }
-  // The lanes in `bits` take src's lane, the others keep old's.
-  static Vec maskedLoad(Vec old, uint32_t bits, const double *src) {
-    return blend(old, bits, _mm_loadu_pd(src));
-  }
   // x + y in the lanes of `keep`; the others get `start`.
   static Vec addOrTake(Vec x, Vec y, uint32_t keep, Vec start) {
     return blend(start, keep, _mm_add_pd(x, y));
