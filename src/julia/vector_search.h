@@ -22,9 +22,10 @@
 // Levels go into groups in increasing order, so the first group with an
 // inside lane holds the first inside level of the sequence: its lowest
 // inside lane. The coarse sequence (0, fineSteps, ...) finds the coarse hit
-// this way; the refinement sequence (the levels above the coarse hit,
-// nearest first) then finds the smallest inside level among them, the same
-// answer the scalar reference reaches by testing all of them. Every
+// this way; the refinement sequence (the levels between the previous coarse
+// probe and the coarse hit, near side first) then finds the smallest inside
+// level among them, the same answer the scalar reference reaches by testing
+// all of them. Every
 // coordinate and every pass uses the operations of the scalar reference in
 // the same order, so the depths match it bit for bit.
 
