@@ -19,6 +19,8 @@ constexpr LaneMasks kLaneMasks;
 
 struct Avx2Lanes {
   static constexpr int kLanes = 4;
+  // Whether a finished group is swapped by a branch rather than by blends.
+  static constexpr bool kSwapByBranch = true;
   using Vec = __m256d;
   static Vec set(double v) { return _mm256_set1_pd(v); }
   static Vec load(const double *p) { return _mm256_loadu_pd(p); }

@@ -9,6 +9,8 @@ namespace {
 
 struct Avx512Lanes {
   static constexpr int kLanes = 8;
+  // Whether a finished group is swapped by a branch rather than by blends.
+  static constexpr bool kSwapByBranch = false;
   using Vec = __m512d;
   static Vec set(double v) { return _mm512_set1_pd(v); }
   static Vec load(const double *p) { return _mm512_loadu_pd(p); }

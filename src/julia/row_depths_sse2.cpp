@@ -9,6 +9,8 @@ namespace {
 
 struct Sse2Lanes {
   static constexpr int kLanes = 2;
+  // Whether a finished group is swapped by a branch rather than by blends.
+  static constexpr bool kSwapByBranch = true;
   using Vec = __m128d;
   static Vec set(double v) { return _mm_set1_pd(v); }
   static Vec load(const double *p) { return _mm_loadu_pd(p); }

@@ -9,9 +9,10 @@
 namespace quatdepth {
 
 // Pixels in flight per vector path: enough independent pass chains to hide
-// the latency of one, few enough to stay in registers.
+// the latency of one, few enough to stay in registers (32 of them with
+// AVX-512, 16 otherwise). Measured best on the benchmark workloads.
 constexpr int kAvx512Vectors = 4;
-constexpr int kAvx2Vectors = 3;
+constexpr int kAvx2Vectors = 2;
 constexpr int kSse2Vectors = 2;
 
 // The vector searches, one per instruction set; each fills depths[0 ..

@@ -305,6 +305,17 @@ template <class L>
                         L::mul(cSquared, cSquared)),
                  L::mul(dSquared, dSquared));
   const uint32_t live = L::liveBelow(v->live, n, k.bailout);
+  if constexpr (L::kSwapByBranch) {
+    // Where a blend costs more than a mispredicted branch at a group's end:
+    // add the constant, and let the caller load the next group.
+    v->a = L::add(aSquared, k.c0);
+    v->b = L::add(bSquared, k.c1);
+    v->c = L::add(cSquared, k.c2);
+    v->d = L::add(dSquared, k.c3);
+    (void)next;
+    (void)capped;
+    return live;
+  }
   const uint32_t goesOn = ~(capped | noneLive(live)) & lowLanes(L::kLanes);
   v->a = L::addOrTake(aSquared, k.c0, goesOn, L::load(next.a));
   v->b = L::addOrTake(bSquared, k.c1, goesOn, L::load(next.b));
@@ -391,11 +402,22 @@ template <class L, bool kStats>
       for (int lane = 0; lane < L::kLanes; ++lane) lanePasses[lane] = 0;
     }
   }
-  // The lanes already hold the next group when done; catch up its state.
-  p->current += done & 1u;
-  v->live = (next.valid & done) | (live & ~done);
-  v->pass = (v->pass + 1) & static_cast<int32_t>(~done);
-  if (p->current < p->end) [[likely]] return;
+  if constexpr (L::kSwapByBranch) {
+    v->live = live;
+    ++v->pass;
+    if (!done) return;
+    ++p->current;
+    if (p->current < p->end) {
+      loadGroup(k, *p, v);
+      return;
+    }
+  } else {
+    // The lanes already hold the next group when done; catch up its state.
+    p->current += done & 1u;
+    v->live = (next.valid & done) | (live & ~done);
+    v->pass = (v->pass + 1) & static_cast<int32_t>(~done);
+    if (p->current < p->end) [[likely]] return;
+  }
 
   // The buffer is used up: compute more, or the sequence has ended without
   // an inside level.
