@@ -1,6 +1,8 @@
 #include "run_program.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -75,6 +77,16 @@ ProgramResult runProgram(const std::string &program,
       struct rlimit limit = {bytes, bytes};
       setrlimit(RLIMIT_AS, &limit);
     }
+    if (options.openFilesLimit) {
+      struct rlimit limit = {options.openFilesLimit, options.openFilesLimit};
+      setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (options.userId >= 0) {
+      const gid_t group = static_cast<gid_t>(options.userId);
+      if (setgroups(0, nullptr) != 0 || setgid(group) != 0 ||
+          setuid(static_cast<uid_t>(options.userId)) != 0)
+        _exit(126);
+    }
     execv(program.c_str(), argv.data());
     _exit(127);
   }
@@ -82,6 +94,10 @@ ProgramResult runProgram(const std::string &program,
   ProgramResult result;
   int status = 0;
   struct rusage usage = {};
+  if (child > 0 && options.killAfterMs) {
+    usleep(options.killAfterMs * 1000);
+    kill(child, SIGKILL);
+  }
   if (child > 0 && wait4(child, &status, 0, &usage) == child) {
     result.maxResidentKiB = usage.ru_maxrss;
     if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);

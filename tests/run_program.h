@@ -19,6 +19,9 @@ struct RunOptions {
   std::string stdoutPath;         // when set, standard output goes here
   unsigned long addressSpaceMiB = 0;  // when set, caps the child's memory
   std::vector<std::pair<std::string, std::string>> environment;  // added
+  unsigned long openFilesLimit = 0;   // when set, caps the child's descriptors
+  int userId = -1;                    // when set (and root), runs as this user
+  unsigned killAfterMs = 0;           // when set, SIGKILL after this long
 };
 
 // Runs `program` with `arguments` (argv[0] is the program path) and waits.
