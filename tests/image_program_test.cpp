@@ -107,7 +107,7 @@ TEST_F(ImageProgram, BadInputIsReportedAndLeavesTheOutputUntouched) {
     int status;
     std::string expected;
   } cases[] = {
-      {good.substr(0, 50), {}, 1, "in.rows: byte 48: the stream ends 2 bytes into a record of 24"},
+      {good.substr(0, 50), {"--strict"}, 1, "in.rows: byte 48: the stream ends 2 bytes into a record of 24"},
       {evenByte, {}, 1, "in.rows: byte 30: the byte 0x02 is in no valid record"},
       {good, {"--height", "3"}, 1, "in.rows: byte 72: row index 3 is not a row"},
       {good + conflicting, {}, 1, "in.rows: byte 96: row 0 arrived before with different depths"},

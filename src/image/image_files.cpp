@@ -27,13 +27,33 @@ struct PngWriter {
   ~PngWriter() { png_destroy_write_struct(&png, info ? &info : nullptr); }
 };
 
+// Where libpng's bytes go, and why the last write failed.
+struct PngSink {
+  FILE *out;
+  std::string error;
+};
+
 void onPngError(png_structp png, png_const_charp message) {
-  auto *error = static_cast<std::string *>(png_get_error_ptr(png));
-  *error = message;
+  auto *sink = static_cast<PngSink *>(png_get_error_ptr(png));
+  if (sink->error.empty()) sink->error = message;
   png_longjmp(png, 1);
 }
 
 void onPngWarning(png_structp, png_const_charp) {}
+
+// libpng's own writer says only "Write Error": keep the system's reason.
+void onPngWrite(png_structp png, png_bytep data, size_t size) {
+  auto *sink = static_cast<PngSink *>(png_get_io_ptr(png));
+  if (std::fwrite(data, 1, size, sink->out) != size) {
+    sink->error = std::strerror(errno);
+    png_error(png, "write");
+  }
+}
+
+void onPngFlush(png_structp) {}
+
+// PNG allows 2^31 - 1 pixels a side; libpng by default only a million.
+constexpr png_uint_32 kMaxPngSide = 0x7FFFFFFF;
 
 // Grey PNG of `bitDepth` 8 or 16 from big-endian sample rows.
 bool writePng(FILE *out, int32_t width, int32_t height, int bitDepth,
@@ -42,16 +62,17 @@ bool writePng(FILE *out, int32_t width, int32_t height, int bitDepth,
   std::vector<png_bytep> rowPointers(static_cast<size_t>(height));
   for (size_t y = 0; y < rowPointers.size(); ++y)
     rowPointers[y] = const_cast<png_bytep>(samples.data() + y * rowBytes);
-  std::string pngError;
+  PngSink sink{out, ""};
   PngWriter writer;
-  writer.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &pngError,
+  writer.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &sink,
                                        onPngError, onPngWarning);
   if (!writer.png) return fail(error, "cannot start a PNG");
   writer.info = png_create_info_struct(writer.png);
   if (!writer.info) return fail(error, "cannot start a PNG");
   // Nothing with a destructor is created past this point.
-  if (setjmp(png_jmpbuf(writer.png))) return fail(error, "PNG: " + pngError);
-  png_init_io(writer.png, out);
+  if (setjmp(png_jmpbuf(writer.png))) return fail(error, sink.error);
+  png_set_write_fn(writer.png, &sink, onPngWrite, onPngFlush);
+  png_set_user_limits(writer.png, kMaxPngSide, kMaxPngSide);
   png_set_IHDR(writer.png, writer.info, static_cast<png_uint_32>(width),
                static_cast<png_uint_32>(height), bitDepth, PNG_COLOR_TYPE_GRAY,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
@@ -78,8 +99,8 @@ bool writeDepthPng16(FILE *out, const MergedRows &rows, std::string *error) {
 }
 
 bool writePgm(FILE *out, const MergedRows &rows, const std::vector<uint8_t> &picture) {
-  std::fprintf(out, "P5\n%d %d\n255\n", rows.width, rows.height);
-  return std::fwrite(picture.data(), 1, picture.size(), out) == picture.size();
+  return std::fprintf(out, "P5\n%d %d\n255\n", rows.width, rows.height) > 0 &&
+         std::fwrite(picture.data(), 1, picture.size(), out) == picture.size();
 }
 
 bool writeRows(FILE *out, const MergedRows &rows) {
@@ -98,10 +119,10 @@ bool writeRows(FILE *out, const MergedRows &rows) {
   return true;
 }
 
+}  // namespace
+
 bool encodeImage(FILE *out, const MergedRows &rows, ImageFormat format, Look look,
                  std::string *error) {
-  if (format != ImageFormat::kRows && (rows.width == 0 || rows.height == 0))
-    return fail(error, "an image with no pixels cannot be a picture; use --format rows");
   switch (format) {
     case ImageFormat::kRows:
       return writeRows(out, rows) || fail(error, std::strerror(errno));
@@ -115,30 +136,6 @@ bool encodeImage(FILE *out, const MergedRows &rows, ImageFormat format, Look loo
   }
   return fail(error, "unknown format");
 }
-
-std::string directoryOf(const std::string &path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string baseNameOf(const std::string &path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Closes the temporary file and removes it unless it was renamed.
-struct TemporaryFile {
-  std::string path;
-  FILE *stream = nullptr;
-  bool kept = false;
-  ~TemporaryFile() {
-    if (stream) std::fclose(stream);
-    if (!kept && !path.empty()) std::remove(path.c_str());
-  }
-};
-
-}  // namespace
 
 bool parseImageFormat(const std::string &name, ImageFormat *format) {
   const struct {
@@ -162,65 +159,6 @@ bool imageFormatFromPath(const std::string &path, ImageFormat *format) {
   if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return false;
   std::string extension = path.substr(dot + 1);
   return extension != "png16" && parseImageFormat(extension, format);
-}
-
-bool writeImage(const MergedRows &rows, ImageFormat format, Look look,
-                const std::string &path, std::string *error) {
-  if (path == "-") {
-    return encodeImage(stdout, rows, format, look, error) &&
-           (std::fflush(stdout) == 0 ||
-            fail(error, std::string("standard output: ") + std::strerror(errno)));
-  }
-  // A device, pipe or other special file is written in place: renaming a
-  // temporary file over it would replace it (as root, even /dev/full).
-  struct stat existing;
-  if (stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) &&
-      !S_ISDIR(existing.st_mode)) {
-    FILE *out = std::fopen(path.c_str(), "wb");
-    if (!out) return fail(error, path + ": " + std::strerror(errno));
-    std::string encodeError;
-    bool written = encodeImage(out, rows, format, look, &encodeError);
-    if (written && (std::fflush(out) != 0 || std::ferror(out))) {
-      written = false;
-      encodeError = std::strerror(errno);
-    }
-    if (std::fclose(out) != 0 && written) {
-      written = false;
-      encodeError = std::strerror(errno);
-    }
-    return written || fail(error, path + ": " + encodeError);
-  }
-  TemporaryFile temporary;
-  temporary.path = directoryOf(path) + "/." + baseNameOf(path) + ".XXXXXX";
-  int fd = mkstemp(temporary.path.data());
-  if (fd < 0) {
-    temporary.path.clear();
-    return fail(error, path + ": " + std::strerror(errno));
-  }
-  // mkstemp makes the file private; give it the mode a new file gets.
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  temporary.stream = fdopen(fd, "wb");
-  if (!temporary.stream) {
-    close(fd);
-    return fail(error, path + ": " + std::strerror(errno));
-  }
-  std::string encodeError;
-  if (!encodeImage(temporary.stream, rows, format, look, &encodeError))
-    return fail(error, path + ": " + encodeError);
-  FILE *stream = temporary.stream;
-  temporary.stream = nullptr;
-  if (std::fflush(stream) != 0 || std::ferror(stream) || fsync(fileno(stream)) != 0) {
-    int saved = errno;
-    std::fclose(stream);
-    return fail(error, path + ": " + std::strerror(saved));
-  }
-  if (std::fclose(stream) != 0) return fail(error, path + ": " + std::strerror(errno));
-  if (std::rename(temporary.path.c_str(), path.c_str()) != 0)
-    return fail(error, path + ": " + std::strerror(errno));
-  temporary.kept = true;
-  return true;
 }
 
 }  // namespace quatdepth

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "image/depth_picture.h"
@@ -20,11 +21,12 @@ bool parseImageFormat(const std::string &name, ImageFormat *format);
 // The format a path's extension names (.png, .pgm, .rows).
 bool imageFormatFromPath(const std::string &path, ImageFormat *format);
 
-// Writes the image to `path` ("-" for standard output). A file is written
-// under a temporary name beside it and renamed into place only when
-// complete, so a failure leaves an existing file as it was. Returns false
-// with a message on failure.
-bool writeImage(const MergedRows &rows, ImageFormat format, Look look,
-                const std::string &path, std::string *error);
+// Every format but rows is a picture, which needs at least one pixel.
+inline bool isPictureFormat(ImageFormat format) { return format != ImageFormat::kRows; }
+
+// Writes the image to `out` in `format`. Returns false with the reason
+// (the system's, or libpng's) when a write fails or the depths do not fit.
+bool encodeImage(FILE *out, const MergedRows &rows, ImageFormat format, Look look,
+                 std::string *error);
 
 }  // namespace quatdepth

@@ -1,4 +1,5 @@
 // quatdepth-image: merges depth row streams into one image.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -6,10 +7,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "image/image_files.h"
+#include "image/image_output.h"
 #include "image/row_merge.h"
 
 namespace quatdepth {
@@ -17,84 +20,124 @@ namespace {
 
 enum ImageExit : int {
   kImageSuccess = 0,
-  kImageBadInput = 1,   // an invalid stream, or missing rows with --strict
+  kImageBadInput = 1,   // an invalid stream, no rows, missing rows with --strict, no memory
   kImageUsage = 2,      // options that do not make sense
   kImageCannotRead = 3, // an input file cannot be opened or read
   kImageCannotWrite = 4,
 };
 
-void report(const std::string &message) {
-  std::fprintf(stderr, "quatdepth-image: %s\n", message.c_str());
-}
+// Standard error: messages, and on a terminal a progress line that every
+// message first ends, so the two never share a line.
+class Console {
+ public:
+  void report(const std::string &message) {
+    endProgressLine();
+    std::fprintf(stderr, "quatdepth-image: %s\n", message.c_str());
+  }
 
-// A "rows received of rows expected" line on a terminal, a few times a second.
-struct Progress {
-  bool enabled = isatty(STDERR_FILENO) != 0;
-  std::chrono::steady_clock::time_point shown{};
-  void show(const MergedRows &rows, bool final) {
-    if (!enabled) return;
-    auto now = std::chrono::steady_clock::now();
-    if (!final && now - shown < std::chrono::milliseconds(100)) return;
-    shown = now;
-    std::fprintf(stderr, "\rquatdepth-image: %lld of %d rows%s",
-                 static_cast<long long>(rows.rowsReceived), rows.height,
-                 final ? "\n" : "");
+  // "rows received of rows expected", a few times a second.
+  void showProgress(const MergedRows &rows, bool final) {
+    if (!terminal_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!final && now - shown_ < std::chrono::milliseconds(100)) return;
+    shown_ = now;
+    std::fprintf(stderr, "\rquatdepth-image: %lld of %d rows",
+                 static_cast<long long>(rows.rowsReceived), rows.height);
+    lineOpen_ = true;
+    if (final) endProgressLine();
+  }
+
+ private:
+  void endProgressLine() {
+    if (lineOpen_) std::fputc('\n', stderr);
+    lineOpen_ = false;
+  }
+
+  const bool terminal_ = isatty(STDERR_FILENO) != 0;
+  bool lineOpen_ = false;
+  std::chrono::steady_clock::time_point shown_{};
+};
+
+// Closes an input file, however reading it ends.
+struct InputFile {
+  int fd = -1;
+  InputFile() = default;
+  InputFile(const InputFile &) = delete;
+  InputFile &operator=(const InputFile &) = delete;
+  ~InputFile() {
+    if (fd > STDIN_FILENO) close(fd);
   }
 };
 
-int readInput(const std::string &name, MergedRows *rows, Progress *progress) {
+// Merges one stream into `rows`. Reads what has arrived, not whole blocks,
+// so progress follows the records as a pipe delivers them.
+int readInput(const std::string &name, bool strict, MergedRows *rows, Console *console) {
   const bool standardInput = name == "-";
-  FILE *in = standardInput ? stdin : std::fopen(name.c_str(), "rb");
-  if (!in) {
-    report(name + ": " + std::strerror(errno));
+  InputFile in;
+  in.fd = standardInput ? STDIN_FILENO : open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in.fd < 0) {
+    console->report(name + ": " + std::strerror(errno));
     return kImageCannotRead;
   }
   RowStreamDecoder decoder;
   decoder.source = standardInput ? "standard input" : name;
   std::vector<uint8_t> buffer(1 << 16);
   std::string error;
-  int status = kImageSuccess;
   for (;;) {
-    size_t got = std::fread(buffer.data(), 1, buffer.size(), in);
-    if (got > 0 && !feedRowStream(rows, &decoder, buffer.data(), got, &error)) {
-      report(error);
-      status = kImageBadInput;
-      break;
+    const ssize_t got = read(in.fd, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      console->report(decoder.source + ": " + std::strerror(errno));
+      return kImageCannotRead;
     }
-    progress->show(*rows, false);
-    if (got < buffer.size()) {
-      if (std::ferror(in)) {
-        report(decoder.source + ": " + std::strerror(errno));
-        status = kImageCannotRead;
-      } else if (!finishRowStream(*rows, decoder, &error)) {
-        report(error);
-        status = kImageBadInput;
-      }
-      break;
+    if (got == 0) break;
+    if (!feedRowStream(rows, &decoder, buffer.data(), static_cast<size_t>(got), &error)) {
+      console->report(error);
+      return kImageBadInput;
     }
+    console->showProgress(*rows, false);
   }
-  if (!standardInput) std::fclose(in);
-  return status;
+  std::string cutShort;
+  if (!finishRowStream(*rows, decoder, &error, &cutShort)) {
+    console->report(error);
+    return kImageBadInput;
+  }
+  if (!cutShort.empty()) {
+    // A run killed while writing its last record: the rows before it stand.
+    if (strict) {
+      console->report(cutShort);
+      return kImageBadInput;
+    }
+    console->report("warning: " + cutShort + "; that record is dropped");
+  }
+  return kImageSuccess;
 }
 
-int imageMain(int argc, char **argv) {
+struct ImageOptions {
+  int32_t width = 300, height = 300;  // the renderer's defaults
+  std::string output, formatName, lookName = "lit";
+  bool strict = false;
+  std::vector<std::string> inputs;
+};
+
+// Parses the command line; -1 when the run goes on, else the exit status.
+int parseOptions(int argc, char **argv, ImageOptions *options) {
   CLI::App app{
       "Merges quatdepth depth row streams (files, or standard input when none "
       "or '-' is given) into one image.",
       "quatdepth-image"};
-  int32_t width = 300, height = 300;
-  std::string output, formatName, lookName = "lit";
-  bool strict = false;
-  std::vector<std::string> inputs;
-  app.add_option("-o,--output", output, "output file, or - for standard output")->required();
-  app.add_option("--width", width, "pixels per row of the image (default 300)");
-  app.add_option("--height", height, "rows of the image (default 300)");
-  app.add_option("--format", formatName,
+  app.add_option("-o,--output", options->output, "output file, or - for standard output")
+      ->required();
+  app.add_option("--width", options->width, "pixels per row of the image (default 300)");
+  app.add_option("--height", options->height, "rows of the image (default 300)");
+  app.add_option("--format", options->formatName,
                  "png (8-bit picture), png16 (depth + 1, 16-bit), pgm (8-bit "
                  "picture) or rows (merged records); default: from the extension");
-  app.add_option("--look", lookName, "lit (default) or depth, for png and pgm");
-  app.add_flag("--strict", strict, "refuse rows that never arrive instead of drawing background");
-  app.add_option("inputs", inputs, "depth row streams");
+  app.add_option("--look", options->lookName, "lit (default) or depth, for png and pgm");
+  app.add_flag("--strict", options->strict,
+               "refuse rows that never arrive, and a last record cut short, "
+               "instead of drawing background");
+  app.add_option("inputs", options->inputs, "depth row streams");
   // A later option overrides an earlier one, as scripts that add options
   // to a base command expect.
   for (CLI::Option *option : app.get_options())
@@ -103,49 +146,106 @@ int imageMain(int argc, char **argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &e) {
-    int code = app.exit(e);
-    return code == 0 ? kImageSuccess : kImageUsage;
+    return app.exit(e) == 0 ? kImageSuccess : kImageUsage;
   }
+  return -1;
+}
 
-  ImageFormat format;
-  if (formatName.empty() ? !imageFormatFromPath(output, &format)
-                         : !parseImageFormat(formatName, &format)) {
-    report(formatName.empty()
-               ? "cannot tell the format from '" + output + "': give --format png, png16, pgm or rows"
-               : "unknown --format '" + formatName + "': use png, png16, pgm or rows");
-    return kImageUsage;
+// Everything about the output that can be known without input.
+bool checkOutputOptions(const ImageOptions &options, ImageFormat *format, Look *look,
+                        std::string *error) {
+  if (options.formatName.empty() ? !imageFormatFromPath(options.output, format)
+                                 : !parseImageFormat(options.formatName, format)) {
+    *error = options.formatName.empty()
+                 ? "cannot tell the format from '" + options.output +
+                       "': give --format png, png16, pgm or rows"
+                 : "unknown --format '" + options.formatName + "': use png, png16, pgm or rows";
+    return false;
   }
-  if (lookName != "lit" && lookName != "depth") {
-    report("unknown --look '" + lookName + "': use lit or depth");
-    return kImageUsage;
+  if (options.lookName != "lit" && options.lookName != "depth") {
+    *error = "unknown --look '" + options.lookName + "': use lit or depth";
+    return false;
   }
-  const Look look = lookName == "lit" ? Look::kLit : Look::kDepth;
+  *look = options.lookName == "lit" ? Look::kLit : Look::kDepth;
+  if (!checkMergedSize(options.width, options.height, error)) return false;
+  if (options.height == 0) {
+    *error = "--height 0: an image needs at least one row";
+    return false;
+  }
+  if (isPictureFormat(*format) && options.width == 0) {
+    *error = "--width 0: a picture needs at least one pixel a row; use --format rows";
+    return false;
+  }
+  return true;
+}
 
+int mergeAndWrite(const ImageOptions &options, ImageFormat format, Look look,
+                  ImageOutput *output, Console *console) {
   MergedRows rows;
   std::string error;
-  if (!initMergedRows(&rows, width, height, &error)) {
-    report(error);
+  if (!initMergedRows(&rows, options.width, options.height, &error)) {
+    console->report(error);
     return kImageUsage;
   }
+  std::vector<std::string> inputs = options.inputs;
   if (inputs.empty()) inputs.push_back("-");
-  Progress progress;
   for (const std::string &input : inputs) {
-    int status = readInput(input, &rows, &progress);
+    const int status = readInput(input, options.strict, &rows, console);
     if (status != kImageSuccess) return status;
   }
-  progress.show(rows, true);
+  console->showProgress(rows, true);
 
+  if (rows.rowsReceived == 0) {
+    console->report("no row arrived, so there is no image to write");
+    return kImageBadInput;
+  }
   const int64_t missing = rows.height - rows.rowsReceived;
   if (missing > 0) {
-    report(std::to_string(missing) + " of " + std::to_string(rows.height) +
-           " rows never arrived" + (strict ? "" : "; drawn as background"));
-    if (strict) return kImageBadInput;
+    console->report(std::to_string(missing) + " of " + std::to_string(rows.height) +
+                    " rows never arrived" + (options.strict ? "" : "; drawn as background"));
+    if (options.strict) return kImageBadInput;
   }
-  if (!writeImage(rows, format, look, output, &error)) {
-    report(error);
+  FILE *out = output->begin(&error);
+  if (!out) {
+    console->report(error);
+    return kImageCannotWrite;
+  }
+  if (!encodeImage(out, rows, format, look, &error)) {
+    console->report(output->name() + ": " + error);
+    return kImageCannotWrite;
+  }
+  if (!output->commit(&error)) {
+    console->report(error);
     return kImageCannotWrite;
   }
   return kImageSuccess;
+}
+
+int imageMain(int argc, char **argv) {
+  ImageOptions options;
+  const int parsed = parseOptions(argc, argv, &options);
+  if (parsed >= 0) return parsed;
+
+  Console console;
+  ImageFormat format;
+  Look look;
+  std::string error;
+  if (!checkOutputOptions(options, &format, &look, &error)) {
+    console.report(error);
+    return kImageUsage;
+  }
+  ImageOutput output;
+  if (!output.open(options.output, &error)) {
+    console.report(error);
+    return kImageCannotWrite;
+  }
+  try {
+    return mergeAndWrite(options, format, look, &output, &console);
+  } catch (const std::bad_alloc &) {
+    console.report("not enough memory for an image of " + std::to_string(options.width) +
+                   " x " + std::to_string(options.height) + " pixels; nothing was written");
+    return kImageBadInput;
+  }
 }
 
 }  // namespace
