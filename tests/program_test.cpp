@@ -150,29 +150,97 @@ TEST(Program, FailedWriteExitsFourWithAMessage) {
       << run.err;
 }
 
-TEST(Program, EverySearchPathWritesTheSameBytes) {
+TEST(Program, DepthLevelsUpToTwoToTheTwentyFourthMinusOne) {
+  std::vector<std::string> args = smallRun("0", "0", "0");
+  args[16] = "4097";  // 4097 x 4095 = 2^24 - 1 levels
+  args[17] = "4095";
+  ProgramResult deepest = runProgram(kProgram, args);
+  EXPECT_EQ(deepest.exitStatus, 0) << deepest.out.substr(0, 100);
+  EXPECT_EQ(deepest.out.size(), 144u);
+
+  args[16] = "4096";  // 2^24 levels: the deepest would read back as 0
+  args[17] = "4096";
+  ProgramResult tooDeep = runProgram(kProgram, args);
+  EXPECT_EQ(tooDeep.exitStatus, 2);
+  EXPECT_EQ(tooDeep.out.rfind("quatdepth: coarseSteps x fineSteps is 16777216", 0), 0u)
+      << tooDeep.out;
+}
+
+// Runs of the program on one vector path, each compared with the scalar
+// path's bytes. A path this CPU cannot run is checked to be refused, then
+// reported as skipped.
+class ProgramOnPath : public ::testing::TestWithParam<SearchPath> {
+ protected:
+  void SetUp() override {
+    if (isSearchPathSupported(GetParam())) return;
+    ProgramResult refused = runProgram(kProgram, smallRun("0", "0", "0"), on(GetParam()));
+    EXPECT_EQ(refused.exitStatus, 2);
+    GTEST_SKIP() << "this CPU cannot run " << searchPathName(GetParam())
+                 << "; checked only that it is refused";
+  }
+
+  static RunOptions on(SearchPath path) {
+    RunOptions options;
+    options.environment = {{"QUATDEPTH_SEARCH_PATH", searchPathName(path)}};
+    return options;
+  }
+
+  // Runs `args` on the scalar path and, with `options`, on this test's
+  // path; expects both to succeed with the same bytes.
+  void expectSameBytesAsScalar(const std::vector<std::string> &args,
+                               RunOptions options = {}) {
+    ProgramResult reference = runProgram(kProgram, args, on(SearchPath::kScalar));
+    ASSERT_EQ(reference.exitStatus, 0) << reference.out.substr(0, 100);
+    ASSERT_FALSE(reference.out.empty());
+    options.environment = on(GetParam()).environment;
+    ProgramResult run = runProgram(kProgram, args, options);
+    EXPECT_EQ(run.exitStatus, 0) << run.out.substr(0, 100);
+    EXPECT_TRUE(run.out == reference.out);
+  }
+};
+
+TEST_P(ProgramOnPath, WritesTheSameBytesAsScalar) {
   std::vector<std::string> args = smallRun("0.3", "-1.1", "2.5");
   args[14] = "37";  // width
   args[15] = "23";  // height
-  RunOptions scalar;
-  scalar.environment = {{"QUATDEPTH_SEARCH_PATH", "scalar"}};
-  ProgramResult reference = runProgram(kProgram, args, scalar);
-  ASSERT_EQ(reference.exitStatus, 0);
-  ASSERT_EQ(reference.out.size(), 23u * 4 * 38);
-  for (SearchPath path : kAllSearchPaths) {
-    RunOptions forced;
-    forced.environment = {{"QUATDEPTH_SEARCH_PATH", searchPathName(path)}};
-    ProgramResult run = runProgram(kProgram, args, forced);
-    if (!isSearchPathSupported(path)) {
-      EXPECT_EQ(run.exitStatus, 2) << searchPathName(path);
-      continue;
-    }
-    EXPECT_EQ(run.exitStatus, 0) << searchPathName(path);
-    EXPECT_TRUE(run.out == reference.out) << searchPathName(path);
-  }
+  expectSameBytesAsScalar(args);
+}
+
+TEST_P(ProgramOnPath, MoreLevelsThanTheTablesHold) {
+  std::vector<std::string> args = smallRun("0.3", "0.5", "0.7");
+  args[14] = "5";     // width
+  args[15] = "3";     // height
+  args[16] = "4097";  // 2^24 - 1 levels, far over the tables' 2^20
+  args[17] = "4095";
+  expectSameBytesAsScalar(args);
+}
+
+TEST_P(ProgramOnPath, RunsWithoutTablesThatDoNotFit) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "address space caps do not mix with the address sanitizer";
+#endif
+  // 2^20 levels, one per coarse step: the largest tables, 64 MiB, which
+  // the cap leaves no room for; the row buffers are a few bytes.
+  std::vector<std::string> args = smallRun("0.3", "0.5", "0.7");
+  args[14] = "3";        // width
+  args[15] = "2";        // height
+  args[16] = "1048576";  // coarseSteps
+  args[17] = "1";        // fineSteps
+  args[18] = "2";        // maxIterations
+  RunOptions capped;
+  capped.addressSpaceMiB = 32;
+  expectSameBytesAsScalar(args, capped);
+}
+
+INSTANTIATE_TEST_SUITE_P(VectorPaths, ProgramOnPath,
+                         ::testing::Values(SearchPath::kSse2, SearchPath::kAvx2,
+                                           SearchPath::kAvx512),
+                         [](const auto &path) { return searchPathName(path.param); });
+
+TEST(Program, AnUnknownSearchPathIsRefused) {
   RunOptions unknown;
   unknown.environment = {{"QUATDEPTH_SEARCH_PATH", "avx1024"}};
-  ProgramResult refused = runProgram(kProgram, args, unknown);
+  ProgramResult refused = runProgram(kProgram, smallRun("0", "0", "0"), unknown);
   EXPECT_EQ(refused.exitStatus, 2);
   EXPECT_NE(refused.out.find("QUATDEPTH_SEARCH_PATH"), std::string::npos);
 }

@@ -1,6 +1,7 @@
 #include "julia/level_tables.h"
 
-#include <cstdlib>
+#include <new>
+#include <utility>
 
 #include "julia/depth_search.h"
 
@@ -17,10 +18,10 @@ bool buildLevelTables(const RenderSettings *s, LevelTables *tables) {
   if (levels > kMaxTabledLevels) return true;
   const size_t fine = static_cast<size_t>(levels) + 1 + kPadding;
   const size_t coarse = static_cast<size_t>(s->coarseSteps) + 1 + kPadding;
-  auto *storage = static_cast<double *>(std::calloc(2 * fine + 6 * coarse, sizeof(double)));
+  std::unique_ptr<double[]> storage(new (std::nothrow) double[2 * fine + 6 * coarse]());
   if (!storage) return false;
 
-  double *sinA = storage;
+  double *sinA = storage.get();
   double *cosA = sinA + fine;
   double *coarseSinA = cosA + fine;
   double *coarseCosA = coarseSinA + coarse;
@@ -37,13 +38,10 @@ bool buildLevelTables(const RenderSettings *s, LevelTables *tables) {
   double *row = coarseCosA + coarse;
   *tables = LevelTables{sinA,          cosA,          coarseSinA,
                         coarseCosA,    row,           row + coarse,
-                        row + 2 * coarse, row + 3 * coarse, storage};
+                        row + 2 * coarse, row + 3 * coarse, std::move(storage)};
   return true;
 }
 
-void freeLevelTables(LevelTables *tables) {
-  std::free(tables->storage);
-  *tables = LevelTables{};
-}
+void freeLevelTables(LevelTables *tables) { *tables = LevelTables{}; }
 
 }  // namespace quatdepth

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "settings/render_settings.h"
 
@@ -22,7 +23,7 @@ struct LevelTables {
   double *rowZ1CosB = nullptr;
   double *rowY1SinC = nullptr;
   double *rowY1CosC = nullptr;
-  void *storage = nullptr;
+  std::unique_ptr<double[]> storage;  // every array above
 };
 
 // Above this many levels the tables are not built (they would take more
@@ -30,9 +31,11 @@ struct LevelTables {
 constexpr int32_t kMaxTabledLevels = 1 << 20;
 
 // Fills `tables` for the settings' levels. Returns false only when the
-// memory cannot be had; over kMaxTabledLevels it leaves them empty.
+// memory cannot be had; then, and over kMaxTabledLevels, it leaves them
+// empty, and the searches run without them.
 bool buildLevelTables(const RenderSettings *settings, LevelTables *tables);
 
+// Releases the tables early (their storage also goes with them).
 void freeLevelTables(LevelTables *tables);
 
 }  // namespace quatdepth

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "output/depth_row.h"
 #include "settings/settings_limits.h"
@@ -28,44 +30,47 @@ bool chooseSearchPath(const char *name, SearchPath *path) {
   return false;
 }
 
+// The value row and the byte buffer of one record, zero-filled; either is
+// null when it cannot be had.
+struct RowBuffers {
+  std::unique_ptr<int32_t[]> values;
+  std::unique_ptr<uint8_t[]> bytes;
+};
+
+RowBuffers takeRowBuffers(size_t valueCount, size_t byteCount) {
+  return {std::unique_ptr<int32_t[]>(new (std::nothrow) int32_t[valueCount]()),
+          std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[byteCount]())};
+}
+
 }  // namespace
 
 ExitStatus renderRows(const RenderSettings *s, SearchPath path, FILE *out) {
   // 64-bit sizes: no width can overflow the buffer arithmetic.
   const size_t width = static_cast<size_t>(s->width);
   const size_t recordBytes = depthRowBytes(width);
-  auto *values = static_cast<int32_t *>(std::calloc(width + 1, sizeof(int32_t)));
-  auto *bytes = static_cast<uint8_t *>(std::calloc(recordBytes + 1, 1));
-  LevelTables tables;
-  const bool tablesBuilt =
-      path == SearchPath::kScalar || buildLevelTables(s, &tables);
-  if (!values || !bytes || !tablesBuilt) {
-    std::free(values);
-    std::free(bytes);
-    freeLevelTables(&tables);
+  RowBuffers buffers = takeRowBuffers(width + 1, recordBytes + 1);
+  if (!buffers.values || !buffers.bytes) {
     std::fputs("\nCan't allocate memory \n", out);
     std::fflush(out);
     return kExitNoMemory;
   }
+  // The tables only save time: without room for them the vector search
+  // computes every level itself and writes the same bytes.
+  LevelTables tables;
+  if (path != SearchPath::kScalar) buildLevelTables(s, &tables);
 
-  ExitStatus status = kExitSuccess;
+  int32_t *values = buffers.values.get();
+  uint8_t *bytes = buffers.bytes.get();
   // A 64-bit row index: a huge rowStep just ends the loop.
   for (int64_t row = s->firstRow; row < s->height; row += s->rowStep) {
     values[0] = static_cast<int32_t>(row);
     findRowDepthsOn(path, s, &tables, values[0], values + 1);
     encodeRow(values, bytes, width + 1);
-    if (std::fwrite(bytes, 1, recordBytes, out) != recordBytes) {
-      status = reportWriteFailure(errno);
-      break;
-    }
+    if (std::fwrite(bytes, 1, recordBytes, out) != recordBytes)
+      return reportWriteFailure(errno);
   }
-  if (status == kExitSuccess && std::fflush(out) != 0)
-    status = reportWriteFailure(errno);
-
-  std::free(values);
-  std::free(bytes);
-  freeLevelTables(&tables);
-  return status;
+  if (std::fflush(out) != 0) return reportWriteFailure(errno);
+  return kExitSuccess;
 }
 
 int renderMain(int argc, const char *const *argv) {
