@@ -1,6 +1,7 @@
 // End-to-end runs of the built quatdepth program.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -142,12 +143,35 @@ TEST(Program, RefusedParametersExitTwoWithOneLineOnStandardOutput) {
 }
 
 TEST(Program, FailedWriteExitsFourWithAMessage) {
-  RunOptions toFullDevice;
-  toFullDevice.stdoutPath = "/dev/full";
-  ProgramResult run = runProgram(kProgram, {}, toFullDevice);
-  EXPECT_EQ(run.exitStatus, 4);
-  EXPECT_NE(run.err.find("cannot write to standard output"), std::string::npos)
-      << run.err;
+  // A large output and one that fits any stream buffer: both must notice.
+  const std::vector<std::string> outputs[] = {{}, smallRun("0", "0", "0")};
+  for (const auto &args : outputs) {
+    RunOptions toFullDevice;
+    toFullDevice.stdoutPath = "/dev/full";
+    ProgramResult run = runProgram(kProgram, args, toFullDevice);
+    EXPECT_EQ(run.exitStatus, 4) << args.size() << " arguments";
+    EXPECT_NE(run.err.find("cannot write to standard output"), std::string::npos)
+        << run.err;
+  }
+}
+
+TEST(Program, AKilledRunLeavesOnlyWholeRecords) {
+  // Records of 4004 bytes, which a 4 KiB stream buffer would cut, and more
+  // rows than any of these delays can render.
+  std::vector<std::string> args = smallRun("0.3", "0.5", "0.7");
+  args[14] = "1000";     // width
+  args[15] = "1000000";  // height
+  TemporaryDirectory dir;
+  for (unsigned delayMs : {60u, 150u, 270u}) {
+    RunOptions killed;
+    killed.stdoutPath = dir.file("killed.rows");
+    killed.killAfterMs = delayMs;
+    ProgramResult run = runProgram(kProgram, args, killed);
+    ASSERT_EQ(run.signal, SIGKILL) << "the run ended before the kill";
+    const size_t bytes = readFile(killed.stdoutPath).size();
+    EXPECT_GT(bytes, 0u) << "killed after " << delayMs << " ms";
+    EXPECT_EQ(bytes % 4004, 0u) << "killed after " << delayMs << " ms";
+  }
 }
 
 TEST(Program, DepthLevelsUpToTwoToTheTwentyFourthMinusOne) {

@@ -7,6 +7,8 @@
 #include <memory>
 #include <new>
 
+#include <unistd.h>
+
 #include "output/depth_row.h"
 #include "settings/settings_limits.h"
 
@@ -42,6 +44,22 @@ RowBuffers takeRowBuffers(size_t valueCount, size_t byteCount) {
           std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[byteCount]())};
 }
 
+// Writes all `count` bytes with as few write calls as the descriptor
+// allows, so a run killed between rows leaves only whole records. Returns
+// 0 or the error.
+int writeWhole(int fd, const uint8_t *bytes, size_t count) {
+  while (count > 0) {
+    const ssize_t written = write(fd, bytes, count);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    bytes += written;
+    count -= static_cast<size_t>(written);
+  }
+  return 0;
+}
+
 }  // namespace
 
 ExitStatus renderRows(const RenderSettings *s, SearchPath path, FILE *out) {
@@ -59,6 +77,10 @@ ExitStatus renderRows(const RenderSettings *s, SearchPath path, FILE *out) {
   LevelTables tables;
   if (path != SearchPath::kScalar) buildLevelTables(s, &tables);
 
+  // Records bypass the stream's buffer from here on, so whatever it holds
+  // must go first.
+  if (std::fflush(out) != 0) return reportWriteFailure(errno);
+  const int fd = fileno(out);
   int32_t *values = buffers.values.get();
   uint8_t *bytes = buffers.bytes.get();
   // A 64-bit row index: a huge rowStep just ends the loop.
@@ -66,10 +88,9 @@ ExitStatus renderRows(const RenderSettings *s, SearchPath path, FILE *out) {
     values[0] = static_cast<int32_t>(row);
     findRowDepthsOn(path, s, &tables, values[0], values + 1);
     encodeRow(values, bytes, width + 1);
-    if (std::fwrite(bytes, 1, recordBytes, out) != recordBytes)
-      return reportWriteFailure(errno);
+    const int error = writeWhole(fd, bytes, recordBytes);
+    if (error != 0) return reportWriteFailure(error);
   }
-  if (std::fflush(out) != 0) return reportWriteFailure(errno);
   return kExitSuccess;
 }
 

@@ -16,7 +16,9 @@ enum ExitStatus : int {
 };
 
 // Renders rows firstRow, firstRow + rowStep, ... below height with `path`
-// and writes each as a depth row record to `out` before computing the next.
+// and writes each as a depth row record to `out` before computing the next,
+// in one write on its descriptor: a run killed at any moment leaves whole
+// records behind.
 ExitStatus renderRows(const RenderSettings *settings, SearchPath path,
                       FILE *out);
 
