@@ -37,6 +37,10 @@ TEST(ParseReal, KeepsEveryDocumentedQuirk) {
   EXPECT_EQ(parseReal("1.2.5"), 1.1849999999999998);
   EXPECT_EQ(parseReal("3.14159"), 3.1415900000000003);
   EXPECT_NE(parseReal("3.14159"), 3.14159);
+  // A zero digit still moves the divisor on.
+  EXPECT_EQ(parseReal("-1.05"), -1.05);
+  EXPECT_EQ(parseReal("0.007"), 0.007);
+  EXPECT_EQ(parseReal("2.050"), 2.05);
 
   double negativeZero = parseReal("-0");
   EXPECT_EQ(negativeZero, 0.0);
