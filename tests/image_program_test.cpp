@@ -1,6 +1,7 @@
 // End-to-end runs of quatdepth-image and quatdepth-parallel.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "output/depth_row.h"
 #include "record_decoding.h"
 #include "run_program.h"
 
@@ -152,17 +154,34 @@ TEST_F(ImageProgram, MissingRowsAreCountedAndDrawnAsBackground) {
 }
 
 TEST_F(ImageProgram, ShowsProgressOnlyOnATerminal) {
-  write("in.rows", render(view(3, 7)));
-  const std::string command = kImage + " --width 3 --height 7 -o " + path("out.png") + " " +
-                              path("in.rows");
+  const std::string stream = render(view(3, 7));  // records of 16 bytes
+  write("in.rows", stream);
+  // Progress follows the records as they arrive: one, a pause, the rest.
+  const std::string command = "(head -c 16 " + path("in.rows") + "; sleep 0.5; tail -c +17 " +
+                              path("in.rows") + ") | " + kImage +
+                              " --width 3 --height 7 -o " + path("out.png");
   // script(1) gives the program a terminal for its standard error.
   ProgramResult onTerminal = runProgram("/usr/bin/script", {"-q", "-e", "-c", command, "/dev/null"});
   EXPECT_EQ(onTerminal.exitStatus, 0);
+  EXPECT_NE(onTerminal.out.find("1 of 7 rows"), std::string::npos) << onTerminal.out;
   EXPECT_NE(onTerminal.out.find("7 of 7 rows"), std::string::npos) << onTerminal.out;
   ProgramResult quiet = runProgram(kImage, {"--width", "3", "--height", "7", "-o",
                                             path("out.png"), path("in.rows")});
   EXPECT_EQ(quiet.exitStatus, 0);
   EXPECT_EQ(quiet.err, "");
+
+  // A message after progress starts a line of its own, and a stream that
+  // does not fit names both sizes as suspects.
+  write("bad.rows", stream + std::string(16, '\x02'));
+  const std::string failing = "(head -c 16 " + path("bad.rows") + "; sleep 0.3; tail -c +17 " +
+                              path("bad.rows") + ") | " + kImage +
+                              " --width 3 --height 7 -o " + path("out.png");
+  ProgramResult failed = runProgram("/usr/bin/script", {"-q", "-e", "-c", failing, "/dev/null"});
+  EXPECT_EQ(failed.exitStatus, 1);
+  EXPECT_NE(failed.out.find("rows\r\nquatdepth-image: standard input: byte 112"),
+            std::string::npos)
+      << failed.out;
+  EXPECT_NE(failed.out.find("(are --width and --height right?)"), std::string::npos);
 }
 
 struct Png {
@@ -198,6 +217,178 @@ Png readPng(const std::string &file) {
   Png result = readPngFrom(in);
   std::fclose(in);
   return result;
+}
+
+// Records of `width` depths for the given rows, each row's depths from `depthOf`.
+template <typename DepthOf>
+std::string records(int width, std::vector<int> rows, DepthOf depthOf) {
+  std::vector<int32_t> values(static_cast<size_t>(width) + 1);
+  std::vector<uint8_t> bytes(depthRowBytes(values.size() - 1) + 1);
+  std::string stream;
+  for (int row : rows) {
+    values[0] = row;
+    for (int x = 0; x < width; ++x) values[static_cast<size_t>(x) + 1] = depthOf(x, row);
+    encodeRow(values.data(), bytes.data(), values.size());
+    stream.append(bytes.begin(), bytes.end() - 1);
+  }
+  return stream;
+}
+
+TEST_F(ImageProgram, AFailedRenderNeverReplacesAGoodPicture) {
+  // A renderer that is not there, and one whose second job fails.
+  write("fails-on-row-1", "#!/bin/sh\n[ \"${21}\" = 1 ] && exit 1\nexec " + kRenderer + " \"$@\"\n");
+  ASSERT_EQ(chmod(path("fails-on-row-1").c_str(), 0755), 0);
+  const std::string viewArgs = "-1.2 -1.2 -1.2 1.2 1.2 1.2 -0.1 0.2 0.3 -0.1 0 0 0 0 5 4 20 10 10 16";
+  const struct {
+    std::string program, strict;
+  } cases[] = {{"/nonexistent", ""}, {"/nonexistent", "--strict"},
+               {path("fails-on-row-1"), "--strict"}};
+  for (const auto &c : cases) {
+    write("julia.png", "good picture");
+    const std::string pipeline = "QUATDEPTH=" + c.program + " " + kParallel + " -j 2 " + viewArgs +
+                                 " | " + kImage + " --width 5 --height 4 " + c.strict + " -o " +
+                                 path("julia.png");
+    ProgramResult run = runProgram("/bin/sh", {"-c", pipeline});
+    EXPECT_EQ(run.exitStatus, 1) << pipeline << ": " << run.err;
+    EXPECT_EQ(readFile(path("julia.png")), "good picture") << pipeline;
+  }
+}
+
+TEST_F(ImageProgram, QuatdepthsOwnMessagesAreReportedAsSuch) {
+  // Its refusal, at widths whose records are shorter and longer than the line.
+  for (int width : {0, 2, 300}) {
+    std::vector<std::string> args = view(width, 4);
+    args[16] = "0";  // coarseSteps
+    const std::string pipeline = shellCommand(kRenderer, args) + " | " + kImage + " --width " +
+                                 std::to_string(width) + " --height 4 --format rows -o " +
+                                 path("out.rows");
+    ProgramResult run = runProgram("/bin/sh", {"-c", pipeline});
+    EXPECT_EQ(run.exitStatus, 1) << width;
+    EXPECT_NE(run.err.find("standard input: byte 0: quatdepth's message, not rows: quatdepth: "
+                           "coarseSteps is 0, but it must be at least 1\n"),
+              std::string::npos)
+        << run.err;
+  }
+  // Its allocation failure, after another run's rows.
+  write("in.rows", render(view(2, 4)) + "\nCan't allocate memory \n");
+  ProgramResult run = runProgram(kImage, {"--width", "2", "--height", "4", "-o", path("out.png"),
+                                          path("in.rows")});
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_NE(run.err.find("in.rows: byte 48: quatdepth's message, not rows: Can't allocate memory\n"),
+            std::string::npos)
+      << run.err;
+}
+
+TEST_F(ImageProgram, AKilledRunsLastRecordIsDroppedWithAWarning) {
+  const std::string stream = render(view(5, 4));  // records of 24 bytes
+  write("killed.rows", stream.substr(0, 24 * 3 + 10));
+  write("out.png", "old picture");
+  ProgramResult run = runProgram(kImage, {"--width", "5", "--height", "4", "-o", path("out.png"),
+                                          path("killed.rows")});
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_NE(run.err.find("warning: " + path("killed.rows") +
+                         ": byte 72: the stream ends 10 bytes into a record of 24"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("1 of 4 rows never arrived"), std::string::npos) << run.err;
+  EXPECT_NE(readFile(path("out.png")), "old picture");
+  // The rest of the row comes from another run.
+  write("rest.rows", stream.substr(24 * 3));
+  ProgramResult merged = runProgram(kImage, {"--width", "5", "--height", "4", "--strict", "-o", "-",
+                                             "--format", "rows", path("killed.rows"),
+                                             path("rest.rows")});
+  EXPECT_EQ(merged.exitStatus, 1) << "--strict refuses a record cut short";
+  ProgramResult lenient = runProgram(kImage, {"--width", "5", "--height", "4", "-o", "-", "--format",
+                                              "rows", path("killed.rows"), path("rest.rows")});
+  EXPECT_EQ(lenient.exitStatus, 0) << lenient.err;
+  EXPECT_TRUE(lenient.out == stream);
+  // A cut record whose bytes are already wrong is no killed run.
+  std::string wrong = stream.substr(0, 24 * 3 + 10);
+  wrong[24 * 3 + 6] = 0x02;
+  write("wrong.rows", wrong);
+  ProgramResult invalid = runProgram(kImage, {"--width", "5", "--height", "4", "-o", path("out.png"),
+                                              path("wrong.rows")});
+  EXPECT_EQ(invalid.exitStatus, 1);
+  EXPECT_NE(invalid.err.find("byte 78: the byte 0x02"), std::string::npos) << invalid.err;
+}
+
+TEST_F(ImageProgram, DefaultsAndHeadersMatchTheRenderersImage) {
+  // No --width, --height or --look: the renderer's default 300 x 300, lit.
+  write("default.rows", runProgram(kRenderer, {}).out);
+  ASSERT_EQ(runProgram(kImage, {"-o", path("plain.png"), path("default.rows")}).exitStatus, 0);
+  ASSERT_EQ(runProgram(kImage, {"--width", "300", "--height", "300", "--look", "lit", "-o",
+                                path("lit.png"), path("default.rows")})
+                .exitStatus,
+            0);
+  ASSERT_EQ(runProgram(kImage, {"--look", "depth", "-o", path("depth.png"), path("default.rows")})
+                .exitStatus,
+            0);
+  EXPECT_TRUE(readFile(path("plain.png")) == readFile(path("lit.png")));
+  EXPECT_FALSE(readFile(path("plain.png")) == readFile(path("depth.png")));
+
+  // A PGM names width, then height; --format rows holds only rows that came.
+  write("in.rows", render(view(5, 4, 1, 2)));
+  ProgramResult pgm = runProgram(kImage, {"--width", "5", "--height", "4", "-o", "-", "--format",
+                                          "pgm", path("in.rows")});
+  EXPECT_EQ(pgm.out.substr(0, 11), "P5\n5 4\n255\n");
+  ProgramResult rows = runProgram(kImage, {"--width", "5", "--height", "4", "-o", "-", "--format",
+                                           "rows", path("in.rows")});
+  EXPECT_TRUE(rows.out == render(view(5, 4, 1, 2)));
+}
+
+TEST_F(ImageProgram, SixteenBitDepthsUpToTheirLimit) {
+  for (int32_t deepest : {65534, 65535}) {
+    write("deep.rows", records(2, {0}, [&](int x, int) { return x == 0 ? deepest : -1; }));
+    ProgramResult run = runProgram(kImage, {"--width", "2", "--height", "1", "--format", "png16",
+                                            "-o", path("deep.png"), path("deep.rows")});
+    if (deepest == 65534) {
+      ASSERT_EQ(run.exitStatus, 0) << run.err;
+      Png png = readPng(path("deep.png"));
+      ASSERT_EQ(png.rows.size(), 1u);
+      EXPECT_EQ(png.rows[0], (std::vector<uint8_t>{0xFF, 0xFF, 0, 0}));
+    } else {
+      EXPECT_EQ(run.exitStatus, 4);
+      EXPECT_NE(run.err.find("depth 65535 does not fit a 16-bit PNG (at most 65534)"),
+                std::string::npos)
+          << run.err;
+    }
+  }
+}
+
+TEST_F(ImageProgram, ManyPartFilesWithFewDescriptors) {
+  std::vector<std::string> args = {"--width", "3", "--height", "60", "--strict", "-o", "-",
+                                   "--format", "rows"};
+  for (int row = 0; row < 60; ++row) {
+    const std::string name = "part" + std::to_string(row) + ".rows";
+    write(name, records(3, {row}, [](int x, int y) { return x + y; }));
+    args.push_back(path(name));
+  }
+  RunOptions few;
+  few.openFilesLimit = 16;
+  ProgramResult run = runProgram(kImage, args, few);
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  std::vector<int> all(60);
+  for (int row = 0; row < 60; ++row) all[static_cast<size_t>(row)] = row;
+  EXPECT_TRUE(run.out == records(3, all, [](int x, int y) { return x + y; }));
+}
+
+TEST_F(ImageProgram, TooLargeForMemoryIsAnErrorNotACrash) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "address space caps do not mix with the address sanitizer";
+#endif
+  RunOptions capped;
+  capped.addressSpaceMiB = 800;
+  write("out.png", "old picture");
+  ProgramResult run = runProgram(kImage, {"--width", "16384", "--height", "16384", "-o",
+                                          path("out.png")},
+                                 capped);
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_NE(run.err.find("not enough memory for an image of 16384 x 16384 pixels"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(readFile(path("out.png")), "old picture");
+  EXPECT_EQ(runProgram("/bin/ls", {"-A", dir_.path()}).out, "out.png\n");
 }
 
 TEST_F(ImageProgram, PngsDecodeWithBackgroundAndShadedSurface) {

@@ -84,6 +84,34 @@ TEST(RowMerge, RefusesEveryKindOfBadRecordNamingTheOffset) {
   }
 }
 
+TEST(RowMerge, WideRecordsInTinyPiecesTakeTimeLinearInTheStream) {
+  // 4 MB of one record, a byte at a time: work per piece that grew with
+  // the width would take hours here (the test's time limit fails it).
+  const int32_t width = 1000000;
+  std::vector<int32_t> values(width + 1, -1);
+  values[0] = 1;
+  values[width] = 77;
+  Merge merge(width, 2);
+  ASSERT_TRUE(merge.feed(record(values), 1)) << merge.error;
+  EXPECT_EQ(merge.rows.rowsReceived, 1);
+  EXPECT_EQ(merge.rows.depths.back(), 77);
+}
+
+TEST(RowMerge, QuatdepthsMessageReadsTheSameInAnyPieces) {
+  const std::string text = "quatdepth: fineSteps is 0, but it must be at least 1\n";
+  const std::vector<uint8_t> stream = concat({record({0, 5}), {text.begin(), text.end()}});
+  for (size_t piece : {size_t{1}, size_t{5}, size_t{1000}}) {
+    Merge merge(1, 2);
+    EXPECT_FALSE(merge.feed(stream, piece));
+    EXPECT_EQ(merge.error, "in.rows: byte 8: quatdepth's message, not rows: "
+                           "quatdepth: fineSteps is 0, but it must be at least 1");
+  }
+  // Text that only starts like it is the invalid byte it holds.
+  Merge other(1, 2);
+  EXPECT_FALSE(other.feed(concat({record({0, 5}), {'q', 'u', 'a', 'x', 1, 1, 1, 1}}), 3));
+  EXPECT_NE(other.error.find("byte 11: the byte 0x78"), std::string::npos) << other.error;
+}
+
 TEST(RowMerge, RefusesImpossibleSizes) {
   MergedRows rows;
   std::string error;

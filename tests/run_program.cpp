@@ -30,6 +30,27 @@ void redirect(const std::string &path, int flags, int target) {
 
 }  // namespace
 
+std::string shellCommand(const std::string &program, const std::vector<std::string> &arguments) {
+  auto quoted = [](const std::string &word) {
+    std::string text = "'";
+    for (char c : word) {
+      if (c == '\'') {
+        text += "'\\''";
+      } else {
+        text.push_back(c);
+      }
+    }
+    text.push_back('\'');
+    return text;
+  };
+  std::string command = quoted(program);
+  for (const std::string &argument : arguments) {
+    command.push_back(' ');
+    command += quoted(argument);
+  }
+  return command;
+}
+
 std::string readFile(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream content;
@@ -96,7 +117,7 @@ ProgramResult runProgram(const std::string &program,
   struct rusage usage = {};
   if (child > 0 && options.killAfterMs) {
     usleep(options.killAfterMs * 1000);
-    kill(child, SIGKILL);
+    kill(child, options.killSignal);
   }
   if (child > 0 && wait4(child, &status, 0, &usage) == child) {
     result.maxResidentKiB = usage.ru_maxrss;

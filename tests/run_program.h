@@ -21,13 +21,17 @@ struct RunOptions {
   std::vector<std::pair<std::string, std::string>> environment;  // added
   unsigned long openFilesLimit = 0;   // when set, caps the child's descriptors
   int userId = -1;                    // when set (and root), runs as this user
-  unsigned killAfterMs = 0;           // when set, SIGKILL after this long
+  unsigned killAfterMs = 0;           // when set, killSignal after this long
+  int killSignal = 9;                 // SIGKILL
 };
 
 // Runs `program` with `arguments` (argv[0] is the program path) and waits.
 ProgramResult runProgram(const std::string &program,
                          const std::vector<std::string> &arguments,
                          const RunOptions &options = {});
+
+// `program` and `arguments` as one shell command line, each word quoted.
+std::string shellCommand(const std::string &program, const std::vector<std::string> &arguments);
 
 // Reads a whole file; empty when it does not exist.
 std::string readFile(const std::string &path);

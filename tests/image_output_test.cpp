@@ -1,0 +1,277 @@
+// Where quatdepth-image writes: through links, in place for special files,
+// replacing regular files only when complete and as they were, and checking
+// all of it before any input is read.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "output/depth_row.h"
+#include "run_program.h"
+
+namespace quatdepth::testing {
+namespace {
+
+const std::string kRenderer = QUATDEPTH_PROGRAM;
+const std::string kImage = QUATDEPTH_IMAGE_PROGRAM;
+constexpr int kNobody = 65534;
+
+std::string listing(const std::string &folder) {
+  return runProgram("/bin/ls", {"-A", folder}).out;
+}
+
+bool isLink(const std::string &path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+class ImageOutputTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    writeFile(in_, runProgram(kRenderer, {"-1.2", "-1.2", "-1.2", "1.2", "1.2", "1.2", "-0.1",
+                                          "0.2", "0.3", "-0.1", "0", "0.3", "0.5", "0.7", "5",
+                                          "4", "20", "10", "10", "16"})
+                       .out);
+    ASSERT_EQ(image({"-o", dir_ + "/reference.png", in_}).exitStatus, 0);
+    reference_ = readFile(dir_ + "/reference.png");
+    ASSERT_EQ(reference_.rfind("\x89PNG", 0), 0u);
+    std::remove((dir_ + "/reference.png").c_str());
+  }
+
+  ProgramResult image(std::vector<std::string> args, const RunOptions &options = {}) const {
+    args.insert(args.begin(), {"--width", "5", "--height", "4", "--format", "png"});
+    return runProgram(kImage, args, options);
+  }
+
+  TemporaryDirectory directory_;
+  const std::string dir_ = directory_.path();
+  const std::string in_ = dir_ + "/in.rows";
+  std::string reference_;
+};
+
+TEST_F(ImageOutputTest, LinksLeadToTheirTargets) {
+  // link.png -> sub/middle.png -> ../target.png, relative at each step.
+  ASSERT_EQ(mkdir((dir_ + "/sub").c_str(), 0755), 0);
+  ASSERT_EQ(symlink("../target.png", (dir_ + "/sub/middle.png").c_str()), 0);
+  ASSERT_EQ(symlink("sub/middle.png", (dir_ + "/link.png").c_str()), 0);
+  writeFile(dir_ + "/target.png", "old picture");
+  ProgramResult run = image({"-o", dir_ + "/link.png", in_});
+  ASSERT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_TRUE(isLink(dir_ + "/link.png"));
+  EXPECT_TRUE(isLink(dir_ + "/sub/middle.png"));
+  EXPECT_EQ(readFile(dir_ + "/target.png"), reference_);
+
+  // A dangling link makes its target, as a shell's redirection would.
+  ASSERT_EQ(symlink("made.png", (dir_ + "/dangling.png").c_str()), 0);
+  ASSERT_EQ(image({"-o", dir_ + "/dangling.png", in_}).exitStatus, 0);
+  EXPECT_TRUE(isLink(dir_ + "/dangling.png"));
+  EXPECT_EQ(readFile(dir_ + "/made.png"), reference_);
+
+  ASSERT_EQ(symlink("loop2.png", (dir_ + "/loop1.png").c_str()), 0);
+  ASSERT_EQ(symlink("loop1.png", (dir_ + "/loop2.png").c_str()), 0);
+  ProgramResult loop = image({"-o", dir_ + "/loop1.png", in_});
+  EXPECT_EQ(loop.exitStatus, 4);
+  EXPECT_NE(loop.err.find("Too many levels of symbolic links"), std::string::npos) << loop.err;
+}
+
+TEST_F(ImageOutputTest, OpenFilesAndFifosAreWrittenInPlace) {
+  // "stdout" is made like /dev/stdout, which a faulty build must not be
+  // able to replace on the machine running the tests.
+  const std::string stdoutLink = dir_ + "/stdout";
+  ASSERT_EQ(symlink("/proc/self/fd/1", stdoutLink.c_str()), 0);
+  for (const std::string &name : {stdoutLink, std::string("/dev/fd/1"), std::string("/proc/self/fd/1")}) {
+    RunOptions redirected;
+    redirected.stdoutPath = dir_ + "/redirected.png";
+    writeFile(redirected.stdoutPath, "");
+    struct stat before, after;
+    ASSERT_EQ(stat(redirected.stdoutPath.c_str(), &before), 0);
+    ProgramResult run = image({"-o", name, in_}, redirected);
+    EXPECT_EQ(run.exitStatus, 0) << name << ": " << run.err;
+    EXPECT_EQ(readFile(redirected.stdoutPath), reference_) << name;
+    // The very file standard output was opened on, not a new one in its place.
+    ASSERT_EQ(stat(redirected.stdoutPath.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << name;
+  }
+  EXPECT_TRUE(isLink(stdoutLink));
+  EXPECT_EQ(listing(dir_), "in.rows\nredirected.png\nstdout\n");
+
+  const std::string fifo = dir_ + "/picture.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  ProgramResult run = image({"-o", fifo, in_});
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  std::string received(reference_.size() + 16, '\0');
+  const ssize_t got = read(reader, received.data(), received.size());
+  close(reader);
+  received.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  EXPECT_EQ(received, reference_);
+  struct stat status;
+  ASSERT_EQ(lstat(fifo.c_str(), &status), 0);
+  EXPECT_TRUE(S_ISFIFO(status.st_mode));
+}
+
+TEST_F(ImageOutputTest, AReplacedFileKeepsItsModeAndOwner) {
+  const std::string out = dir_ + "/out.png";
+  writeFile(out, "old picture");
+  ASSERT_EQ(chmod(out.c_str(), 0600), 0);
+  ASSERT_EQ(image({"-o", out, in_}).exitStatus, 0);
+  struct stat status;
+  ASSERT_EQ(stat(out.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0600u);
+  EXPECT_EQ(readFile(out), reference_);
+  if (geteuid() != 0) GTEST_SKIP() << "keeping another user's ownership needs root";
+  ASSERT_EQ(chown(out.c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(chmod(out.c_str(), 0640), 0);
+  ASSERT_EQ(image({"-o", out, in_}).exitStatus, 0);
+  ASSERT_EQ(stat(out.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  EXPECT_EQ(status.st_uid, static_cast<uid_t>(kNobody));
+  EXPECT_EQ(status.st_gid, static_cast<gid_t>(kNobody));
+}
+
+TEST_F(ImageOutputTest, FilesAndFoldersTheUserCannotWriteAreRefused) {
+  // Root may overwrite anything; run as an ordinary user where we are root.
+  RunOptions user;
+  if (geteuid() == 0) {
+    user.userId = kNobody;
+    ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
+  }
+  const std::string mine = dir_ + "/mine";
+  ASSERT_EQ(mkdir(mine.c_str(), 0755), 0);
+  writeFile(mine + "/read-only.png", "kept");
+  writeFile(mine + "/rows", readFile(in_));
+  if (geteuid() == 0) {
+    for (const std::string &path : {mine, mine + "/read-only.png", mine + "/rows"})
+      ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+  }
+  ASSERT_EQ(chmod((mine + "/read-only.png").c_str(), 0444), 0);
+  ProgramResult readOnly = image({"-o", mine + "/read-only.png", mine + "/rows"}, user);
+  EXPECT_EQ(readOnly.exitStatus, 4);
+  EXPECT_NE(readOnly.err.find("read-only.png: Permission denied"), std::string::npos)
+      << readOnly.err;
+  EXPECT_EQ(readFile(mine + "/read-only.png"), "kept");
+
+  if (geteuid() != 0) GTEST_SKIP() << "a folder the user cannot write needs another user";
+  const std::string closed = dir_ + "/closed";
+  ASSERT_EQ(mkdir(closed.c_str(), 0755), 0);
+  ProgramResult folder = image({"-o", closed + "/new.png", mine + "/rows"}, user);
+  EXPECT_EQ(folder.exitStatus, 4);
+  EXPECT_NE(folder.err.find("cannot write a file in the folder " + closed + ": Permission denied"),
+            std::string::npos)
+      << folder.err;
+  EXPECT_EQ(listing(closed), "");
+}
+
+TEST_F(ImageOutputTest, OutputProblemsAreFoundBeforeAnyInputIsRead) {
+  // The input does not exist: reading it first would exit 3.
+  const std::string nowhere = dir_ + "/nowhere.rows";
+  ASSERT_EQ(mkdir((dir_ + "/folder.png").c_str(), 0755), 0);
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string expected;
+  } cases[] = {
+      {{"-o", dir_ + "/missing/out.png"}, 4, "cannot write a file in the folder " + dir_ + "/missing"},
+      {{"-o", dir_ + "/folder.png"}, 4, "folder.png: Is a directory"},
+      {{"-o", dir_ + "/" + std::string(300, 'n') + ".png"}, 4, "File name too long"},
+      {{"--width", "0", "-o", dir_ + "/out.png"}, 2, "--width 0"},
+      {{"--height", "0", "-o", dir_ + "/out.rows", "--format", "rows"}, 2, "--height 0"},
+      {{"--height", "16777217", "-o", dir_ + "/out.png"}, 2, "at most 2^24"},
+      {{"--width", "0", "--height", "2147483647", "-o", dir_ + "/out.rows"}, 2, "at most 2^24"},
+      {{"--width", "16385", "--height", "16384", "-o", dir_ + "/out.png"}, 2, "at most 2^28 pixels"},
+  };
+  for (const auto &c : cases) {
+    std::vector<std::string> args = c.args;
+    args.push_back(nowhere);
+    ProgramResult run = image(args);
+    EXPECT_EQ(run.exitStatus, c.status) << c.expected << ": " << run.err;
+    EXPECT_NE(run.err.find(c.expected), std::string::npos) << run.err;
+  }
+  // A name as long as the folder allows still works: the temporary name is
+  // shorter than it.
+  const std::string longest = dir_ + "/" + std::string(251, 'n') + ".png";
+  ProgramResult run = image({"-o", longest, in_});
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(readFile(longest), reference_);
+}
+
+TEST_F(ImageOutputTest, AnInterruptedRunLeavesNoTemporaryFile) {
+  // The input is a FIFO that stays open and empty, so the run waits for rows.
+  const std::string fifo = dir_ + "/rows.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  const int keepOpen = open(fifo.c_str(), O_RDWR);
+  ASSERT_GE(keepOpen, 0);
+  writeFile(dir_ + "/out.png", "old picture");
+  std::remove(in_.c_str());
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    RunOptions interrupted;
+    interrupted.killAfterMs = 300;
+    interrupted.killSignal = signal;
+    ProgramResult run = image({"-o", dir_ + "/out.png", fifo}, interrupted);
+    EXPECT_EQ(run.signal, signal);
+    EXPECT_EQ(listing(dir_), "out.png\nrows.fifo\n") << "signal " << signal;
+    EXPECT_EQ(readFile(dir_ + "/out.png"), "old picture");
+  }
+  close(keepOpen);
+}
+
+TEST_F(ImageOutputTest, WriteErrorsNameTheOutputAndTheReason) {
+  // A picture larger than any stdio buffer, so the error comes from libpng.
+  const int width = 200, height = 100;
+  std::string noisy;
+  std::vector<int32_t> values(width + 1);
+  std::vector<uint8_t> bytes(depthRowBytes(width) + 1);
+  uint32_t seed = 6502;
+  for (int y = 0; y < height; ++y) {
+    values[0] = y;
+    for (int x = 1; x <= width; ++x) values[static_cast<size_t>(x)] = (seed = seed * 1103515245 + 12345) >> 20;
+    encodeRow(values.data(), bytes.data(), values.size());
+    noisy.append(bytes.begin(), bytes.end() - 1);
+  }
+  writeFile(dir_ + "/noisy.rows", noisy);
+  for (const std::string format : {"png", "png16", "pgm", "rows"}) {
+    ProgramResult run = runProgram(kImage, {"--width", "200", "--height", "100", "--format", format,
+                                            "-o", "/dev/full", dir_ + "/noisy.rows"});
+    EXPECT_EQ(run.exitStatus, 4) << format;
+    EXPECT_NE(run.err.find("/dev/full: No space left on device"), std::string::npos)
+        << format << ": " << run.err;
+  }
+  // Standard output that is full: a small image fails only when flushed.
+  RunOptions full;
+  full.stdoutPath = "/dev/full";
+  ProgramResult run = image({"-o", "-", "--format", "rows", in_}, full);
+  EXPECT_EQ(run.exitStatus, 4);
+  EXPECT_NE(run.err.find("No space left on device"), std::string::npos) << run.err;
+}
+
+TEST_F(ImageOutputTest, PngsMayBeWiderThanAMillionPixels) {
+  const int width = 1000001;
+  std::vector<int32_t> values(width + 1, -1);
+  std::vector<uint8_t> bytes(depthRowBytes(width) + 1);
+  std::string stream;
+  for (int row : {0, 1}) {
+    values[0] = row;
+    values[1] = 7 + row;
+    encodeRow(values.data(), bytes.data(), values.size());
+    stream.append(bytes.begin(), bytes.end() - 1);
+  }
+  writeFile(in_, stream);
+  for (const std::string format : {"png", "png16"}) {
+    ProgramResult run = runProgram(kImage, {"--width", std::to_string(width), "--height", "2",
+                                            "--format", format, "-o", dir_ + "/wide.png", in_});
+    ASSERT_EQ(run.exitStatus, 0) << format << ": " << run.err;
+    const std::string png = readFile(dir_ + "/wide.png");
+    ASSERT_GT(png.size(), 24u);
+    EXPECT_EQ(png.substr(12, 12), std::string("IHDR\x00\x0f\x42\x41\x00\x00\x00\x02", 12)) << format;
+  }
+}
+
+}  // namespace
+}  // namespace quatdepth::testing
