@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "output/depth_row.h"
+#include "record_decoding.h"
 #include "run_program.h"
 
 namespace quatdepth::testing {
@@ -224,17 +224,11 @@ TEST_F(ImageOutputTest, AnInterruptedRunLeavesNoTemporaryFile) {
 
 TEST_F(ImageOutputTest, WriteErrorsNameTheOutputAndTheReason) {
   // A picture larger than any stdio buffer, so the error comes from libpng.
-  const int width = 200, height = 100;
-  std::string noisy;
-  std::vector<int32_t> values(width + 1);
-  std::vector<uint8_t> bytes(depthRowBytes(width) + 1);
+  std::vector<int> rows(100);
+  for (int row = 0; row < 100; ++row) rows[static_cast<size_t>(row)] = row;
   uint32_t seed = 6502;
-  for (int y = 0; y < height; ++y) {
-    values[0] = y;
-    for (int x = 1; x <= width; ++x) values[static_cast<size_t>(x)] = (seed = seed * 1103515245 + 12345) >> 20;
-    encodeRow(values.data(), bytes.data(), values.size());
-    noisy.append(bytes.begin(), bytes.end() - 1);
-  }
+  const std::string noisy =
+      encodeRecords(200, rows, [&](int, int) { return (seed = seed * 1103515245 + 12345) >> 20; });
   writeFile(dir_ + "/noisy.rows", noisy);
   for (const std::string format : {"png", "png16", "pgm", "rows"}) {
     ProgramResult run = runProgram(kImage, {"--width", "200", "--height", "100", "--format", format,
@@ -253,15 +247,8 @@ TEST_F(ImageOutputTest, WriteErrorsNameTheOutputAndTheReason) {
 
 TEST_F(ImageOutputTest, PngsMayBeWiderThanAMillionPixels) {
   const int width = 1000001;
-  std::vector<int32_t> values(width + 1, -1);
-  std::vector<uint8_t> bytes(depthRowBytes(width) + 1);
-  std::string stream;
-  for (int row : {0, 1}) {
-    values[0] = row;
-    values[1] = 7 + row;
-    encodeRow(values.data(), bytes.data(), values.size());
-    stream.append(bytes.begin(), bytes.end() - 1);
-  }
+  const std::string stream =
+      encodeRecords(width, {0, 1}, [](int x, int row) { return x == 0 ? 7 + row : -1; });
   writeFile(in_, stream);
   for (const std::string format : {"png", "png16"}) {
     ProgramResult run = runProgram(kImage, {"--width", std::to_string(width), "--height", "2",

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "output/depth_row.h"
 #include "record_decoding.h"
 #include "run_program.h"
 
@@ -219,21 +218,6 @@ Png readPng(const std::string &file) {
   return result;
 }
 
-// Records of `width` depths for the given rows, each row's depths from `depthOf`.
-template <typename DepthOf>
-std::string records(int width, std::vector<int> rows, DepthOf depthOf) {
-  std::vector<int32_t> values(static_cast<size_t>(width) + 1);
-  std::vector<uint8_t> bytes(depthRowBytes(values.size() - 1) + 1);
-  std::string stream;
-  for (int row : rows) {
-    values[0] = row;
-    for (int x = 0; x < width; ++x) values[static_cast<size_t>(x) + 1] = depthOf(x, row);
-    encodeRow(values.data(), bytes.data(), values.size());
-    stream.append(bytes.begin(), bytes.end() - 1);
-  }
-  return stream;
-}
-
 TEST_F(ImageProgram, AFailedRenderNeverReplacesAGoodPicture) {
   // A renderer that is not there, and one whose second job fails.
   write("fails-on-row-1", "#!/bin/sh\n[ \"${21}\" = 1 ] && exit 1\nexec " + kRenderer + " \"$@\"\n");
@@ -338,7 +322,7 @@ TEST_F(ImageProgram, DefaultsAndHeadersMatchTheRenderersImage) {
 
 TEST_F(ImageProgram, SixteenBitDepthsUpToTheirLimit) {
   for (int32_t deepest : {65534, 65535}) {
-    write("deep.rows", records(2, {0}, [&](int x, int) { return x == 0 ? deepest : -1; }));
+    write("deep.rows", encodeRecords(2, {0}, [&](int x, int) { return x == 0 ? deepest : -1; }));
     ProgramResult run = runProgram(kImage, {"--width", "2", "--height", "1", "--format", "png16",
                                             "-o", path("deep.png"), path("deep.rows")});
     if (deepest == 65534) {
@@ -360,7 +344,7 @@ TEST_F(ImageProgram, ManyPartFilesWithFewDescriptors) {
                                    "--format", "rows"};
   for (int row = 0; row < 60; ++row) {
     const std::string name = "part" + std::to_string(row) + ".rows";
-    write(name, records(3, {row}, [](int x, int y) { return x + y; }));
+    write(name, encodeRecords(3, {row}, [](int x, int y) { return x + y; }));
     args.push_back(path(name));
   }
   RunOptions few;
@@ -369,7 +353,7 @@ TEST_F(ImageProgram, ManyPartFilesWithFewDescriptors) {
   EXPECT_EQ(run.exitStatus, 0) << run.err;
   std::vector<int> all(60);
   for (int row = 0; row < 60; ++row) all[static_cast<size_t>(row)] = row;
-  EXPECT_TRUE(run.out == records(3, all, [](int x, int y) { return x + y; }));
+  EXPECT_TRUE(run.out == encodeRecords(3, all, [](int x, int y) { return x + y; }));
 }
 
 TEST_F(ImageProgram, TooLargeForMemoryIsAnErrorNotACrash) {

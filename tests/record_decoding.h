@@ -4,7 +4,25 @@
 #include <string>
 #include <vector>
 
+#include "output/depth_row.h"
+
 namespace quatdepth::testing {
+
+// Records of `width` depths for `rows`, in that order; depthOf(x, row)
+// gives each depth.
+template <typename DepthOf>
+std::string encodeRecords(int width, const std::vector<int> &rows, DepthOf depthOf) {
+  std::vector<int32_t> values(static_cast<size_t>(width) + 1);
+  std::vector<uint8_t> bytes(depthRowBytes(values.size() - 1) + 1);
+  std::string stream;
+  for (int row : rows) {
+    values[0] = row;
+    for (int x = 0; x < width; ++x) values[static_cast<size_t>(x) + 1] = depthOf(x, row);
+    encodeRow(values.data(), bytes.data(), values.size());
+    stream.append(bytes.begin(), bytes.end() - 1);
+  }
+  return stream;
+}
 
 // Decodes one four-byte value of a depth row record.
 inline int32_t decodeValue(const std::string &bytes, size_t offset) {

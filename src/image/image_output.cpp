@@ -117,18 +117,15 @@ bool ImageOutput::openInPlace(const std::string &path, std::string *error) {
   kind_ = Kind::kInPlace;
   const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return fail(error, "", errno);
-  struct stat status;
-  if (fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
-    close(fd);
-    return fail(error, "", EISDIR);
-  }
+  return adopt(fd, error);
+}
+
+bool ImageOutput::adopt(int fd, std::string *error) {
   stream_ = fdopen(fd, "wb");
-  if (!stream_) {
-    const int code = errno;
-    close(fd);
-    return fail(error, "", code);
-  }
-  return true;
+  if (stream_) return true;
+  const int code = errno;
+  close(fd);
+  return fail(error, "", code);
 }
 
 bool ImageOutput::openReplacement(const std::string &path, std::string *error) {
@@ -141,13 +138,7 @@ bool ImageOutput::openReplacement(const std::string &path, std::string *error) {
   if (fd < 0) return fail(error, "cannot write a file in the folder " + folder, errno);
   temporary_ = temporary;
   watchTemporary(temporary_);
-  stream_ = fdopen(fd, "wb");
-  if (!stream_) {
-    const int code = errno;
-    close(fd);
-    return fail(error, "", code);
-  }
-  return true;
+  return adopt(fd, error);
 }
 
 FILE *ImageOutput::begin(std::string *error) {

@@ -42,6 +42,7 @@ class ImageOutput {
   enum class Kind { kStandardOutput, kInPlace, kReplace };
   bool openInPlace(const std::string &path, std::string *error);
   bool openReplacement(const std::string &path, std::string *error);
+  bool adopt(int fd, std::string *error);  // the stream over fd, or fd closed
   bool fail(std::string *error, const std::string &what, int code) const;
 
   Kind kind_ = Kind::kStandardOutput;
