@@ -41,7 +41,7 @@ void watchTemporary(const std::string &path) {
   gHaveTemporary = 1;
   struct sigaction action = {};
   action.sa_handler = removeTemporaryAndStop;
-  action.sa_flags = SA_RESETHAND;
+  action.sa_flags = static_cast<int>(SA_RESETHAND);
   sigemptyset(&action.sa_mask);
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
