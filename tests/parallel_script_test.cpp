@@ -1,0 +1,117 @@
+// quatdepth-parallel through the real script, GNU parallel and renderer.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "run_program.h"
+
+namespace quatdepth::testing {
+namespace {
+
+const std::string kRenderer = QUATDEPTH_PROGRAM;
+const std::string kParallel = QUATDEPTH_PARALLEL_SCRIPT;
+
+// quatdepth's first 20 arguments for an 8 x 4 view: records of 36 bytes.
+std::vector<std::string> smallView() {
+  return {"-1.2", "-1.2", "-1.2", "1.2", "1.2", "1.2", "-0.1", "0.2", "0.3", "-0.1",
+          "0",    "0.3",  "0.5",  "0.7", "8",   "4",   "20",   "5",   "10",  "16"};
+}
+
+// Records put in the order of their bytes; every record starts with its row.
+std::vector<std::string> sortedRecords(const std::string &stream, size_t recordBytes) {
+  std::vector<std::string> records;
+  for (size_t at = 0; at < stream.size(); at += recordBytes)
+    records.push_back(stream.substr(at, recordBytes));
+  std::sort(records.begin(), records.end());
+  return records;
+}
+
+// A renderer that logs its arguments, one line per run, then fails when
+// FAIL_FIRST_ROW names its firstRow, else runs the real renderer.
+std::string writeLoggingRenderer(const TemporaryDirectory &dir) {
+  const std::string path = dir.file("logging-quatdepth");
+  writeFile(path, "#!/bin/sh\n"
+                  "echo \"$*\" >> '" + dir.file("runs.log") + "'\n"
+                  "[ \"${FAIL_FIRST_ROW:-}\" = \"${21}\" ] && exit 1\n"
+                  "exec '" + kRenderer + "' \"$@\"\n");
+  chmod(path.c_str(), 0755);
+  return path;
+}
+
+std::vector<std::string> lines(const std::string &text) {
+  std::vector<std::string> result;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) result.push_back(line);
+  return result;
+}
+
+TEST(ParallelScript, HelpIsAnAnswerAndAnAbsurdJobCountIsRefusedAtOnce) {
+  for (const char *option : {"-h", "--help"}) {
+    ProgramResult help = runProgram(kParallel, {option});
+    EXPECT_EQ(help.exitStatus, 0) << option;
+    EXPECT_NE(help.out.find("quatdepth-parallel [-j N]"), std::string::npos) << help.out;
+    EXPECT_EQ(help.err, "") << option;
+  }
+  // Capped, and with no renderer to run, so that if the refusal is lost a
+  // list of four billion jobs cannot eat the machine.
+  TemporaryDirectory dir;
+  RunOptions capped;
+  capped.addressSpaceMiB = 512;
+  capped.environment = {{"QUATDEPTH", dir.file("nonexistent")}};
+  for (const char *jobs : {"4294967296", "65537", "99999999999999999999"}) {
+    ProgramResult refused = runProgram(kParallel, {"-j", jobs}, capped);
+    EXPECT_EQ(refused.exitStatus, 2) << jobs;
+    EXPECT_NE(refused.err.find("at most 65536"), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.out, "") << jobs;
+  }
+  // The largest count is let through (to the missing renderer).
+  ProgramResult largest = runProgram(kParallel, {"-j", "65536"}, capped);
+  EXPECT_EQ(largest.err.find("at most 65536"), std::string::npos) << largest.err;
+}
+
+TEST(ParallelScript, NoMoreJobsThanRowsAndTheSameRecordsAsOneRun) {
+  TemporaryDirectory dir;
+  const ProgramResult single = runProgram(kRenderer, smallView());
+  ASSERT_EQ(single.exitStatus, 0);
+  ASSERT_EQ(single.out.size(), 4u * 36);
+
+  RunOptions logged;
+  logged.environment = {{"QUATDEPTH", writeLoggingRenderer(dir)}};
+  std::vector<std::string> args = {"-j", "50"};
+  for (const std::string &word : smallView()) args.push_back(word);
+  ProgramResult run = runProgram(kParallel, args, logged);
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_TRUE(sortedRecords(run.out, 36) == sortedRecords(single.out, 36));
+  // One renderer per row: firstRow 0 to 3, each with rowStep 4.
+  const std::vector<std::string> runs = lines(readFile(dir.file("runs.log")));
+  EXPECT_EQ(runs.size(), 4u);
+  for (const std::string &line : runs) EXPECT_TRUE(line.ends_with(" 4")) << line;
+}
+
+TEST(ParallelScript, AFailedRendererFailsTheRun) {
+  TemporaryDirectory dir;
+  std::vector<std::string> args = {"-j", "2"};
+  for (const std::string &word : smallView()) args.push_back(word);
+
+  RunOptions missing;
+  missing.environment = {{"QUATDEPTH", dir.file("nonexistent")}};
+  EXPECT_NE(runProgram(kParallel, args, missing).exitStatus, 0);
+
+  RunOptions oneJobFails;
+  oneJobFails.environment = {{"QUATDEPTH", writeLoggingRenderer(dir)}, {"FAIL_FIRST_ROW", "1"}};
+  ProgramResult run = runProgram(kParallel, args, oneJobFails);
+  EXPECT_NE(run.exitStatus, 0);
+  const std::vector<std::string> runs = lines(readFile(dir.file("runs.log")));
+  EXPECT_NE(std::find_if(runs.begin(), runs.end(),
+                         [](const std::string &line) { return line.ends_with(" 1 2"); }),
+            runs.end())
+      << "the failing job never ran";
+}
+
+}  // namespace
+}  // namespace quatdepth::testing
