@@ -26,8 +26,9 @@ struct LevelTables {
   std::unique_ptr<double[]> storage;  // every array above
 };
 
-// Above this many levels the tables are not built (they would take more
-// than 32 MiB) and the vector searches compute every level directly.
+// Above this many levels the tables are not built (two doubles per level
+// and six per coarse step: at 2^20 levels up to 64 MiB) and the vector
+// searches compute every level directly.
 constexpr int32_t kMaxTabledLevels = 1 << 20;
 
 // Fills `tables` for the settings' levels. Returns false only when the
@@ -35,7 +36,7 @@ constexpr int32_t kMaxTabledLevels = 1 << 20;
 // empty, and the searches run without them.
 bool buildLevelTables(const RenderSettings *settings, LevelTables *tables);
 
-// Releases the tables early (their storage also goes with them).
+// Releases the tables before they go out of scope, which also frees them.
 void freeLevelTables(LevelTables *tables);
 
 }  // namespace quatdepth
