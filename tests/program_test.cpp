@@ -8,6 +8,7 @@
 
 #include "julia/row_depths.h"
 #include "julia/search_path.h"
+#include "search_path_printing.h"
 #include "output/depth_row.h"
 #include "record_decoding.h"
 #include "run_program.h"

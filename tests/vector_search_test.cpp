@@ -9,6 +9,7 @@
 #include "julia/level_tables.h"
 #include "julia/row_depths.h"
 #include "julia/search_path.h"
+#include "search_path_printing.h"
 #include "test_settings.h"
 
 namespace quatdepth {
