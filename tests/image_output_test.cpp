@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "image/image_output.h"
 #include "record_decoding.h"
 #include "run_program.h"
 
@@ -99,6 +100,15 @@ TEST_F(ImageOutputTest, OpenFilesAndFifosAreWrittenInPlace) {
     EXPECT_EQ(after.st_ino, before.st_ino) << name;
   }
   EXPECT_TRUE(isLink(stdoutLink));
+  // Our own descriptor is written as it stands: appended to, when opened so.
+  writeFile(dir_ + "/log", "header\n");
+  ProgramResult appended = runProgram(
+      "/bin/sh", {"-c", shellCommand(kImage, {"--width", "5", "--height", "4", "--format", "rows",
+                                              "-o", "/proc/self/fd/1", in_}) +
+                            " >> " + dir_ + "/log"});
+  EXPECT_EQ(appended.exitStatus, 0) << appended.err;
+  EXPECT_TRUE(readFile(dir_ + "/log") == "header\n" + readFile(in_));
+  std::remove((dir_ + "/log").c_str());
   EXPECT_EQ(listing(dir_), "in.rows\nredirected.png\nstdout\n");
 
   const std::string fifo = dir_ + "/picture.fifo";
@@ -169,6 +179,91 @@ TEST_F(ImageOutputTest, FilesAndFoldersTheUserCannotWriteAreRefused) {
   EXPECT_EQ(listing(closed), "");
 }
 
+TEST_F(ImageOutputTest, StickyFoldersAreRespected) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs a second user";
+  ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
+  const std::string shared = dir_ + "/shared";
+  ASSERT_EQ(mkdir(shared.c_str(), 01777), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  // Another user's file there may be written, but not replaced: refused
+  // before any input is read (the input does not exist).
+  writeFile(shared + "/theirs.png", "theirs");
+  ASSERT_EQ(chmod((shared + "/theirs.png").c_str(), 0666), 0);
+  RunOptions nobody;
+  nobody.userId = kNobody;
+  ProgramResult replace = image({"-o", shared + "/theirs.png", dir_ + "/nowhere.rows"}, nobody);
+  EXPECT_EQ(replace.exitStatus, 4);
+  EXPECT_NE(replace.err.find("cannot be replaced: Operation not permitted"), std::string::npos)
+      << replace.err;
+  EXPECT_EQ(readFile(shared + "/theirs.png"), "theirs");
+  // Another user's link there is not followed, even by root.
+  writeFile(dir_ + "/private", "private");
+  ASSERT_EQ(symlink((dir_ + "/private").c_str(), (shared + "/planted.png").c_str()), 0);
+  ASSERT_EQ(lchown((shared + "/planted.png").c_str(), kNobody, kNobody), 0);
+  ProgramResult follow = image({"-o", shared + "/planted.png", in_});
+  EXPECT_EQ(follow.exitStatus, 4);
+  EXPECT_NE(follow.err.find("link in a shared folder is not followed"), std::string::npos)
+      << follow.err;
+  EXPECT_EQ(readFile(dir_ + "/private"), "private");
+}
+
+TEST_F(ImageOutputTest, ClosedStreamsAndMissingInputsAreFoundFirst) {
+  const std::string image5x4 = shellCommand(kImage, {"--width", "5", "--height", "4"});
+  const struct {
+    std::string command;
+    int status;
+    std::string expected;
+  } cases[] = {
+      {image5x4 + " -o " + dir_ + "/out.png <&-", 3, "standard input: Bad file descriptor"},
+      {image5x4 + " --format rows -o - " + in_ + " >&-", 4, "standard output: Bad file descriptor"},
+      {image5x4 + " --format rows -o /proc/self/fd/9 " + in_, 4,
+       "/proc/self/fd/9: No such file or directory"},
+      // A missing second input is found before the first is read: standard
+      // input, a FIFO kept open and empty, never ends here.
+      {image5x4 + " -o " + dir_ + "/out.png - " + dir_ + "/nowhere.rows < " + dir_ + "/fifo", 3,
+       "nowhere.rows: No such file or directory"},
+  };
+  ASSERT_EQ(mkfifo((dir_ + "/fifo").c_str(), 0644), 0);
+  const int keepOpen = open((dir_ + "/fifo").c_str(), O_RDWR);
+  ASSERT_GE(keepOpen, 0);
+  for (const auto &c : cases) {
+    RunOptions guarded;
+    guarded.killAfterMs = 1500;  // a run that waits for input is killed, and fails here
+    ProgramResult run = runProgram("/bin/sh", {"-c", c.command}, guarded);
+    EXPECT_EQ(run.exitStatus, c.status) << c.command << ": " << run.err;
+    EXPECT_NE(run.err.find(c.expected), std::string::npos) << run.err;
+  }
+  close(keepOpen);
+  EXPECT_EQ(listing(dir_), "fifo\nin.rows\n");
+
+  // Without standard error, warnings (rows missing here) must not land in
+  // the output file that took its number.
+  const std::string rows = readFile(in_).substr(24);
+  writeFile(dir_ + "/part.rows", rows);
+  ProgramResult noErrors = runProgram(
+      "/bin/sh", {"-c", image5x4 + " --format rows -o " + dir_ + "/out.rows " + dir_ +
+                            "/part.rows 2>&-"});
+  EXPECT_EQ(noErrors.exitStatus, 0);
+  EXPECT_TRUE(readFile(dir_ + "/out.rows") == rows);
+}
+
+TEST(ImageOutputSignals, SignalsIgnoredAtStartStayIgnored) {
+  // As under nohup: the run must not die of a hang-up it was told to ignore.
+  TemporaryDirectory directory;
+  struct sigaction ignore = {}, previous;
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(sigaction(SIGHUP, &ignore, &previous), 0);
+  {
+    ImageOutput output;
+    std::string error;
+    ASSERT_TRUE(output.open(directory.file("out.png"), &error)) << error;
+    struct sigaction now;
+    ASSERT_EQ(sigaction(SIGHUP, nullptr, &now), 0);
+    EXPECT_EQ(now.sa_handler, SIG_IGN);
+  }
+  sigaction(SIGHUP, &previous, nullptr);
+}
+
 TEST_F(ImageOutputTest, OutputProblemsAreFoundBeforeAnyInputIsRead) {
   // The input does not exist: reading it first would exit 3.
   const std::string nowhere = dir_ + "/nowhere.rows";
@@ -237,6 +332,16 @@ TEST_F(ImageOutputTest, WriteErrorsNameTheOutputAndTheReason) {
     EXPECT_NE(run.err.find("/dev/full: No space left on device"), std::string::npos)
         << format << ": " << run.err;
   }
+  // Past the file size limit: reported, and nothing is left behind.
+  writeFile(dir_ + "/out.pgm", "old picture");
+  ProgramResult tooLarge = runProgram(
+      "/bin/sh", {"-c", "ulimit -f 8; exec " + shellCommand(kImage, {"--width", "200", "--height",
+                                                                     "100", "-o", dir_ + "/out.pgm",
+                                                                     dir_ + "/noisy.rows"})});
+  EXPECT_EQ(tooLarge.exitStatus, 4);
+  EXPECT_NE(tooLarge.err.find("out.pgm: File too large"), std::string::npos) << tooLarge.err;
+  EXPECT_EQ(readFile(dir_ + "/out.pgm"), "old picture");
+  EXPECT_EQ(listing(dir_), "in.rows\nnoisy.rows\nout.pgm\n");
   // Standard output that is full: a small image fails only when flushed.
   RunOptions full;
   full.stdoutPath = "/dev/full";

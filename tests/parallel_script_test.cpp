@@ -57,6 +57,9 @@ TEST(ParallelScript, HelpIsAnAnswerAndAnAbsurdJobCountIsRefusedAtOnce) {
     EXPECT_NE(help.out.find("quatdepth-parallel [-j N]"), std::string::npos) << help.out;
     EXPECT_EQ(help.err, "") << option;
   }
+  ProgramResult unknown = runProgram(kParallel, {"-x"});
+  EXPECT_EQ(unknown.exitStatus, 2);
+  EXPECT_NE(unknown.err.find("unknown option -x"), std::string::npos) << unknown.err;
   // Capped, and with no renderer to run, so that if the refusal is lost a
   // list of four billion jobs cannot eat the machine.
   TemporaryDirectory dir;

@@ -116,8 +116,15 @@ ProgramResult runProgram(const std::string &program,
   int status = 0;
   struct rusage usage = {};
   if (child > 0 && options.killAfterMs) {
-    usleep(options.killAfterMs * 1000);
-    kill(child, options.killSignal);
+    // Poll, so a child that ends by itself is not waited for in full.
+    for (unsigned waited = 0; waited < options.killAfterMs; waited += 10) {
+      siginfo_t info = {};
+      if (waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+          info.si_pid == child)
+        break;
+      usleep(10000);
+    }
+    kill(child, options.killSignal);  // no effect on a child that has ended
   }
   if (child > 0 && wait4(child, &status, 0, &usage) == child) {
     result.maxResidentKiB = usage.ru_maxrss;

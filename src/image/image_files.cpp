@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "output/depth_row.h"
@@ -31,11 +32,14 @@ struct PngWriter {
 struct PngSink {
   FILE *out;
   std::string error;
+  bool outOfMemory = false;
 };
 
 void onPngError(png_structp png, png_const_charp message) {
   auto *sink = static_cast<PngSink *>(png_get_error_ptr(png));
   if (sink->error.empty()) sink->error = message;
+  // libpng's and zlib's words for a failed allocation.
+  sink->outOfMemory = sink->outOfMemory || std::strstr(message, "memory") != nullptr;
   png_longjmp(png, 1);
 }
 
@@ -62,7 +66,7 @@ bool writePng(FILE *out, int32_t width, int32_t height, int bitDepth,
   std::vector<png_bytep> rowPointers(static_cast<size_t>(height));
   for (size_t y = 0; y < rowPointers.size(); ++y)
     rowPointers[y] = const_cast<png_bytep>(samples.data() + y * rowBytes);
-  PngSink sink{out, ""};
+  PngSink sink{out, "", false};
   PngWriter writer;
   writer.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &sink,
                                        onPngError, onPngWarning);
@@ -70,7 +74,11 @@ bool writePng(FILE *out, int32_t width, int32_t height, int bitDepth,
   writer.info = png_create_info_struct(writer.png);
   if (!writer.info) return fail(error, "cannot start a PNG");
   // Nothing with a destructor is created past this point.
-  if (setjmp(png_jmpbuf(writer.png))) return fail(error, sink.error);
+  if (setjmp(png_jmpbuf(writer.png))) {
+    // Back in C++ frames: a failed allocation is reported as everywhere else.
+    if (sink.outOfMemory) throw std::bad_alloc();
+    return fail(error, sink.error);
+  }
   png_set_write_fn(writer.png, &sink, onPngWrite, onPngFlush);
   png_set_user_limits(writer.png, kMaxPngSide, kMaxPngSide);
   png_set_IHDR(writer.png, writer.info, static_cast<png_uint_32>(width),

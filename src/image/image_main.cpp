@@ -187,9 +187,7 @@ int mergeAndWrite(const ImageOptions &options, ImageFormat format, Look look,
     console->report(error);
     return kImageUsage;
   }
-  std::vector<std::string> inputs = options.inputs;
-  if (inputs.empty()) inputs.push_back("-");
-  for (const std::string &input : inputs) {
+  for (const std::string &input : options.inputs) {
     const int status = readInput(input, options.strict, &rows, console);
     if (status != kImageSuccess) return status;
   }
@@ -221,10 +219,41 @@ int mergeAndWrite(const ImageOptions &options, ImageFormat format, Look look,
   return kImageSuccess;
 }
 
+bool isOpen(int fd) { return fcntl(fd, F_GETFD) != -1 || errno != EBADF; }
+
+// Standard streams the run was started without. Each is opened on
+// /dev/null, so no file this run opens takes its number by chance (a
+// temporary output read back as standard input).
+struct ClosedStreams {
+  bool input = false;
+  bool output = false;
+};
+
+ClosedStreams occupyClosedStreams() {
+  ClosedStreams closed{!isOpen(STDIN_FILENO), !isOpen(STDOUT_FILENO)};
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+    if (!isOpen(fd)) open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+  return closed;
+}
+
+// Inputs that cannot be read are found before a long stream is consumed.
+bool checkInputs(const std::vector<std::string> &inputs, bool inputClosed, Console *console) {
+  for (const std::string &input : inputs) {
+    if (input == "-" ? inputClosed : access(input.c_str(), R_OK) != 0) {
+      console->report((input == "-" ? "standard input" : input) + ": " +
+                      std::strerror(input == "-" ? EBADF : errno));
+      return false;
+    }
+  }
+  return true;
+}
+
 int imageMain(int argc, char **argv) {
+  const ClosedStreams closed = occupyClosedStreams();
   ImageOptions options;
   const int parsed = parseOptions(argc, argv, &options);
   if (parsed >= 0) return parsed;
+  if (options.inputs.empty()) options.inputs.push_back("-");
 
   Console console;
   ImageFormat format;
@@ -235,10 +264,15 @@ int imageMain(int argc, char **argv) {
     return kImageUsage;
   }
   ImageOutput output;
+  if (options.output == "-" && closed.output) {
+    console.report("standard output: " + std::string(std::strerror(EBADF)));
+    return kImageCannotWrite;
+  }
   if (!output.open(options.output, &error)) {
     console.report(error);
     return kImageCannotWrite;
   }
+  if (!checkInputs(options.inputs, closed.input, &console)) return kImageCannotRead;
   try {
     return mergeAndWrite(options, format, look, &output, &console);
   } catch (const std::bad_alloc &) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -35,6 +36,10 @@ void removeTemporaryAndStop(int signal) {
   raise(signal);  // the handler was reset: this ends the run as the signal would
 }
 
+// Signals that end a run; each removes the temporary file first.
+constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM,
+                                  SIGALRM, SIGUSR1, SIGUSR2, SIGPIPE};
+
 void watchTemporary(const std::string &path) {
   if (path.size() >= sizeof gTemporaryPath) return;
   std::memcpy(gTemporaryPath, path.c_str(), path.size() + 1);
@@ -43,15 +48,56 @@ void watchTemporary(const std::string &path) {
   action.sa_handler = removeTemporaryAndStop;
   action.sa_flags = static_cast<int>(SA_RESETHAND);
   sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  for (int signal : kEndingSignals) {
+    // A signal the run was started with ignored (nohup, a background job
+    // of a script) stays ignored.
+    struct sigaction current;
+    if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
+  // Past a file size limit a write then fails with EFBIG, which is
+  // reported, instead of the signal ending the run.
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
-// Links in /proc (what /dev/stdout and /dev/fd/N lead to) name files that
-// are open in some process, not paths: they are opened, never followed.
-bool isOpenFileLink(const std::string &path) {
+// The folder of `path`, resolved; empty when it cannot be.
+std::string realFolderOf(const std::string &path) {
   std::unique_ptr<char, decltype(&std::free)> folder(
       realpath(directoryOf(path).c_str(), nullptr), &std::free);
-  return folder && std::strncmp(folder.get(), "/proc/", 6) == 0;
+  return folder ? folder.get() : "";
+}
+
+// Files in /proc (what /dev/stdout and /dev/fd/N lead to) are files open
+// in some process, not paths: their links are opened, never followed, and
+// nothing is created there.
+bool isInProc(const std::string &path) { return realFolderOf(path).rfind("/proc/", 0) == 0; }
+
+// The descriptor N when `path` is /proc/self/fd/N (or /dev/fd/N) of this
+// very process; -1 otherwise.
+int ownDescriptor(const std::string &path) {
+  if (realFolderOf(path) != "/proc/" + std::to_string(getpid()) + "/fd") return -1;
+  const std::string name = path.substr(path.rfind('/') + 1);
+  if (name.empty() || name.size() > 9 || name.find_first_not_of("0123456789") != std::string::npos)
+    return -1;
+  return std::stoi(name);
+}
+
+// Where anyone may create files but only owners remove them (/tmp), the
+// kernel follows a link only for its owner or the folder's: so do we.
+bool mayFollowLink(const std::string &link, const struct stat &linkStatus) {
+  struct stat folder;
+  if (stat(directoryOf(link).c_str(), &folder) != 0) return true;
+  const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+  return !shared || linkStatus.st_uid == geteuid() || linkStatus.st_uid == folder.st_uid;
+}
+
+// In a sticky folder only root, the folder's owner and the file's owner
+// may replace a file.
+bool mayReplace(const std::string &path, const struct stat &fileStatus) {
+  struct stat folder;
+  if (geteuid() == 0 || stat(directoryOf(path).c_str(), &folder) != 0) return true;
+  return !(folder.st_mode & S_ISVTX) || fileStatus.st_uid == geteuid() ||
+         folder.st_uid == geteuid();
 }
 
 bool readLink(const std::string &path, std::string *target) {
@@ -91,12 +137,15 @@ bool ImageOutput::open(const std::string &path, std::string *error) {
   for (int hops = 0;; ++hops) {
     struct stat status;
     if (lstat(current.c_str(), &status) != 0) {
-      if (errno == ENOENT) return openReplacement(current, error);
-      return fail(error, "", errno);
+      const int code = errno;
+      if (code == ENOENT && !isInProc(current)) return openReplacement(current, error);
+      return fail(error, "", code);
     }
     if (S_ISLNK(status.st_mode)) {
       if (hops == kMaxLinkHops) return fail(error, "", ELOOP);
-      if (isOpenFileLink(current)) return openInPlace(current, error);
+      if (isInProc(current)) return openInPlace(current, error);
+      if (!mayFollowLink(current, status))
+        return fail(error, "another user's link in a shared folder is not followed", EACCES);
       if (!readLink(current, &current)) return fail(error, "", errno);
       continue;
     }
@@ -105,6 +154,8 @@ bool ImageOutput::open(const std::string &path, std::string *error) {
     // Renaming needs only the folder's permission: refuse a file the user
     // could not overwrite, as a shell's redirection would.
     if (access(current.c_str(), W_OK) != 0) return fail(error, "", errno);
+    if (!mayReplace(current, status))
+      return fail(error, "another user's file in a sticky folder cannot be replaced", EPERM);
     existed_ = true;
     mode_ = status.st_mode & 07777;
     owner_ = status.st_uid;
@@ -115,7 +166,12 @@ bool ImageOutput::open(const std::string &path, std::string *error) {
 
 bool ImageOutput::openInPlace(const std::string &path, std::string *error) {
   kind_ = Kind::kInPlace;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  // One of our own descriptors is written as it stands, like standard
+  // output: its offset and its append mode hold, and it works for sockets.
+  const int own = ownDescriptor(path);
+  sharedDescriptor_ = own >= 0;
+  const int fd = sharedDescriptor_ ? fcntl(own, F_DUPFD_CLOEXEC, 3)
+                                   : ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return fail(error, "", errno);
   return adopt(fd, error);
 }
@@ -142,7 +198,7 @@ bool ImageOutput::openReplacement(const std::string &path, std::string *error) {
 }
 
 FILE *ImageOutput::begin(std::string *error) {
-  if (kind_ == Kind::kInPlace) {
+  if (kind_ == Kind::kInPlace && !sharedDescriptor_) {
     struct stat status;
     const int fd = fileno(stream_);
     if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && ftruncate(fd, 0) != 0) {

@@ -10,13 +10,17 @@ namespace quatdepth {
 // Where quatdepth-image's output goes, settled before any input is read so
 // that a bad output path is found before a long render is consumed.
 //
-// "-" is standard output. Symbolic links are followed to their target. A
-// special file (a device, a FIFO, or an open file named through /dev/stdout,
-// /dev/fd/N or /proc/self/fd/N) is written in place. A regular file is
-// written under a temporary name in its folder and renamed over the old one
-// only when complete, keeping the old file's permission bits (and owner,
-// when run as root); the temporary file is removed however the run ends,
-// interrupted by SIGINT, SIGTERM or SIGHUP included.
+// "-" is standard output. Symbolic links are followed to their target, but
+// not another user's link in a shared sticky folder (as the kernel's link
+// protection). A special file (a device, a FIFO, or an open file named
+// through /dev/stdout, /dev/fd/N or /proc/self/fd/N) is written in place;
+// one of this process's own descriptors is written as it stands, offset
+// and append mode included. A regular file is written under a temporary
+// name in its folder and renamed over the old one only when complete,
+// keeping the old file's permission bits (and owner, when run as root); a
+// file the user could not overwrite, or not replace in a sticky folder, is
+// refused. The temporary file is removed however the run ends, by the
+// usual terminating signals included (those ignored at start stay ignored).
 class ImageOutput {
  public:
   ImageOutput() = default;
@@ -50,6 +54,7 @@ class ImageOutput {
   std::string target_;     // the regular file to replace, links followed
   std::string temporary_;  // the replacement while it is written
   FILE *stream_ = nullptr;
+  bool sharedDescriptor_ = false;  // in place through one of our descriptors
   bool existed_ = false;   // the target existed: keep its mode and owner
   mode_t mode_ = 0;
   uid_t owner_ = 0;
