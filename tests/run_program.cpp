@@ -140,4 +140,10 @@ ProgramResult runProgram(const std::string &program,
   return result;
 }
 
+std::string installPrograms(const std::string &prefix) {
+  const ProgramResult install =
+      runProgram(QUATDEPTH_CMAKE, {"--install", QUATDEPTH_BUILD_DIR, "--prefix", prefix});
+  return install.exitStatus == 0 ? prefix + "/bin" : "";
+}
+
 }  // namespace quatdepth::testing

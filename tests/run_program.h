@@ -53,4 +53,8 @@ class TemporaryDirectory {
   std::string path_;
 };
 
+// Installs the built programs (cmake --install) under `prefix`; returns
+// the folder that holds them, or "" when the install failed.
+std::string installPrograms(const std::string &prefix);
+
 }  // namespace quatdepth::testing
