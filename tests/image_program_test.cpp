@@ -296,6 +296,27 @@ TEST_F(ImageProgram, AKilledRunsLastRecordIsDroppedWithAWarning) {
   EXPECT_NE(invalid.err.find("byte 78: the byte 0x02"), std::string::npos) << invalid.err;
 }
 
+TEST_F(ImageProgram, ListsTheRowsNoInputHolds) {
+  // Rows 1, 4, 7 from one run; row 2's record cut short by a killed run.
+  write("a.rows", render(view(5, 9, 1, 3)));
+  write("b.rows", render(view(5, 9, 2, 6)).substr(0, 10));
+  const std::vector<std::string> list = {"--list-missing", "--width", "5", "--height", "9"};
+  auto listed = [&](std::vector<std::string> inputs) {
+    std::vector<std::string> args = list;
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    return runProgram(kImage, args);
+  };
+  ProgramResult some = listed({path("a.rows"), path("b.rows")});
+  EXPECT_EQ(some.exitStatus, 0) << some.err;
+  EXPECT_EQ(some.out, "0\n2\n3\n5\n6\n8\n");
+  ProgramResult none = listed({"/dev/null"});
+  EXPECT_EQ(none.exitStatus, 0);
+  EXPECT_EQ(none.out, "0\n1\n2\n3\n4\n5\n6\n7\n8\n");
+  write("bad.rows", std::string(24, '\x02'));
+  EXPECT_EQ(listed({path("a.rows"), path("bad.rows")}).exitStatus, 1);
+  EXPECT_EQ(listed({"-o", path("x.png"), path("a.rows")}).exitStatus, 2);
+}
+
 TEST_F(ImageProgram, DefaultsAndHeadersMatchTheRenderersImage) {
   // No --width, --height or --look: the renderer's default 300 x 300, lit.
   write("default.rows", runProgram(kRenderer, {}).out);

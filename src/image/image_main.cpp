@@ -117,6 +117,7 @@ struct ImageOptions {
   int32_t width = 300, height = 300;  // the renderer's defaults
   std::string output, formatName, lookName = "lit";
   bool strict = false;
+  bool listMissing = false;
   std::vector<std::string> inputs;
 };
 
@@ -126,8 +127,7 @@ int parseOptions(int argc, char **argv, ImageOptions *options) {
       "Merges quatdepth depth row streams (files, or standard input when none "
       "or '-' is given) into one image.",
       "quatdepth-image"};
-  app.add_option("-o,--output", options->output, "output file, or - for standard output")
-      ->required();
+  app.add_option("-o,--output", options->output, "output file, or - for standard output");
   app.add_option("--width", options->width, "pixels per row of the image (default 300)");
   app.add_option("--height", options->height, "rows of the image (default 300)");
   app.add_option("--format", options->formatName,
@@ -137,6 +137,9 @@ int parseOptions(int argc, char **argv, ImageOptions *options) {
   app.add_flag("--strict", options->strict,
                "refuse rows that never arrive, and a last record cut short, "
                "instead of drawing background");
+  app.add_flag("--list-missing", options->listMissing,
+               "instead of an image, print the index of every row no input holds, "
+               "one a line (to render just those again)");
   app.add_option("inputs", options->inputs, "depth row streams");
   // A later option overrides an earlier one, as scripts that add options
   // to a base command expect.
@@ -147,6 +150,12 @@ int parseOptions(int argc, char **argv, ImageOptions *options) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &e) {
     return app.exit(e) == 0 ? kImageSuccess : kImageUsage;
+  }
+  if (options->listMissing == !options->output.empty()) {
+    std::fprintf(stderr, "quatdepth-image: %s\n",
+                 options->listMissing ? "--list-missing prints to standard output: no -o"
+                                      : "give -o FILE (or --list-missing); see --help");
+    return kImageUsage;
   }
   return -1;
 }
@@ -179,19 +188,42 @@ bool checkOutputOptions(const ImageOptions &options, ImageFormat *format, Look *
   return true;
 }
 
-int mergeAndWrite(const ImageOptions &options, ImageFormat format, Look look,
-                  ImageOutput *output, Console *console) {
-  MergedRows rows;
+// Puts every input's rows into `rows`.
+int mergeInputs(const ImageOptions &options, MergedRows *rows, Console *console) {
   std::string error;
-  if (!initMergedRows(&rows, options.width, options.height, &error)) {
+  if (!initMergedRows(rows, options.width, options.height, &error)) {
     console->report(error);
     return kImageUsage;
   }
   for (const std::string &input : options.inputs) {
-    const int status = readInput(input, options.strict, &rows, console);
+    const int status = readInput(input, options.strict, rows, console);
     if (status != kImageSuccess) return status;
   }
-  console->showProgress(rows, true);
+  console->showProgress(*rows, true);
+  return kImageSuccess;
+}
+
+// The rows still to render, one index a line: all of them when no input
+// holds a row. A broken stream still fails.
+int listMissingRows(const ImageOptions &options, Console *console) {
+  MergedRows rows;
+  const int merged = mergeInputs(options, &rows, console);
+  if (merged != kImageSuccess) return merged;
+  for (size_t row = 0; row < rows.received.size(); ++row)
+    if (!rows.received[row]) std::printf("%zu\n", row);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    console->report(std::string("standard output: ") + std::strerror(errno));
+    return kImageCannotWrite;
+  }
+  return kImageSuccess;
+}
+
+int mergeAndWrite(const ImageOptions &options, ImageFormat format, Look look,
+                  ImageOutput *output, Console *console) {
+  MergedRows rows;
+  const int merged = mergeInputs(options, &rows, console);
+  if (merged != kImageSuccess) return merged;
+  std::string error;
 
   if (rows.rowsReceived == 0) {
     console->report("no row arrived, so there is no image to write");
@@ -256,9 +288,27 @@ int imageMain(int argc, char **argv) {
   if (options.inputs.empty()) options.inputs.push_back("-");
 
   Console console;
+  std::string error;
+  if (options.listMissing) {
+    if (!checkMergedSize(options.width, options.height, &error)) {
+      console.report(error);
+      return kImageUsage;
+    }
+    if (closed.output) {
+      console.report("standard output: " + std::string(std::strerror(EBADF)));
+      return kImageCannotWrite;
+    }
+    if (!checkInputs(options.inputs, closed.input, &console)) return kImageCannotRead;
+    try {
+      return listMissingRows(options, &console);
+    } catch (const std::bad_alloc &) {
+      console.report("not enough memory for an image of " + std::to_string(options.width) +
+                     " x " + std::to_string(options.height) + " pixels");
+      return kImageBadInput;
+    }
+  }
   ImageFormat format;
   Look look;
-  std::string error;
   if (!checkOutputOptions(options, &format, &look, &error)) {
     console.report(error);
     return kImageUsage;
