@@ -96,6 +96,87 @@ TEST(ParallelScript, NoMoreJobsThanRowsAndTheSameRecordsAsOneRun) {
   for (const std::string &line : runs) EXPECT_TRUE(line.ends_with(" 4")) << line;
 }
 
+// quatdepth's first 20 arguments for an 8 x 20 view.
+std::vector<std::string> tallView() {
+  std::vector<std::string> view = smallView();
+  view[15] = "20";
+  return view;
+}
+
+TEST(ParallelScript, MoreSlicesThanSlotsSoFreeSlotsTakeTheNext) {
+  TemporaryDirectory dir;
+  RunOptions logged;
+  logged.environment = {{"QUATDEPTH", writeLoggingRenderer(dir)}};
+  std::vector<std::string> args = {"-j", "2"};
+  for (const std::string &word : tallView()) args.push_back(word);
+  ProgramResult run = runProgram(kParallel, args, logged);
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_TRUE(sortedRecords(run.out, 36) == sortedRecords(runProgram(kRenderer, tallView()).out, 36));
+  // Two slots, eight interleaved slices: firstRow 0 to 7, each rowStep 8.
+  std::vector<std::string> runs = lines(readFile(dir.file("runs.log")));
+  std::sort(runs.begin(), runs.end());
+  ASSERT_EQ(runs.size(), 8u);
+  for (size_t k = 0; k < runs.size(); ++k)
+    EXPECT_TRUE(runs[k].ends_with(" " + std::to_string(k) + " 8")) << runs[k];
+}
+
+// The records of `rows` taken from one full run of the 8 x 20 view.
+std::string recordsOf(const std::vector<int> &rows) {
+  static const std::string full = runProgram(kRenderer, tallView()).out;
+  std::string records;
+  for (int row : rows) records += full.substr(static_cast<size_t>(row) * 36, 36);
+  return records;
+}
+
+TEST(ParallelScript, RowsFromAListRenderExactlyThoseRows) {
+  TemporaryDirectory dir;
+  RunOptions logged;
+  logged.environment = {{"QUATDEPTH", writeLoggingRenderer(dir)}};
+  std::vector<std::string> args = {"-j", "1", "--rows", dir.file("rows")};
+  for (const std::string &word : tallView()) args.push_back(word);
+
+  // A progression to the last row, single rows (one listed twice), rows
+  // that pair up only by stealing from the progression, and a leading 0.
+  writeFile(dir.file("rows"), "3\n7\n11\n15\n19\n0\n5\n05\n1\n12\n");
+  ProgramResult run = runProgram(kParallel, args, logged);
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_TRUE(sortedRecords(run.out, 36) == sortedRecords(recordsOf({0, 1, 3, 5, 7, 11, 12, 15, 19}), 36));
+  const std::vector<std::string> runs = lines(readFile(dir.file("runs.log")));
+  EXPECT_NE(std::find_if(runs.begin(), runs.end(),
+                         [](const std::string &line) { return line.ends_with(" 3 4"); }),
+            runs.end())
+      << "3, 7, 11, 15, 19 are not one run";
+  EXPECT_LE(runs.size(), 5u);
+
+  // A resumed slice from standard input: the tail of firstRow 2, rowStep 3.
+  RunOptions fromInput;
+  writeFile(dir.file("tail"), "17\n8\n11\n14\n");
+  fromInput.stdinPath = dir.file("tail");
+  args[3] = "-";
+  run = runProgram(kParallel, args, fromInput);
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_TRUE(sortedRecords(run.out, 36) == sortedRecords(recordsOf({8, 11, 14, 17}), 36));
+
+  // An empty list renders nothing; a bad line renders nothing at all.
+  writeFile(dir.file("rows"), "");
+  args = {"--rows", dir.file("rows")};
+  for (const std::string &word : tallView()) args.push_back(word);
+  run = runProgram(kParallel, args);
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(run.out, "");
+  for (const char *bad : {"3\n20\n", "3\n-1\n", "3\nx\n", "3\n\n4\n", "2.0\n", " 4\n",
+                          "99999999999999999999\n"}) {
+    writeFile(dir.file("rows"), bad);
+    run = runProgram(kParallel, args);
+    EXPECT_EQ(run.exitStatus, 2) << bad;
+    EXPECT_EQ(run.out, "") << bad;
+    EXPECT_NE(run.err.find("row list"), std::string::npos) << run.err;
+  }
+  writeFile(dir.file("rows"), "3\n");
+  args[1] = dir.file("nonexistent");
+  EXPECT_EQ(runProgram(kParallel, args).exitStatus, 2);
+}
+
 TEST(ParallelScript, AFailedRendererFailsTheRun) {
   TemporaryDirectory dir;
   std::vector<std::string> args = {"-j", "2"};
@@ -111,7 +192,7 @@ TEST(ParallelScript, AFailedRendererFailsTheRun) {
   EXPECT_NE(run.exitStatus, 0);
   const std::vector<std::string> runs = lines(readFile(dir.file("runs.log")));
   EXPECT_NE(std::find_if(runs.begin(), runs.end(),
-                         [](const std::string &line) { return line.ends_with(" 1 2"); }),
+                         [](const std::string &line) { return line.ends_with(" 1 4"); }),
             runs.end())
       << "the failing job never ran";
 }
