@@ -57,6 +57,7 @@ TEST(ParallelScript, HelpIsAnAnswerAndAnAbsurdJobCountIsRefusedAtOnce) {
     EXPECT_NE(help.out.find("quatdepth-parallel [-j N]"), std::string::npos) << help.out;
     EXPECT_EQ(help.err, "") << option;
   }
+  EXPECT_EQ(runProgram(kParallel, {"-j", ""}).exitStatus, 2);
   ProgramResult unknown = runProgram(kParallel, {"-x"});
   EXPECT_EQ(unknown.exitStatus, 2);
   EXPECT_NE(unknown.err.find("unknown option -x"), std::string::npos) << unknown.err;
@@ -172,6 +173,9 @@ TEST(ParallelScript, RowsFromAListRenderExactlyThoseRows) {
     EXPECT_EQ(run.out, "") << bad;
     EXPECT_NE(run.err.find("row list"), std::string::npos) << run.err;
   }
+  // A line from a file written on Windows: the carriage return is shown.
+  writeFile(dir.file("rows"), "3\r\n");
+  EXPECT_NE(runProgram(kParallel, args).err.find("\"3\\r\""), std::string::npos);
   writeFile(dir.file("rows"), "3\n");
   args[1] = dir.file("nonexistent");
   EXPECT_EQ(runProgram(kParallel, args).exitStatus, 2);

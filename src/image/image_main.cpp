@@ -71,7 +71,7 @@ struct InputFile {
 
 // Merges one stream into `rows`. Reads what has arrived, not whole blocks,
 // so progress follows the records as a pipe delivers them.
-int readInput(const std::string &name, bool strict, MergedRows *rows, Console *console) {
+int readInput(const std::string &name, MergedRows *rows, Console *console) {
   const bool standardInput = name == "-";
   InputFile in;
   in.fd = standardInput ? STDIN_FILENO : open(name.c_str(), O_RDONLY | O_CLOEXEC);
@@ -102,14 +102,10 @@ int readInput(const std::string &name, bool strict, MergedRows *rows, Console *c
     console->report(error);
     return kImageBadInput;
   }
-  if (!cutShort.empty()) {
-    // A run killed while writing its last record: the rows before it stand.
-    if (strict) {
-      console->report(cutShort);
-      return kImageBadInput;
-    }
-    console->report("warning: " + cutShort + "; that record is dropped");
-  }
+  // A run killed while writing its last record: the rows before it stand,
+  // and its row stays missing unless another input holds it (a repair run),
+  // which --strict then checks like any other row.
+  if (!cutShort.empty()) console->report("warning: " + cutShort + "; that record is dropped");
   return kImageSuccess;
 }
 
@@ -135,8 +131,9 @@ int parseOptions(int argc, char **argv, ImageOptions *options) {
                  "picture) or rows (merged records); default: from the extension");
   app.add_option("--look", options->lookName, "lit (default) or depth, for png and pgm");
   app.add_flag("--strict", options->strict,
-               "refuse rows that never arrive, and a last record cut short, "
-               "instead of drawing background");
+               "refuse an image with rows that never arrive (a last record cut "
+               "short included, unless another input holds its row) instead of "
+               "drawing background");
   app.add_flag("--list-missing", options->listMissing,
                "instead of an image, print the index of every row no input holds, "
                "one a line (to render just those again)");
@@ -196,7 +193,7 @@ int mergeInputs(const ImageOptions &options, MergedRows *rows, Console *console)
     return kImageUsage;
   }
   for (const std::string &input : options.inputs) {
-    const int status = readInput(input, options.strict, rows, console);
+    const int status = readInput(input, rows, console);
     if (status != kImageSuccess) return status;
   }
   console->showProgress(*rows, true);
