@@ -43,6 +43,16 @@ std::string writeLoggingRenderer(const TemporaryDirectory &dir) {
   return path;
 }
 
+// quatdepth-parallel -j JOBS over `view`, its renderers logged in `dir`.
+ProgramResult runLogged(const TemporaryDirectory &dir, const std::string &jobs,
+                        const std::vector<std::string> &view) {
+  RunOptions logged;
+  logged.environment = {{"QUATDEPTH", writeLoggingRenderer(dir)}};
+  std::vector<std::string> args = {"-j", jobs};
+  args.insert(args.end(), view.begin(), view.end());
+  return runProgram(kParallel, args, logged);
+}
+
 std::vector<std::string> lines(const std::string &text) {
   std::vector<std::string> result;
   std::istringstream in(text);
@@ -84,11 +94,7 @@ TEST(ParallelScript, NoMoreJobsThanRowsAndTheSameRecordsAsOneRun) {
   ASSERT_EQ(single.exitStatus, 0);
   ASSERT_EQ(single.out.size(), 4u * 36);
 
-  RunOptions logged;
-  logged.environment = {{"QUATDEPTH", writeLoggingRenderer(dir)}};
-  std::vector<std::string> args = {"-j", "50"};
-  for (const std::string &word : smallView()) args.push_back(word);
-  ProgramResult run = runProgram(kParallel, args, logged);
+  ProgramResult run = runLogged(dir, "50", smallView());
   EXPECT_EQ(run.exitStatus, 0) << run.err;
   EXPECT_TRUE(sortedRecords(run.out, 36) == sortedRecords(single.out, 36));
   // One renderer per row: firstRow 0 to 3, each with rowStep 4.
@@ -106,11 +112,7 @@ std::vector<std::string> tallView() {
 
 TEST(ParallelScript, MoreSlicesThanSlotsSoFreeSlotsTakeTheNext) {
   TemporaryDirectory dir;
-  RunOptions logged;
-  logged.environment = {{"QUATDEPTH", writeLoggingRenderer(dir)}};
-  std::vector<std::string> args = {"-j", "2"};
-  for (const std::string &word : tallView()) args.push_back(word);
-  ProgramResult run = runProgram(kParallel, args, logged);
+  ProgramResult run = runLogged(dir, "2", tallView());
   EXPECT_EQ(run.exitStatus, 0) << run.err;
   EXPECT_TRUE(sortedRecords(run.out, 36) == sortedRecords(runProgram(kRenderer, tallView()).out, 36));
   // Two slots, eight interleaved slices: firstRow 0 to 7, each rowStep 8.

@@ -1,12 +1,16 @@
 #include "run_program.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -138,6 +142,33 @@ ProgramResult runProgram(const std::string &program,
   result.err = readFile(errPath);
   std::remove(errPath.c_str());
   return result;
+}
+
+int freeLocalPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr *>(&address), size) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) == 0)
+    port = ntohs(address.sin_port);
+  close(fd);
+  return port;
+}
+
+std::string findProgram(const std::string &name) {
+  std::string folders = getenv("PATH") ? getenv("PATH") : "";
+  folders += ":/usr/sbin:/sbin:/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= folders.size()) {
+    const size_t end = std::min(folders.find(':', start), folders.size());
+    const std::string path = folders.substr(start, end - start) + "/" + name;
+    if (end > start && access(path.c_str(), X_OK) == 0) return path;
+    start = end + 1;
+  }
+  return "";
 }
 
 std::string installPrograms(const std::string &prefix) {

@@ -53,6 +53,12 @@ class TemporaryDirectory {
   std::string path_;
 };
 
+// A TCP port on 127.0.0.1 that nothing listens on just now; 0 if none.
+int freeLocalPort();
+
+// The program's path in the PATH or the system folders; "" when missing.
+std::string findProgram(const std::string &name);
+
 // Installs the built programs (cmake --install) under `prefix`; returns
 // the folder that holds them, or "" when the install failed.
 std::string installPrograms(const std::string &prefix);

@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,35 +45,6 @@ std::vector<std::string> concat(std::vector<std::string> first,
 bool exists(const std::string &path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0;
-}
-
-// The program's path in the PATH or the system folders; "" when missing.
-std::string findProgram(const std::string &name) {
-  std::string folders = getenv("PATH") ? getenv("PATH") : "";
-  folders += ":/usr/sbin:/sbin:/usr/bin:/bin";
-  size_t start = 0;
-  while (start <= folders.size()) {
-    const size_t end = std::min(folders.find(':', start), folders.size());
-    const std::string path = folders.substr(start, end - start) + "/" + name;
-    if (end > start && access(path.c_str(), X_OK) == 0) return path;
-    start = end + 1;
-  }
-  return "";
-}
-
-// A TCP port on 127.0.0.1 that nothing listens on just now.
-int freePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr *>(&address), size) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) == 0)
-    port = ntohs(address.sin_port);
-  close(fd);
-  return port;
 }
 
 // Polls `done` every 100 ms for at most `seconds`.
@@ -179,8 +148,8 @@ class SlurmTest : public ::testing::Test {
               "ProctrackType=proctrack/linuxproc\n"
               "TaskPlugin=task/none\n"
               "SelectType=select/cons_tres\n"
-              "SlurmctldPort=" + std::to_string(freePort()) + "\n"
-              "SlurmdPort=" + std::to_string(freePort()) + "\n"
+              "SlurmctldPort=" + std::to_string(freeLocalPort()) + "\n"
+              "SlurmdPort=" + std::to_string(freeLocalPort()) + "\n"
               "StateSaveLocation=" + dir_.file("state") + "\n"
               "SlurmdSpoolDir=" + dir_.file("spool") + "\n"
               "SlurmctldPidFile=" + dir_.file("slurmctld.pid") + "\n"

@@ -25,22 +25,6 @@ namespace {
 const std::string kRenderer = QUATDEPTH_PROGRAM;
 const std::string kSshd = "/usr/sbin/sshd";
 
-// A port on 127.0.0.1 that nothing listens on just now.
-int freePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-    close(fd);
-    return -1;
-  }
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
 bool accepts(int port) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
@@ -50,11 +34,6 @@ bool accepts(int port) {
   const bool connected = connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
   close(fd);
   return connected;
-}
-
-std::string programOnPath(const std::string &name) {
-  ProgramResult found = runProgram("/bin/sh", {"-c", "command -v " + name});
-  return found.exitStatus == 0 ? found.out : "";
 }
 
 // An sshd in the foreground, stopped by its pid however the test ends.
@@ -108,8 +87,8 @@ struct SshSetup {
       if (made.exitStatus != 0) { problem = "ssh-keygen failed: " + made.err; return; }
     }
     writeFile(dir.file("authorized_keys"), readFile(dir.file("user_key.pub")));
-    port = freePort();
-    const int closedPort = freePort();
+    port = freeLocalPort();
+    const int closedPort = freeLocalPort();
     writeFile(dir.file("sshd_config"),
               "ListenAddress 127.0.0.1:" + std::to_string(port) + "\n"
               "HostKey " + dir.file("host_key") + "\n"
@@ -153,7 +132,7 @@ std::string canonicalRows(const SshSetup &setup, const std::vector<std::string> 
 }
 
 TEST(OverSsh, TwoHostsMergeToOnePlainRunAndALostHostFailsTheRun) {
-  if (access(kSshd.c_str(), X_OK) != 0 || programOnPath("ssh").empty() ||
+  if (access(kSshd.c_str(), X_OK) != 0 || findProgram("ssh").empty() ||
       access("/usr/bin/ssh-keygen", X_OK) != 0)
     GTEST_SKIP() << "needs /usr/sbin/sshd, ssh and ssh-keygen (scripts/install-deps cluster)";
   SshSetup setup;
