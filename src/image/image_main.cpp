@@ -286,42 +286,28 @@ int imageMain(int argc, char **argv) {
 
   Console console;
   std::string error;
-  if (options.listMissing) {
-    if (!checkMergedSize(options.width, options.height, &error)) {
-      console.report(error);
-      return kImageUsage;
-    }
-    if (closed.output) {
-      console.report("standard output: " + std::string(std::strerror(EBADF)));
-      return kImageCannotWrite;
-    }
-    if (!checkInputs(options.inputs, closed.input, &console)) return kImageCannotRead;
-    try {
-      return listMissingRows(options, &console);
-    } catch (const std::bad_alloc &) {
-      console.report("not enough memory for an image of " + std::to_string(options.width) +
-                     " x " + std::to_string(options.height) + " pixels");
-      return kImageBadInput;
-    }
-  }
-  ImageFormat format;
-  Look look;
-  if (!checkOutputOptions(options, &format, &look, &error)) {
+  ImageFormat format = ImageFormat::kRows;
+  Look look = Look::kLit;
+  // A list of missing rows needs only the image's size; a picture, all of it.
+  const bool usable = options.listMissing ? checkMergedSize(options.width, options.height, &error)
+                                          : checkOutputOptions(options, &format, &look, &error);
+  if (!usable) {
     console.report(error);
     return kImageUsage;
   }
-  ImageOutput output;
-  if (options.output == "-" && closed.output) {
+  if ((options.listMissing || options.output == "-") && closed.output) {
     console.report("standard output: " + std::string(std::strerror(EBADF)));
     return kImageCannotWrite;
   }
-  if (!output.open(options.output, &error)) {
+  ImageOutput output;
+  if (!options.listMissing && !output.open(options.output, &error)) {
     console.report(error);
     return kImageCannotWrite;
   }
   if (!checkInputs(options.inputs, closed.input, &console)) return kImageCannotRead;
   try {
-    return mergeAndWrite(options, format, look, &output, &console);
+    return options.listMissing ? listMissingRows(options, &console)
+                               : mergeAndWrite(options, format, look, &output, &console);
   } catch (const std::bad_alloc &) {
     console.report("not enough memory for an image of " + std::to_string(options.width) +
                    " x " + std::to_string(options.height) + " pixels; nothing was written");
