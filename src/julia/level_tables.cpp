@@ -6,18 +6,12 @@
 #include "julia/depth_search.h"
 
 namespace quatdepth {
-namespace {
-
-constexpr size_t kPadding = 8;  // a full vector may be read from any entry
-
-}  // namespace
-
 bool buildLevelTables(const RenderSettings *s, LevelTables *tables) {
   *tables = LevelTables{};
   const int32_t levels = s->coarseSteps * s->fineSteps;
   if (levels > kMaxTabledLevels) return true;
-  const size_t fine = static_cast<size_t>(levels) + 1 + kPadding;
-  const size_t coarse = static_cast<size_t>(s->coarseSteps) + 1 + kPadding;
+  const size_t fine = static_cast<size_t>(levels) + 1 + kLevelTablePadding;
+  const size_t coarse = static_cast<size_t>(s->coarseSteps) + 1 + kLevelTablePadding;
   std::unique_ptr<double[]> storage(new (std::nothrow) double[2 * fine + 6 * coarse]());
   if (!storage) return false;
 

@@ -10,7 +10,10 @@ namespace quatdepth {
 // Per depth level, the part of the view rotation that depends on the level
 // alone: its z offset from the box centre times sin A and times cos A. The
 // vector searches read these instead of dividing for every group of probes.
-// Each array is followed by a vector's worth of zero padding.
+// Each array is followed by kLevelTablePadding entries of zeros, so a
+// search may read a whole group of levels from any entry.
+constexpr int32_t kLevelTablePadding = 32;
+
 struct LevelTables {
   const double *sinA = nullptr;        // level k at index k
   const double *cosA = nullptr;

@@ -9,8 +9,6 @@ namespace {
 
 struct Avx512Lanes {
   static constexpr int kLanes = 8;
-  // Whether a finished group is swapped by a branch rather than by blends.
-  static constexpr bool kSwapByBranch = false;
   using Vec = __m512d;
   static Vec set(double v) { return _mm512_set1_pd(v); }
   static Vec load(const double *p) { return _mm512_loadu_pd(p); }
@@ -20,13 +18,9 @@ struct Avx512Lanes {
   static Vec mul(Vec x, Vec y) { return _mm512_mul_pd(x, y); }
   static Vec div(Vec x, Vec y) { return _mm512_div_pd(x, y); }
   static Vec laneIndex() { return _mm512_set_pd(7, 6, 5, 4, 3, 2, 1, 0); }
-  // The live lanes where n < bailout (false when n is not a number).
-  static uint32_t liveBelow(uint32_t live, Vec n, Vec bailout) {
-    return _mm512_mask_cmp_pd_mask(static_cast<__mmask8>(live), n, bailout, _CMP_LT_OQ);
-  }
-  // x + y in the lanes of `keep`; the others get `start`.
-  static Vec addOrTake(Vec x, Vec y, uint32_t keep, Vec start) {
-    return _mm512_mask_add_pd(start, static_cast<__mmask8>(keep), x, y);
+  // Lanes where n < bailout (false when n is not a number), as bits.
+  static uint32_t below(Vec n, Vec bailout) {
+    return _mm512_cmp_pd_mask(n, bailout, _CMP_LT_OQ);
   }
 };
 
@@ -34,7 +28,7 @@ struct Avx512Lanes {
 
 void findRowDepthsAvx512(const RenderSettings *s, const LevelTables *tables,
                          int32_t row, int32_t *depths, SearchStats *stats) {
-  runVectorSearch<Avx512Lanes, kAvx512Vectors>(s, tables, row, depths, stats);
+  runVectorSearch<Avx512Lanes, kAvx512CoarseVectors, kAvx512FineVectors>(s, tables, row, depths, stats);
 }
 
 }  // namespace quatdepth

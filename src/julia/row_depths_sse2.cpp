@@ -9,8 +9,6 @@ namespace {
 
 struct Sse2Lanes {
   static constexpr int kLanes = 2;
-  // Whether a finished group is swapped by a branch rather than by blends.
-  static constexpr bool kSwapByBranch = true;
   using Vec = __m128d;
   static Vec set(double v) { return _mm_set1_pd(v); }
   static Vec load(const double *p) { return _mm_loadu_pd(p); }
@@ -20,21 +18,9 @@ struct Sse2Lanes {
   static Vec mul(Vec x, Vec y) { return _mm_mul_pd(x, y); }
   static Vec div(Vec x, Vec y) { return _mm_div_pd(x, y); }
   static Vec laneIndex() { return _mm_set_pd(1, 0); }
-  // The live lanes where n < bailout (false when n is not a number).
-  static uint32_t liveBelow(uint32_t live, Vec n, Vec bailout) {
-    return live & static_cast<uint32_t>(_mm_movemask_pd(_mm_cmplt_pd(n, bailout)));
-  }
-  // x + y in the lanes of `keep`; the others get `start`.
-  static Vec addOrTake(Vec x, Vec y, uint32_t keep, Vec start) {
-    return blend(start, keep, _mm_add_pd(x, y));
-  }
-  static Vec blend(Vec old, uint32_t bits, Vec newer) {
-    switch (bits) {
-      case 1: return _mm_move_sd(old, newer);
-      case 2: return _mm_move_sd(newer, old);
-      case 3: return newer;
-      default: return old;
-    }
+  // Lanes where n < bailout (false when n is not a number), as bits.
+  static uint32_t below(Vec n, Vec bailout) {
+    return static_cast<uint32_t>(_mm_movemask_pd(_mm_cmplt_pd(n, bailout)));
   }
 };
 
@@ -42,7 +28,7 @@ struct Sse2Lanes {
 
 void findRowDepthsSse2(const RenderSettings *s, const LevelTables *tables,
                        int32_t row, int32_t *depths, SearchStats *stats) {
-  runVectorSearch<Sse2Lanes, kSse2Vectors>(s, tables, row, depths, stats);
+  runVectorSearch<Sse2Lanes, kSse2CoarseVectors, kSse2FineVectors>(s, tables, row, depths, stats);
 }
 
 }  // namespace quatdepth

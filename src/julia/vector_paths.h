@@ -8,12 +8,13 @@
 
 namespace quatdepth {
 
-// Pixels in flight per vector path: enough independent pass chains to hide
-// the latency of one, few enough to stay in registers (32 of them with
-// AVX-512, 16 otherwise). Measured best on the benchmark workloads.
-constexpr int kAvx512Vectors = 4;
-constexpr int kAvx2Vectors = 2;
-constexpr int kSse2Vectors = 2;
+// Vectors per group of probes, coarse and refining, per path: enough
+// independent pass chains to keep the floating-point units busy, few enough
+// to stay in registers and not to waste lanes on levels past the answer.
+// Measured best on the benchmark workloads.
+constexpr int kAvx512CoarseVectors = 2, kAvx512FineVectors = 1;
+constexpr int kAvx2CoarseVectors = 3, kAvx2FineVectors = 3;
+constexpr int kSse2CoarseVectors = 3, kSse2FineVectors = 3;
 
 // The vector searches, one per instruction set; each fills depths[0 ..
 // width-1] for `row` exactly as the scalar reference does. Call one only

@@ -5,29 +5,22 @@
 // which builds it with its own compiler flags. Everything here is a template
 // on L or always inlined, so no code is shared between instruction sets.
 //
-// A vector works on one pixel at a time, a group of probes at once: kLanes
-// coarse levels (base, base + fineSteps, ...) or kLanes refinement levels in
-// a row. All lanes of a group start together, so one scalar pass counter
-// serves them, and a lane that escaped just keeps iterating until its group
-// is done; only the mask of live lanes matters.
-//
-// The costly part of such a search is not the arithmetic but deciding, pass
-// after pass, which group comes next: an unpredictable branch per group. So
-// the coordinates of a pixel's next groups are computed ahead, a few groups
-// at a time, into a small buffer, and on the pass a group ends its lanes
-// take the next group's starting points through the masked adds that
-// otherwise add the Julia constant. Branches are left only for rare events:
-// an inside probe, or an empty buffer.
+// One pixel at a time. Its probes go in groups of V vectors (V x kLanes
+// neighbouring levels of a sequence), and a group runs its passes in a
+// plain loop that leaves when no lane is live any more or at the cap. The
+// V vectors are independent chains, enough to keep the floating-point
+// units busy, and a pass costs little beyond its arithmetic; what a group
+// pays is one hard-to-predict loop exit, and lanes that escaped early
+// waiting for the slowest of their group.
 //
 // Levels go into groups in increasing order, so the first group with an
-// inside lane holds the first inside level of the sequence: its lowest
+// inside lane holds the first inside level of its sequence: its lowest
 // inside lane. The coarse sequence (0, fineSteps, ...) finds the coarse hit
 // this way; the refinement sequence (the levels between the previous coarse
 // probe and the coarse hit, near side first) then finds the smallest inside
 // level among them, the same answer the scalar reference reaches by testing
-// all of them. Every
-// coordinate and every pass uses the operations of the scalar reference in
-// the same order, so the depths match it bit for bit.
+// all of them. Every coordinate and every pass uses the operations of the
+// scalar reference in the same order, so the depths match it bit for bit.
 
 #include <cstdint>
 
@@ -101,86 +94,51 @@ RowConstants<L> rowConstants(const RenderSettings *s, const LevelTables *tables,
   return k;
 }
 
-// Groups computed ahead per refill of the buffer: few when a sequence
-// starts (a pixel near the set needs few), more once it is under way.
-constexpr int kGroupsAhead = 16;
-constexpr int kGroupsAtStart = 4;
+// A run of levels of one pixel: first, first + step, ..., `length` of them.
+// `coarse` says they are the coarse levels 0, fineSteps, ..., whose terms
+// the row tables hold by position.
+struct Sequence {
+  int32_t first, step, length;
+  bool coarse;
+};
 
-// One group's starting points, as its lanes will load them.
-template <class L>
+// The pixel's x offset from the centre, turned by B: the same for every
+// probe of the pixel.
+struct PixelRay {
+  double xCosB, minusXSinB;
+};
+
+// Starting points of the V x kLanes levels from position `at` of a
+// sequence, vector v holding positions at + v x kLanes onwards.
+template <class L, int V>
 struct GroupStart {
-  alignas(64) double a[L::kLanes];
-  alignas(64) double b[L::kLanes];
-  alignas(64) double c[L::kLanes];
-  uint32_t valid;  // lanes holding a real level
-  int32_t base;    // level of lane 0
+  typename L::Vec a[V], b[V], c[V];
 };
 
-// One pixel's search: where its sequence of levels stands and the starting
-// points of the next groups. The last entry is always padding: no valid
-// lanes, coordinates that escape on the first pass.
+// The starting points of one vector's levels: the same coordinate and
+// rotation steps as the scalar search, lane by lane.
 template <class L>
-struct PixelSearch {
-  GroupStart<L> groups[kGroupsAhead + 1];
-  const GroupStart<L> *current;  // the group in the lanes
-  const GroupStart<L> *end;      // past the last real group: the padding
-  int32_t origin;    // first level of the sequence
-  int32_t step;      // fineSteps while coarse, 1 while refining
-  int32_t length;    // levels in the sequence
-  int32_t unbuffered; // position in the sequence of the next level to buffer
-  int32_t coarseHit; // while refining: the coarse hit level, else -1
-  int32_t column;    // -1: no pixel left for this vector
-  double xCosB, minusXSinB;  // the pixel's x offset, turned by B
-};
-
-// The group in the lanes of one vector.
-template <class L>
-struct Lanes {
-  typename L::Vec a, b, c, d;
-  uint32_t live;  // valid lanes that have not escaped
-  int32_t pass;   // passes this group has run
-};
-
-[[gnu::always_inline]] inline int32_t lowestLane(uint32_t lanes) {
-  return __builtin_ctz(lanes);
-}
-
-[[gnu::always_inline]] inline uint32_t lowLanes(int32_t count) {
-  return (1u << count) - 1u;
-}
-
-// All ones when no lane is live, else zero. A shift, not a comparison, or
-// the compiler turns the group swap back into a branch.
-[[gnu::always_inline]] inline uint32_t noneLive(uint32_t live) {
-  return static_cast<uint32_t>(static_cast<int32_t>(live - 1) >> 31);
-}
-
-// Starting points of the `count` levels from position `at` of the pixel's
-// sequence: the same coordinate and rotation steps as the scalar search,
-// lane by lane.
-template <class L>
-[[gnu::always_inline]] inline void computeGroup(const RowConstants<L> &k,
-                                                const PixelSearch<L> &p,
-                                                GroupStart<L> *g, int32_t at,
-                                                int32_t count) {
+[[gnu::always_inline]] inline void startingPoints(const RowConstants<L> &k, PixelRay ray,
+                                                  const Sequence &seq, int32_t at,
+                                                  typename L::Vec *a, typename L::Vec *b,
+                                                  typename L::Vec *c) {
   using Vec = typename L::Vec;
-  const int32_t first = p.origin + at * p.step;
   Vec x1, z2, y1SinC, y1CosC;
-  if (k.tables && p.coarseHit < 0) [[likely]] {
-    // Coarse levels (0, fineSteps, ...): the row's terms are ready in the
-    // row tables, by position.
-    x1 = L::add(L::set(p.xCosB), L::load(k.tables->rowZ1SinB + at));
-    z2 = L::add(L::set(p.minusXSinB), L::load(k.tables->rowZ1CosB + at));
+  if (k.tables && seq.coarse) [[likely]] {
+    // The row's terms of the coarse levels are ready, by position.
+    x1 = L::add(L::set(ray.xCosB), L::load(k.tables->rowZ1SinB + at));
+    z2 = L::add(L::set(ray.minusXSinB), L::load(k.tables->rowZ1CosB + at));
     y1SinC = L::load(k.tables->rowY1SinC + at);
     y1CosC = L::load(k.tables->rowY1CosC + at);
   } else {
+    const int32_t first = seq.first + at * seq.step;
     Vec pzSinA, pzCosA;  // the levels' offsets from the centre, times sin, cos A
     if (k.tables) {
       pzSinA = L::load(k.tables->sinA + first);
       pzCosA = L::load(k.tables->cosA + first);
     } else {
       Vec level = L::add(L::set(static_cast<double>(first)),
-                         L::mul(L::laneIndex(), L::set(static_cast<double>(p.step))));
+                         L::mul(L::laneIndex(), L::set(static_cast<double>(seq.step))));
       Vec z = L::add(k.zMin, L::mul(k.zSpan, L::div(level, k.levelCount)));
       Vec pz = L::sub(z, k.centreZ);
       pzSinA = L::mul(pz, k.sinA);
@@ -188,283 +146,153 @@ template <class L>
     }
     Vec y1 = L::sub(k.yCosA, pzSinA);
     Vec z1 = L::add(k.ySinA, pzCosA);
-    x1 = L::add(L::set(p.xCosB), L::mul(z1, k.sinB));
-    z2 = L::add(L::set(p.minusXSinB), L::mul(z1, k.cosB));
+    x1 = L::add(L::set(ray.xCosB), L::mul(z1, k.sinB));
+    z2 = L::add(L::set(ray.minusXSinB), L::mul(z1, k.cosB));
     y1SinC = L::mul(y1, k.sinC);
     y1CosC = L::mul(y1, k.cosC);
   }
   Vec x2 = L::sub(L::mul(x1, k.cosC), y1SinC);
   Vec y2 = L::add(L::mul(x1, k.sinC), y1CosC);
-  L::store(g->a, L::add(k.centreX, x2));
-  L::store(g->b, L::add(k.centreY, y2));
-  L::store(g->c, L::add(k.centreZ, z2));
-  g->valid = lowLanes(count < L::kLanes ? count : L::kLanes);
-  g->base = first;
+  *a = L::add(k.centreX, x2);
+  *b = L::add(k.centreY, y2);
+  *c = L::add(k.centreZ, z2);
 }
 
-template <class L>
-[[gnu::always_inline]] inline void storePadding(GroupStart<L> *g) {
-  const typename L::Vec notANumber = L::set(__builtin_nan(""));
-  L::store(g->a, notANumber);
-  L::store(g->b, notANumber);
-  L::store(g->c, notANumber);
-  g->valid = 0;
-  g->base = -1;
+template <class L, int V>
+[[gnu::always_inline]] inline GroupStart<L, V> groupStart(const RowConstants<L> &k,
+                                                          PixelRay ray, const Sequence &seq,
+                                                          int32_t at) {
+  GroupStart<L, V> g;
+  for (int v = 0; v < V; ++v)
+    startingPoints(k, ray, seq, at + v * L::kLanes, &g.a[v], &g.b[v], &g.c[v]);
+  return g;
 }
 
-// Buffers up to `count` next groups of the sequence from the start of the
-// buffer.
-template <class L>
-[[gnu::always_inline]] inline void bufferGroups(const RowConstants<L> &k,
-                                                PixelSearch<L> *p, int groups) {
-  int32_t buffered = 0;
-  while (buffered < groups && p->unbuffered < p->length) {
-    computeGroup(k, *p, &p->groups[buffered], p->unbuffered, p->length - p->unbuffered);
-    p->unbuffered += L::kLanes;
-    ++buffered;
-  }
-  storePadding(&p->groups[buffered]);
-  p->current = p->groups;
-  p->end = p->groups + buffered;
+[[gnu::always_inline]] inline uint32_t lowLanes(int32_t count) {
+  return count >= 32 ? ~0u : (1u << count) - 1u;
 }
 
-template <class L>
-[[gnu::always_inline]] inline void loadGroup(const RowConstants<L> &k,
-                                             const PixelSearch<L> &p,
-                                             Lanes<L> *v) {
-  const GroupStart<L> &g = *p.current;
-  v->a = L::load(g.a);
-  v->b = L::load(g.b);
-  v->c = L::load(g.c);
-  v->d = k.wSlice;
-  v->live = g.valid;
-  v->pass = 0;
-}
-
-// Starts the sequence first, first + step, ..., last in the lanes.
-template <class L>
-[[gnu::always_inline]] inline void startSequence(const RowConstants<L> &k,
-                                                 PixelSearch<L> *p, Lanes<L> *v,
-                                                 int32_t first, int32_t last,
-                                                 int32_t step) {
-  p->origin = first;
-  p->step = step;
-  p->length = (last - first) / step + 1;
-  p->unbuffered = 0;
-  bufferGroups(k, p, kGroupsAtStart);
-  loadGroup(k, *p, v);
-}
-
-template <class L>
-[[gnu::always_inline]] inline void startPixel(const RowConstants<L> &k,
-                                              PixelSearch<L> *p, Lanes<L> *v,
-                                              int32_t column) {
-  p->column = column;
-  p->coarseHit = -1;
-  double px = gridCoordinate(k.xMin, k.xMax, column, k.width) - k.centreXScalar;
-  p->xCosB = px * k.cosBScalar;
-  p->minusXSinB = (-px) * k.sinBScalar;
-  startSequence(k, p, v, 0, k.depthLevels, k.fineSteps);
-}
-
-// A vector without a pixel iterates padding until the row is done.
-template <class L>
-[[gnu::always_inline]] inline void idle(const RowConstants<L> &k,
-                                        PixelSearch<L> *p, Lanes<L> *v) {
-  p->column = -1;
-  p->origin = 0;
-  p->step = 1;
-  p->length = 0;  // nothing to buffer
-  p->unbuffered = 0;
-  bufferGroups(k, p, 0);
-  storePadding(&p->groups[1]);  // what an idle vector looks ahead to
-  loadGroup(k, *p, v);
-}
-
-// One pass of q -> q^2 + c on every lane, exactly as the scalar test, for
-// a group that may end on this pass. Returns the live lanes: those whose
-// square stays below the bailout (false when it is not a number). Unless
-// the group goes on (some lane live, cap not reached), every lane takes the
-// starting point of `next` instead of adding the constant, so swapping
-// groups costs no instruction of its own and no branch.
-template <class L>
-[[gnu::always_inline]] inline uint32_t iterate(const RowConstants<L> &k,
-                                               Lanes<L> *v,
-                                               const GroupStart<L> &next,
-                                               uint32_t capped) {
-  using Vec = typename L::Vec;
-  Vec t = L::add(v->a, v->a);
-  Vec aSquared = L::sub(L::sub(L::sub(L::mul(v->a, v->a), L::mul(v->b, v->b)),
-                               L::mul(v->c, v->c)),
-                        L::mul(v->d, v->d));
-  Vec bSquared = L::mul(t, v->b);
-  Vec cSquared = L::mul(t, v->c);
-  Vec dSquared = L::mul(t, v->d);
-  Vec n = L::add(L::add(L::add(L::mul(aSquared, aSquared),
-                               L::mul(bSquared, bSquared)),
-                        L::mul(cSquared, cSquared)),
-                 L::mul(dSquared, dSquared));
-  const uint32_t live = L::liveBelow(v->live, n, k.bailout);
-  if constexpr (L::kSwapByBranch) {
-    // Where a blend costs more than a mispredicted branch at a group's end:
-    // add the constant, and let the caller load the next group.
-    v->a = L::add(aSquared, k.c0);
-    v->b = L::add(bSquared, k.c1);
-    v->c = L::add(cSquared, k.c2);
-    v->d = L::add(dSquared, k.c3);
-    (void)next;
-    (void)capped;
-    return live;
-  }
-  const uint32_t goesOn = ~(capped | noneLive(live)) & lowLanes(L::kLanes);
-  v->a = L::addOrTake(aSquared, k.c0, goesOn, L::load(next.a));
-  v->b = L::addOrTake(bSquared, k.c1, goesOn, L::load(next.b));
-  v->c = L::addOrTake(cSquared, k.c2, goesOn, L::load(next.c));
-  v->d = L::addOrTake(dSquared, k.c3, goesOn, k.wSlice);
-  return live;
-}
-
-// What the vectors of one row share: where the next pixel comes from and
-// where the answers go.
-struct RowProgress {
-  int32_t *depths;
-  int32_t nextColumn;
-  int busy;  // vectors still working on a pixel
-  SearchStats *stats;
+// Statistics are kept apart from the search: it calls these at each pass
+// and at the end of each group, and they compile to nothing unless counted.
+struct NoCounts {
+  static constexpr bool kCounting = false;
+  void pass(uint32_t, int) {}
+  void group(uint32_t, uint32_t) {}
 };
 
-// A pixel's answer: store it and move the vector on to the next pixel.
-template <class L>
-[[gnu::always_inline]] inline void finishPixel(const RowConstants<L> &k,
-                                               RowProgress *row,
-                                               PixelSearch<L> *p, Lanes<L> *v,
-                                               int32_t depth) {
-  row->depths[p->column] = depth;
-  if (row->nextColumn < k.width) {
-    startPixel(k, p, v, row->nextColumn++);
-  } else {
-    idle(k, p, v);
-    --row->busy;
+struct LaneCounts {
+  static constexpr bool kCounting = true;
+  SearchStats *stats;
+  int32_t lanePasses[32] = {};  // passes each lane of the group was live for
+
+  void pass(uint32_t live, int laneSlots) {
+    stats->laneSlots += laneSlots;
+    stats->activeIterations += __builtin_popcount(live);
+    for (int lane = 0; lane < 32; ++lane) lanePasses[lane] += (live >> lane) & 1;
+  }
+  // Lanes past the first inside one were speculative: the answer did not
+  // need them.
+  void group(uint32_t valid, uint32_t inside) {
+    const uint32_t needed =
+        inside ? lowLanes(__builtin_ctz(inside) + 1) & valid : valid;
+    stats->groups += 1;
+    stats->probes += __builtin_popcount(valid);
+    for (int lane = 0; lane < 32; ++lane) {
+      if ((needed >> lane) & 1) stats->usefulIterations += lanePasses[lane];
+      lanePasses[lane] = 0;
+    }
+  }
+};
+
+// Runs one group to its end: every lane passes q -> q^2 + c exactly as the
+// scalar test does, until no valid lane is live or the cap is reached.
+// Returns the lanes still inside at the cap (bit v x kLanes + lane), or 0.
+template <class L, int V, class Counts>
+[[gnu::always_inline]] inline uint32_t runGroup(const RowConstants<L> &k,
+                                                const GroupStart<L, V> &start,
+                                                uint32_t valid, Counts *counts) {
+  using Vec = typename L::Vec;
+  Vec a[V], b[V], c[V], d[V];
+  for (int v = 0; v < V; ++v) {
+    a[v] = start.a[v];
+    b[v] = start.b[v];
+    c[v] = start.c[v];
+    d[v] = k.wSlice;
+  }
+  uint32_t live = valid;
+  int32_t pass = 0;
+  for (;;) {
+    counts->pass(live, V * L::kLanes);
+    uint32_t below = 0;
+#pragma GCC unroll 8
+    for (int v = 0; v < V; ++v) {
+      Vec t = L::add(a[v], a[v]);
+      Vec aSquared = L::sub(L::sub(L::sub(L::mul(a[v], a[v]), L::mul(b[v], b[v])),
+                                   L::mul(c[v], c[v])),
+                            L::mul(d[v], d[v]));
+      Vec bSquared = L::mul(t, b[v]);
+      Vec cSquared = L::mul(t, c[v]);
+      Vec dSquared = L::mul(t, d[v]);
+      // Escape is judged on the square, before the constant is added.
+      Vec n = L::add(L::add(L::add(L::mul(aSquared, aSquared),
+                                   L::mul(bSquared, bSquared)),
+                            L::mul(cSquared, cSquared)),
+                     L::mul(dSquared, dSquared));
+      below |= L::below(n, k.bailout) << (v * L::kLanes);
+      a[v] = L::add(aSquared, k.c0);
+      b[v] = L::add(bSquared, k.c1);
+      c[v] = L::add(cSquared, k.c2);
+      d[v] = L::add(dSquared, k.c3);
+    }
+    live &= below;
+    if (!live) return 0;
+    if (++pass >= k.maxPasses) return live;
   }
 }
 
-// Statistics: lane passes issued, and those on probes the answer needed.
-// Lanes past the first inside one were speculative.
-template <class L>
-[[gnu::always_inline]] inline void countGroup(uint32_t valid, uint32_t inside,
-                                              const int32_t *lanePasses,
-                                              SearchStats *stats) {
-  uint32_t needed = inside ? lowLanes(lowestLane(inside) + 1) & valid : valid;
-  stats->groups += 1;
-  stats->probes += __builtin_popcount(valid);
-  for (int lane = 0; lane < L::kLanes; ++lane)
-    if ((needed >> lane) & 1) stats->usefulIterations += lanePasses[lane];
-}
-
-// One pass of one vector; a finished group is replaced by the next one.
-template <class L, bool kStats>
-[[gnu::always_inline]] inline void step(const RowConstants<L> &k,
-                                        RowProgress *row, PixelSearch<L> *p,
-                                        Lanes<L> *v, int32_t *lanePasses) {
-  if constexpr (kStats) {
-    if (p->column >= 0) {
-      row->stats->laneSlots += L::kLanes;
-      row->stats->activeIterations += __builtin_popcount(v->live);
-      for (int lane = 0; lane < L::kLanes; ++lane)
-        lanePasses[lane] += (v->live >> lane) & 1;
-    }
-  }
-  // All ones on the group's last pass, else zero; arithmetic, not a branch.
-  const uint32_t capped = static_cast<uint32_t>((k.maxPasses - 2 - v->pass) >> 31);
-  const GroupStart<L> &next = p->current[1];
-  const uint32_t live = iterate(k, v, next, capped);
-  const uint32_t done = capped | noneLive(live);
-
-  if (capped & live) [[unlikely]] {
-    // The first group with an inside lane: its lowest one is the answer.
-    const GroupStart<L> &g = *p->current;
-    const int32_t hit = g.base + lowestLane(live) * p->step;
-    if constexpr (kStats) {
-      countGroup<L>(g.valid, live, lanePasses, row->stats);
-      for (int lane = 0; lane < L::kLanes; ++lane) lanePasses[lane] = 0;
-    }
-    if (p->coarseHit < 0 && hit > 0 && k.fineSteps > 1) {
-      p->coarseHit = hit;
-      startSequence(k, p, v, hit - k.fineSteps + 1, hit - 1, 1);
-    } else if (p->column >= 0) {
-      finishPixel(k, row, p, v, hit);
-    }
-    return;
-  }
-  if constexpr (kStats) {
-    if (done && p->column >= 0) {
-      countGroup<L>(p->current->valid, 0, lanePasses, row->stats);
-      for (int lane = 0; lane < L::kLanes; ++lane) lanePasses[lane] = 0;
-    }
-  }
-  if constexpr (L::kSwapByBranch) {
-    v->live = live;
-    ++v->pass;
-    if (!done) return;
-    ++p->current;
-    if (p->current < p->end) {
-      loadGroup(k, *p, v);
-      return;
-    }
-  } else {
-    // The lanes already hold the next group when done; catch up its state.
-    p->current += done & 1u;
-    v->live = (next.valid & done) | (live & ~done);
-    v->pass = (v->pass + 1) & static_cast<int32_t>(~done);
-    if (p->current < p->end) [[likely]] return;
-  }
-
-  // The buffer is used up: compute more, or the sequence has ended without
-  // an inside level.
-  if (p->unbuffered < p->length) {
-    bufferGroups(k, p, kGroupsAhead);
-    loadGroup(k, *p, v);
-  } else if (p->column >= 0) {
-    finishPixel(k, row, p, v, p->coarseHit < 0 ? -1 : p->coarseHit);
-  } else {
-    p->current = p->end;  // idle: keep iterating padding
-    loadGroup(k, *p, v);
+// The first inside level of the sequence, or -1. The next group's starting
+// points are computed before the current group runs, so they are ready when
+// its loop exit is resolved.
+template <class L, int V, class Counts>
+[[gnu::always_inline]] inline int32_t firstInsideLevel(const RowConstants<L> &k,
+                                                       PixelRay ray, const Sequence &seq,
+                                                       Counts *counts) {
+  constexpr int32_t kGroupLanes = V * L::kLanes;
+  static_assert(kGroupLanes <= 32 && kGroupLanes <= kLevelTablePadding);
+  GroupStart<L, V> current = groupStart<L, V>(k, ray, seq, 0);
+  for (int32_t at = 0;; at += kGroupLanes) {
+    const bool more = seq.length - at > kGroupLanes;
+    GroupStart<L, V> next;
+    if (more) next = groupStart<L, V>(k, ray, seq, at + kGroupLanes);
+    const uint32_t valid = lowLanes(more ? kGroupLanes : seq.length - at);
+    const uint32_t inside = runGroup<L, V>(k, current, valid, counts);
+    counts->group(valid, inside);
+    if (inside) [[unlikely]]
+      return seq.first + (at + __builtin_ctz(inside)) * seq.step;
+    if (!more) return -1;
+    current = next;
   }
 }
 
-template <class L, int kVectors, bool kStats>
+// One row: the coarse levels in groups of kCoarseVectors, then the levels
+// before the coarse hit in groups of kFineVectors.
+template <class L, int kCoarseVectors, int kFineVectors, class Counts>
 void findRowDepths(const RenderSettings *s, const LevelTables *tables,
-                   int32_t rowIndex, int32_t *depths, SearchStats *stats) {
-  static_assert(kVectors >= 1 && kVectors <= 6);
+                   int32_t rowIndex, int32_t *depths, Counts *counts) {
   const RowConstants<L> k = rowConstants<L>(s, tables, rowIndex);
-  if (k.tables) fillRowTables(k, s->coarseSteps + 1);
-  PixelSearch<L> search[kVectors];
-  int32_t lanePasses[kVectors][L::kLanes] = {};  // statistics only
-  RowProgress row{depths, 0, 0, stats};
-  // Separate variables rather than an array, and constant indices only, so
-  // each vector's lanes can live in registers.
-  Lanes<L> lanes0, lanes1, lanes2, lanes3, lanes4, lanes5;
-  auto start = [&](PixelSearch<L> *p, Lanes<L> *v) {
-    if (row.nextColumn < k.width) {
-      startPixel(k, p, v, row.nextColumn++);
-      ++row.busy;
-    } else {
-      idle(k, p, v);
+  const Sequence coarse{0, k.fineSteps, s->coarseSteps + 1, true};
+  if (k.tables) fillRowTables(k, coarse.length);
+  for (int32_t column = 0; column < k.width; ++column) {
+    const double px = gridCoordinate(k.xMin, k.xMax, column, k.width) - k.centreXScalar;
+    const PixelRay ray{px * k.cosBScalar, (-px) * k.sinBScalar};
+    const int32_t hit = firstInsideLevel<L, kCoarseVectors>(k, ray, coarse, counts);
+    int32_t depth = hit;
+    if (hit > 0 && k.fineSteps > 1) {
+      const Sequence nearer{hit - k.fineSteps + 1, 1, k.fineSteps - 1, false};
+      const int32_t refined = firstInsideLevel<L, kFineVectors>(k, ray, nearer, counts);
+      if (refined >= 0) depth = refined;
     }
-  };
-  start(&search[0], &lanes0);
-  if constexpr (kVectors > 1) start(&search[1], &lanes1);
-  if constexpr (kVectors > 2) start(&search[2], &lanes2);
-  if constexpr (kVectors > 3) start(&search[3], &lanes3);
-  if constexpr (kVectors > 4) start(&search[4], &lanes4);
-  if constexpr (kVectors > 5) start(&search[5], &lanes5);
-  while (row.busy > 0) {
-    step<L, kStats>(k, &row, &search[0], &lanes0, lanePasses[0]);
-    if constexpr (kVectors > 1) step<L, kStats>(k, &row, &search[1], &lanes1, lanePasses[1]);
-    if constexpr (kVectors > 2) step<L, kStats>(k, &row, &search[2], &lanes2, lanePasses[2]);
-    if constexpr (kVectors > 3) step<L, kStats>(k, &row, &search[3], &lanes3, lanePasses[3]);
-    if constexpr (kVectors > 4) step<L, kStats>(k, &row, &search[4], &lanes4, lanePasses[4]);
-    if constexpr (kVectors > 5) step<L, kStats>(k, &row, &search[5], &lanes5, lanePasses[5]);
+    depths[column] = depth;
   }
 }
 
@@ -473,15 +301,18 @@ void findRowDepths(const RenderSettings *s, const LevelTables *tables,
 namespace quatdepth {
 
 // Runs the search for one row, with statistics when `stats` is given.
-template <class L, int kVectors>
+template <class L, int kCoarseVectors, int kFineVectors>
 void runVectorSearch(const RenderSettings *s, const LevelTables *tables,
                      int32_t row, int32_t *depths, SearchStats *stats) {
+  using namespace vector_search;
   if (stats) {
     stats->laneWidth = L::kLanes;
-    vector_search::findRowDepths<L, kVectors, true>(s, tables, row, depths, stats);
+    LaneCounts counts{stats};
+    findRowDepths<L, kCoarseVectors, kFineVectors>(s, tables, row, depths, &counts);
+  } else {
+    NoCounts none;
+    findRowDepths<L, kCoarseVectors, kFineVectors>(s, tables, row, depths, &none);
   }
-  else
-    vector_search::findRowDepths<L, kVectors, false>(s, tables, row, depths, nullptr);
 }
 
 }  // namespace quatdepth
