@@ -51,7 +51,7 @@ TEST(CpuModels, TheSearchPathFollowsTheFeaturesTheCpuReports) {
   } cases[] = {{"qemu64", "", 0},        {"SandyBridge", "", 0},
                {"Haswell", "", 0},       {"SandyBridge", "avx2", 2},
                {"Haswell", "avx2", 0},   {"Haswell", "avx512", 2},
-               {"qemu64", "avx2", 2}};
+               {"qemu64", "avx2", 2},    {"qemu64", "portable8", 0}};
   for (const auto &c : cases) {
     std::vector<std::string> args = {"-cpu", c.model, kProgram};
     args.insert(args.end(), view.begin(), view.end());

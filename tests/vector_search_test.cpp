@@ -38,8 +38,8 @@ RenderSettings randomSettings(std::mt19937_64 &rng) {
   s.centreZ = (s.zMax - s.zMin) * 0.5 + s.zMin;
   s.width = pick({0, 1, 2, 3, 5, 7, 8, 9, 13, 17, 31});
   s.height = pick({1, 2, 5, 9});
-  s.coarseSteps = pick({1, 2, 5, 13, 40});
-  s.fineSteps = pick({1, 2, 3, 7, 10, 17});
+  s.coarseSteps = pick({1, 2, 5, 13, 40, 70});
+  s.fineSteps = pick({1, 2, 3, 7, 10, 17, 40});
   s.maxIterations = pick({-3, 0, 1, 2, 5, 10, 20, 60});
   s.bailout = pick({-1, 0, 1, 4, 16, 100});
   return s;
@@ -119,7 +119,7 @@ TEST_P(VectorPath, IsTheOneThatRunsAndItsStatisticsAddUp) {
   SearchStats stats;
   for (int32_t row = 100; row < 200; row += 10)
     findRowDepthsOn(GetParam(), &s, nullptr, row, depths.data(), &stats);
-  const int32_t expectedLanes[] = {0, 2, 4, 8};
+  const int32_t expectedLanes[] = {0, 2, 4, 8, 4, 8};
   EXPECT_EQ(stats.laneWidth, expectedLanes[static_cast<int>(GetParam())]);
   EXPECT_GT(stats.usefulIterations, 0);
   EXPECT_LE(stats.usefulIterations, stats.activeIterations);
@@ -128,7 +128,8 @@ TEST_P(VectorPath, IsTheOneThatRunsAndItsStatisticsAddUp) {
 
 INSTANTIATE_TEST_SUITE_P(Paths, VectorPath,
                          ::testing::Values(SearchPath::kSse2, SearchPath::kAvx2,
-                                           SearchPath::kAvx512),
+                                           SearchPath::kAvx512, SearchPath::kPortable4,
+                                           SearchPath::kPortable8),
                          [](const auto &path) { return searchPathName(path.param); });
 
 TEST(SearchPath, ScalarTakesNoLanesAndTheFastestPathIsSupported) {

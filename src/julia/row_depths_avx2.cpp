@@ -28,7 +28,7 @@ struct Avx2Lanes {
 
 void findRowDepthsAvx2(const RenderSettings *s, const LevelTables *tables,
                        int32_t row, int32_t *depths, SearchStats *stats) {
-  runVectorSearch<Avx2Lanes, kAvx2CoarseVectors, kAvx2FineVectors>(s, tables, row, depths, stats);
+  runVectorSearch<Avx2Lanes, kAvx2Shape>(s, tables, row, depths, stats);
 }
 
 }  // namespace quatdepth

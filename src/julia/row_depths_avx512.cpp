@@ -28,7 +28,7 @@ struct Avx512Lanes {
 
 void findRowDepthsAvx512(const RenderSettings *s, const LevelTables *tables,
                          int32_t row, int32_t *depths, SearchStats *stats) {
-  runVectorSearch<Avx512Lanes, kAvx512CoarseVectors, kAvx512FineVectors>(s, tables, row, depths, stats);
+  runVectorSearch<Avx512Lanes, kAvx512Shape>(s, tables, row, depths, stats);
 }
 
 }  // namespace quatdepth

@@ -28,7 +28,7 @@ struct Sse2Lanes {
 
 void findRowDepthsSse2(const RenderSettings *s, const LevelTables *tables,
                        int32_t row, int32_t *depths, SearchStats *stats) {
-  runVectorSearch<Sse2Lanes, kSse2CoarseVectors, kSse2FineVectors>(s, tables, row, depths, stats);
+  runVectorSearch<Sse2Lanes, kSse2Shape>(s, tables, row, depths, stats);
 }
 
 }  // namespace quatdepth

@@ -14,6 +14,8 @@ const char *searchPathName(SearchPath path) {
     case SearchPath::kSse2: return "sse2";
     case SearchPath::kAvx2: return "avx2";
     case SearchPath::kAvx512: return "avx512";
+    case SearchPath::kPortable4: return "portable4";
+    case SearchPath::kPortable8: return "portable8";
   }
   return "unknown";
 }
@@ -32,6 +34,8 @@ bool isSearchPathSupported(SearchPath path) {
   switch (path) {
     case SearchPath::kScalar:
     case SearchPath::kSse2: return true;  // part of every x86-64
+    case SearchPath::kPortable4:
+    case SearchPath::kPortable8: return true;
     case SearchPath::kAvx2: return __builtin_cpu_supports("avx2");
     case SearchPath::kAvx512: return __builtin_cpu_supports("avx512f");
   }
@@ -59,6 +63,12 @@ void findRowDepthsOn(SearchPath path, const RenderSettings *settings,
       return;
     case SearchPath::kAvx512:
       findRowDepthsAvx512(settings, tables, row, depths, stats);
+      return;
+    case SearchPath::kPortable4:
+      findRowDepthsPortable4(settings, tables, row, depths, stats);
+      return;
+    case SearchPath::kPortable8:
+      findRowDepthsPortable8(settings, tables, row, depths, stats);
       return;
   }
 }

@@ -10,14 +10,18 @@ namespace quatdepth {
 
 // The implementations of the row search. Every one gives the same bytes;
 // they differ only in speed and in the instructions they need.
-enum class SearchPath { kScalar, kSse2, kAvx2, kAvx512 };
+// The portable paths run the AVX2 and AVX-512 searches on plain arrays,
+// on any CPU; they are never chosen by themselves.
+enum class SearchPath { kScalar, kSse2, kAvx2, kAvx512, kPortable4, kPortable8 };
 
-constexpr SearchPath kAllSearchPaths[] = {SearchPath::kScalar, SearchPath::kSse2,
-                                          SearchPath::kAvx2, SearchPath::kAvx512};
+constexpr SearchPath kAllSearchPaths[] = {SearchPath::kScalar,    SearchPath::kSse2,
+                                          SearchPath::kAvx2,      SearchPath::kAvx512,
+                                          SearchPath::kPortable4, SearchPath::kPortable8};
 
 const char *searchPathName(SearchPath path);
 
-// Accepts the names searchPathName gives ("scalar", "sse2", "avx2", "avx512").
+// Accepts the names searchPathName gives ("scalar", "sse2", "avx2", "avx512",
+// "portable4", "portable8").
 bool parseSearchPath(const char *name, SearchPath *path);
 
 // Whether this CPU (and its operating system) can run `path`.

@@ -27,6 +27,7 @@
 #include "julia/depth_search.h"
 #include "julia/level_tables.h"
 #include "julia/search_stats.h"
+#include "julia/vector_paths.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth::vector_search {
@@ -204,56 +205,125 @@ struct LaneCounts {
   }
 };
 
-// Runs one group to its end: every lane passes q -> q^2 + c exactly as the
-// scalar test does, until no valid lane is live or the cap is reached.
-// Returns the lanes still inside at the cap (bit v x kLanes + lane), or 0.
-template <class L, int V, class Counts>
-[[gnu::always_inline]] inline uint32_t runGroup(const RowConstants<L> &k,
-                                                const GroupStart<L, V> &start,
-                                                uint32_t valid, Counts *counts) {
-  using Vec = typename L::Vec;
-  Vec a[V], b[V], c[V], d[V];
-  for (int v = 0; v < V; ++v) {
-    a[v] = start.a[v];
-    b[v] = start.b[v];
-    c[v] = start.c[v];
-    d[v] = k.wSlice;
+// The lanes of a group still in flight: V vectors, lowest levels first,
+// each remembering its place in the group.
+template <class L, int V>
+struct Chains {
+  typename L::Vec a[V], b[V], c[V], d[V];
+  int slot[V];
+};
+
+constexpr uint32_t vectorLanes(int lanes) { return (1u << lanes) - 1u; }
+
+// `live` (bit v x kLanes + lane of the chains) as lanes of the group.
+template <class L, int V>
+[[gnu::always_inline]] inline uint32_t groupLanes(const Chains<L, V> &q, uint32_t live) {
+  uint32_t lanes = 0;
+  for (int v = 0; v < V; ++v)
+    lanes |= ((live >> (v * L::kLanes)) & vectorLanes(L::kLanes)) << (q.slot[v] * L::kLanes);
+  return lanes;
+}
+
+// The chains without vector `dropped`, in the same order.
+template <class L, int V>
+[[gnu::always_inline]] inline Chains<L, V - 1> without(const Chains<L, V> &q, int dropped) {
+  Chains<L, V - 1> r;
+  for (int v = 0, w = 0; v < V; ++v) {
+    if (v == dropped) continue;
+    r.a[w] = q.a[v], r.b[w] = q.b[v], r.c[w] = q.c[v], r.d[w] = q.d[v];
+    r.slot[w] = q.slot[v];
+    ++w;
   }
-  uint32_t live = valid;
-  int32_t pass = 0;
+  return r;
+}
+
+template <class L, int V>
+[[gnu::always_inline]] inline Chains<L, 1> only(const Chains<L, V> &q, int kept) {
+  Chains<L, 1> r;
+  r.a[0] = q.a[kept], r.b[0] = q.b[kept], r.c[0] = q.c[kept], r.d[0] = q.d[kept];
+  r.slot[0] = q.slot[kept];
+  return r;
+}
+
+[[gnu::always_inline]] inline uint32_t liveWithout(uint32_t live, int dropped, int lanes) {
+  return (live & lowLanes(dropped * lanes)) | ((live >> ((dropped + 1) * lanes)) << (dropped * lanes));
+}
+
+// Runs the chains to their end: every lane passes q -> q^2 + c exactly as
+// the scalar test does, until no lane is live or the cap is reached.
+// Returns the group's lanes still inside at the cap, or 0.
+template <class L, SearchShape kShape, int V, class Counts>
+[[gnu::always_inline]] inline uint32_t runChains(const RowConstants<L> &k, Chains<L, V> q,
+                                                 uint32_t live, int32_t pass, Counts *counts) {
+  using Vec = typename L::Vec;
   for (;;) {
-    counts->pass(live, V * L::kLanes);
+    if constexpr (Counts::kCounting) counts->pass(groupLanes(q, live), V * L::kLanes);
     uint32_t below = 0;
 #pragma GCC unroll 8
     for (int v = 0; v < V; ++v) {
-      Vec t = L::add(a[v], a[v]);
-      Vec aSquared = L::sub(L::sub(L::sub(L::mul(a[v], a[v]), L::mul(b[v], b[v])),
-                                   L::mul(c[v], c[v])),
-                            L::mul(d[v], d[v]));
-      Vec bSquared = L::mul(t, b[v]);
-      Vec cSquared = L::mul(t, c[v]);
-      Vec dSquared = L::mul(t, d[v]);
+      Vec t = L::add(q.a[v], q.a[v]);
+      Vec aSquared = L::sub(L::sub(L::sub(L::mul(q.a[v], q.a[v]), L::mul(q.b[v], q.b[v])),
+                                   L::mul(q.c[v], q.c[v])),
+                            L::mul(q.d[v], q.d[v]));
+      Vec bSquared = L::mul(t, q.b[v]);
+      Vec cSquared = L::mul(t, q.c[v]);
+      Vec dSquared = L::mul(t, q.d[v]);
       // Escape is judged on the square, before the constant is added.
       Vec n = L::add(L::add(L::add(L::mul(aSquared, aSquared),
                                    L::mul(bSquared, bSquared)),
                             L::mul(cSquared, cSquared)),
                      L::mul(dSquared, dSquared));
       below |= L::below(n, k.bailout) << (v * L::kLanes);
-      a[v] = L::add(aSquared, k.c0);
-      b[v] = L::add(bSquared, k.c1);
-      c[v] = L::add(cSquared, k.c2);
-      d[v] = L::add(dSquared, k.c3);
+      q.a[v] = L::add(aSquared, k.c0);
+      q.b[v] = L::add(bSquared, k.c1);
+      q.c[v] = L::add(cSquared, k.c2);
+      q.d[v] = L::add(dSquared, k.c3);
     }
     live &= below;
     if (!live) return 0;
-    if (++pass >= k.maxPasses) return live;
+    if (++pass >= k.maxPasses) return groupLanes(q, live);
+    if constexpr (V > 1) {
+      if (kShape.dropFrom > 0 && pass >= kShape.dropFrom) {
+        // A vector whose lanes all escaped stops costing passes.
+#pragma GCC unroll 8
+        for (int v = 0; v < V; ++v)
+          if (((live >> (v * L::kLanes)) & vectorLanes(L::kLanes)) == 0) [[unlikely]]
+            return runChains<L, kShape, V - 1>(k, without(q, v), liveWithout(live, v, L::kLanes),
+                                       pass, counts);
+      }
+      if (kShape.deferFrom > 0 && pass == kShape.deferFrom) {
+        // Lower lanes this long-lived are probably inside, and then the
+        // top vector's levels do not matter: run it only if they escape.
+        const uint32_t lower = live & lowLanes((V - 1) * L::kLanes);
+        const uint32_t inside = runChains<L, kShape, V - 1>(k, without(q, V - 1), lower, pass, counts);
+        if (inside) return inside;
+        return runChains<L, kShape, 1>(k, only(q, V - 1), live >> ((V - 1) * L::kLanes), pass, counts);
+      }
+    }
   }
+}
+
+// Runs one group to its end. Returns the lanes inside at the cap (bit
+// v x kLanes + lane), or 0.
+template <class L, SearchShape kShape, int V, class Counts>
+[[gnu::always_inline]] inline uint32_t runGroup(const RowConstants<L> &k,
+                                                const GroupStart<L, V> &start,
+                                                uint32_t valid, Counts *counts) {
+  Chains<L, V> q;
+  for (int v = 0; v < V; ++v) {
+    q.a[v] = start.a[v];
+    q.b[v] = start.b[v];
+    q.c[v] = start.c[v];
+    q.d[v] = k.wSlice;
+    q.slot[v] = v;
+  }
+  return runChains<L, kShape, V>(k, q, valid, 0, counts);
 }
 
 // The first inside level of the sequence, or -1. The next group's starting
 // points are computed before the current group runs, so they are ready when
 // its loop exit is resolved.
-template <class L, int V, class Counts>
+template <class L, SearchShape kShape, int V, class Counts>
 [[gnu::always_inline]] inline int32_t firstInsideLevel(const RowConstants<L> &k,
                                                        PixelRay ray, const Sequence &seq,
                                                        Counts *counts) {
@@ -265,7 +335,7 @@ template <class L, int V, class Counts>
     GroupStart<L, V> next;
     if (more) next = groupStart<L, V>(k, ray, seq, at + kGroupLanes);
     const uint32_t valid = lowLanes(more ? kGroupLanes : seq.length - at);
-    const uint32_t inside = runGroup<L, V>(k, current, valid, counts);
+    const uint32_t inside = runGroup<L, kShape, V>(k, current, valid, counts);
     counts->group(valid, inside);
     if (inside) [[unlikely]]
       return seq.first + (at + __builtin_ctz(inside)) * seq.step;
@@ -274,9 +344,9 @@ template <class L, int V, class Counts>
   }
 }
 
-// One row: the coarse levels in groups of kCoarseVectors, then the levels
-// before the coarse hit in groups of kFineVectors.
-template <class L, int kCoarseVectors, int kFineVectors, class Counts>
+// One row: the coarse levels in groups of kShape.coarseVectors, then the
+// levels before the coarse hit in groups of kShape.fineVectors.
+template <class L, SearchShape kShape, class Counts>
 void findRowDepths(const RenderSettings *s, const LevelTables *tables,
                    int32_t rowIndex, int32_t *depths, Counts *counts) {
   const RowConstants<L> k = rowConstants<L>(s, tables, rowIndex);
@@ -285,11 +355,11 @@ void findRowDepths(const RenderSettings *s, const LevelTables *tables,
   for (int32_t column = 0; column < k.width; ++column) {
     const double px = gridCoordinate(k.xMin, k.xMax, column, k.width) - k.centreXScalar;
     const PixelRay ray{px * k.cosBScalar, (-px) * k.sinBScalar};
-    const int32_t hit = firstInsideLevel<L, kCoarseVectors>(k, ray, coarse, counts);
+    const int32_t hit = firstInsideLevel<L, kShape, kShape.coarseVectors>(k, ray, coarse, counts);
     int32_t depth = hit;
     if (hit > 0 && k.fineSteps > 1) {
       const Sequence nearer{hit - k.fineSteps + 1, 1, k.fineSteps - 1, false};
-      const int32_t refined = firstInsideLevel<L, kFineVectors>(k, ray, nearer, counts);
+      const int32_t refined = firstInsideLevel<L, kShape, kShape.fineVectors>(k, ray, nearer, counts);
       if (refined >= 0) depth = refined;
     }
     depths[column] = depth;
@@ -301,17 +371,17 @@ void findRowDepths(const RenderSettings *s, const LevelTables *tables,
 namespace quatdepth {
 
 // Runs the search for one row, with statistics when `stats` is given.
-template <class L, int kCoarseVectors, int kFineVectors>
+template <class L, SearchShape kShape>
 void runVectorSearch(const RenderSettings *s, const LevelTables *tables,
                      int32_t row, int32_t *depths, SearchStats *stats) {
   using namespace vector_search;
   if (stats) {
     stats->laneWidth = L::kLanes;
     LaneCounts counts{stats};
-    findRowDepths<L, kCoarseVectors, kFineVectors>(s, tables, row, depths, &counts);
+    findRowDepths<L, kShape>(s, tables, row, depths, &counts);
   } else {
     NoCounts none;
-    findRowDepths<L, kCoarseVectors, kFineVectors>(s, tables, row, depths, &none);
+    findRowDepths<L, kShape>(s, tables, row, depths, &none);
   }
 }
 

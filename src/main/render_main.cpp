@@ -26,8 +26,10 @@ ExitStatus reportWriteFailure(int error) {
 bool chooseSearchPath(const char *name, SearchPath *path) {
   if (!name || !*name) return true;
   if (parseSearchPath(name, path) && isSearchPathSupported(*path)) return true;
-  std::printf("quatdepth: QUATDEPTH_SEARCH_PATH is %s, but it must be one of "
-              "scalar, sse2, avx2, avx512 that this CPU supports\n", name);
+  std::printf("quatdepth: QUATDEPTH_SEARCH_PATH is %s, but this CPU runs only", name);
+  for (SearchPath candidate : kAllSearchPaths)
+    if (isSearchPathSupported(candidate)) std::printf(" %s", searchPathName(candidate));
+  std::printf("\n");
   std::fflush(stdout);
   return false;
 }

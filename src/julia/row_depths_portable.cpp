@@ -1,0 +1,70 @@
+// The vector search on plain arrays of doubles: built for the baseline
+// instruction set, it runs on any CPU, and whatever the compiler makes of
+// the loops, each lane takes the scalar reference's operations in order.
+#include "julia/vector_paths.h"
+#include "julia/vector_search.h"
+
+namespace quatdepth {
+namespace {
+
+template <int N>
+struct PortableLanes {
+  static constexpr int kLanes = N;
+  struct Vec {
+    double lane[N];
+  };
+  static Vec set(double v) {
+    Vec r;
+    for (int i = 0; i < N; ++i) r.lane[i] = v;
+    return r;
+  }
+  static Vec load(const double *p) {
+    Vec r;
+    for (int i = 0; i < N; ++i) r.lane[i] = p[i];
+    return r;
+  }
+  static void store(double *p, Vec v) {
+    for (int i = 0; i < N; ++i) p[i] = v.lane[i];
+  }
+  static Vec add(Vec x, Vec y) {
+    for (int i = 0; i < N; ++i) x.lane[i] = x.lane[i] + y.lane[i];
+    return x;
+  }
+  static Vec sub(Vec x, Vec y) {
+    for (int i = 0; i < N; ++i) x.lane[i] = x.lane[i] - y.lane[i];
+    return x;
+  }
+  static Vec mul(Vec x, Vec y) {
+    for (int i = 0; i < N; ++i) x.lane[i] = x.lane[i] * y.lane[i];
+    return x;
+  }
+  static Vec div(Vec x, Vec y) {
+    for (int i = 0; i < N; ++i) x.lane[i] = x.lane[i] / y.lane[i];
+    return x;
+  }
+  static Vec laneIndex() {
+    Vec r;
+    for (int i = 0; i < N; ++i) r.lane[i] = i;
+    return r;
+  }
+  // Lanes where n < bailout (false when n is not a number), as bits.
+  static uint32_t below(Vec n, Vec bailout) {
+    uint32_t bits = 0;
+    for (int i = 0; i < N; ++i) bits |= static_cast<uint32_t>(n.lane[i] < bailout.lane[i]) << i;
+    return bits;
+  }
+};
+
+}  // namespace
+
+void findRowDepthsPortable4(const RenderSettings *s, const LevelTables *tables,
+                            int32_t row, int32_t *depths, SearchStats *stats) {
+  runVectorSearch<PortableLanes<4>, kAvx2Shape>(s, tables, row, depths, stats);
+}
+
+void findRowDepthsPortable8(const RenderSettings *s, const LevelTables *tables,
+                            int32_t row, int32_t *depths, SearchStats *stats) {
+  runVectorSearch<PortableLanes<8>, kAvx512Shape>(s, tables, row, depths, stats);
+}
+
+}  // namespace quatdepth
