@@ -245,8 +245,10 @@ template <class L, int V>
   return r;
 }
 
+// `live` without the lanes of vector `dropped`, those above moving down.
 [[gnu::always_inline]] inline uint32_t liveWithout(uint32_t live, int dropped, int lanes) {
-  return (live & lowLanes(dropped * lanes)) | ((live >> ((dropped + 1) * lanes)) << (dropped * lanes));
+  const uint64_t above = uint64_t{live} >> ((dropped + 1) * lanes);  // shifts up to 32
+  return (live & lowLanes(dropped * lanes)) | static_cast<uint32_t>(above << (dropped * lanes));
 }
 
 // Runs the chains to their end: every lane passes q -> q^2 + c exactly as
