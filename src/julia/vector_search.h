@@ -251,36 +251,44 @@ template <class L, int V>
   return (live & lowLanes(dropped * lanes)) | static_cast<uint32_t>(above << (dropped * lanes));
 }
 
-// Runs the chains to their end: every lane passes q -> q^2 + c exactly as
-// the scalar test does, until no lane is live or the cap is reached.
+// One pass of q -> q^2 + c on every lane of one vector, exactly as the
+// scalar test does. Returns the lanes whose square stays below the bailout
+// (false when it is not a number).
+template <class L>
+[[gnu::always_inline]] inline uint32_t passVector(const RowConstants<L> &k, typename L::Vec *a,
+                                                  typename L::Vec *b, typename L::Vec *c,
+                                                  typename L::Vec *d) {
+  using Vec = typename L::Vec;
+  Vec t = L::add(*a, *a);
+  Vec aSquared = L::sub(L::sub(L::sub(L::mul(*a, *a), L::mul(*b, *b)), L::mul(*c, *c)),
+                        L::mul(*d, *d));
+  Vec bSquared = L::mul(t, *b);
+  Vec cSquared = L::mul(t, *c);
+  Vec dSquared = L::mul(t, *d);
+  // Escape is judged on the square, before the constant is added.
+  Vec n = L::add(L::add(L::add(L::mul(aSquared, aSquared), L::mul(bSquared, bSquared)),
+                        L::mul(cSquared, cSquared)),
+                 L::mul(dSquared, dSquared));
+  const uint32_t below = L::below(n, k.bailout);
+  *a = L::add(aSquared, k.c0);
+  *b = L::add(bSquared, k.c1);
+  *c = L::add(cSquared, k.c2);
+  *d = L::add(dSquared, k.c3);
+  return below;
+}
+
+// Runs the chains to their end, pass after pass, until no lane is live or
+// the cap is reached.
 // Returns the group's lanes still inside at the cap, or 0.
 template <class L, SearchShape kShape, int V, class Counts>
 [[gnu::always_inline]] inline uint32_t runChains(const RowConstants<L> &k, Chains<L, V> q,
                                                  uint32_t live, int32_t pass, Counts *counts) {
-  using Vec = typename L::Vec;
   for (;;) {
     if constexpr (Counts::kCounting) counts->pass(groupLanes(q, live), V * L::kLanes);
     uint32_t below = 0;
 #pragma GCC unroll 8
-    for (int v = 0; v < V; ++v) {
-      Vec t = L::add(q.a[v], q.a[v]);
-      Vec aSquared = L::sub(L::sub(L::sub(L::mul(q.a[v], q.a[v]), L::mul(q.b[v], q.b[v])),
-                                   L::mul(q.c[v], q.c[v])),
-                            L::mul(q.d[v], q.d[v]));
-      Vec bSquared = L::mul(t, q.b[v]);
-      Vec cSquared = L::mul(t, q.c[v]);
-      Vec dSquared = L::mul(t, q.d[v]);
-      // Escape is judged on the square, before the constant is added.
-      Vec n = L::add(L::add(L::add(L::mul(aSquared, aSquared),
-                                   L::mul(bSquared, bSquared)),
-                            L::mul(cSquared, cSquared)),
-                     L::mul(dSquared, dSquared));
-      below |= L::below(n, k.bailout) << (v * L::kLanes);
-      q.a[v] = L::add(aSquared, k.c0);
-      q.b[v] = L::add(bSquared, k.c1);
-      q.c[v] = L::add(cSquared, k.c2);
-      q.d[v] = L::add(dSquared, k.c3);
-    }
+    for (int v = 0; v < V; ++v)
+      below |= passVector(k, &q.a[v], &q.b[v], &q.c[v], &q.d[v]) << (v * L::kLanes);
     live &= below;
     if (!live) return 0;
     if (++pass >= k.maxPasses) return groupLanes(q, live);
