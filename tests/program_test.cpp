@@ -156,6 +156,25 @@ TEST(Program, FailedWriteExitsFourWithAMessage) {
   }
 }
 
+// The speed ratios are only honest while the baseline computes the same
+// depths: defaults, a rotated view, fineSteps 1, a late-escaping constant.
+TEST(PlainScalarBaseline, WritesTheRenderersBytes) {
+  std::vector<std::string> rotated = smallRun("0.3", "-1.1", "2.5");
+  rotated[14] = "37", rotated[15] = "23";
+  std::vector<std::string> fineOne = smallRun("0.3", "0.5", "0.7");
+  fineOne[16] = "300", fineOne[17] = "1";
+  std::vector<std::string> lateEscape = smallRun("0.3", "0.5", "0.7");
+  lateEscape[6] = "-0.291", lateEscape[7] = "-0.399", lateEscape[8] = "0.339";
+  lateEscape[9] = "0.437", lateEscape[18] = "60";
+  for (const auto &args : {std::vector<std::string>{}, rotated, fineOne, lateEscape}) {
+    const ProgramResult renderer = runProgram(kProgram, args);
+    const ProgramResult baseline = runProgram(QUATDEPTH_PLAIN_SCALAR, args);
+    ASSERT_EQ(renderer.exitStatus, 0);
+    EXPECT_EQ(baseline.exitStatus, 0);
+    EXPECT_TRUE(baseline.out == renderer.out) << "with " << args.size() << " arguments";
+  }
+}
+
 TEST(Program, AKilledRunLeavesOnlyWholeRecords) {
   // Records of 4004 bytes, which a 4 KiB stream buffer would cut, and more
   // rows than any of these delays can render.
