@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -47,7 +48,16 @@ class ImageOutputTest : public ::testing::Test {
 
   ProgramResult image(std::vector<std::string> args, const RunOptions &options = {}) const {
     args.insert(args.begin(), {"--width", "5", "--height", "4", "--format", "png"});
-    return runProgram(kImage, args, options);
+    return runProgram(options.userId >= 0 ? copyForOtherUsers() : kImage, args, options);
+  }
+
+  // Another user may not reach the build folder (a clone in a private
+  // folder), but reaches the test folder: they run a copy from there.
+  std::string copyForOtherUsers() const {
+    const std::string copy = dir_ + "/quatdepth-image";
+    std::filesystem::copy_file(kImage, copy, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(copy, std::filesystem::perms(0755));
+    return copy;
   }
 
   TemporaryDirectory directory_;
