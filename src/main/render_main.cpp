@@ -26,7 +26,7 @@ ExitStatus reportWriteFailure(int error) {
 bool chooseSearchPath(const char *name, SearchPath *path) {
   if (!name || !*name) return true;
   if (parseSearchPath(name, path) && isSearchPathSupported(*path)) return true;
-  std::printf("quatdepth: QUATDEPTH_SEARCH_PATH is %s, but this CPU runs only", name);
+  std::printf("quatdepth: QUATDEPTH_SEARCH_PATH is %s; the search paths this CPU runs are", name);
   for (SearchPath candidate : kAllSearchPaths)
     if (isSearchPathSupported(candidate)) std::printf(" %s", searchPathName(candidate));
   std::printf("\n");
