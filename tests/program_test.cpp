@@ -248,6 +248,8 @@ TEST_P(ProgramOnPath, WritesTheSameBytesAsScalar) {
   args[14] = "37";  // width
   args[15] = "23";  // height
   expectSameBytesAsScalar(args);
+  args[18] = "300";  // a cap where pixels go in flight together
+  expectSameBytesAsScalar(args);
 }
 
 TEST_P(ProgramOnPath, MoreLevelsThanTheTablesHold) {

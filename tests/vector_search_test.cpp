@@ -40,7 +40,7 @@ RenderSettings randomSettings(std::mt19937_64 &rng) {
   s.height = pick({1, 2, 5, 9});
   s.coarseSteps = pick({1, 2, 5, 13, 40, 70});
   s.fineSteps = pick({1, 2, 3, 7, 10, 17, 40});
-  s.maxIterations = pick({-3, 0, 1, 2, 5, 10, 20, 60});
+  s.maxIterations = pick({-3, 0, 1, 2, 5, 10, 20, 60, 100, 150});
   s.bailout = pick({-1, 0, 1, 4, 16, 100});
   return s;
 }
@@ -60,16 +60,18 @@ std::string describe(const RenderSettings &s) {
 // Compares every row of `s` on `path` with the reference; reports the first
 // mismatch with its pixel, row and both values.
 void expectSameAsReference(const RenderSettings &s, SearchPath path,
-                           const LevelTables *tables, int *insideSeen) {
+                           const LevelTables *tables, int *insideSeen,
+                           SearchDesign design = SearchDesign::kAutomatic) {
   const size_t width = static_cast<size_t>(s.width);
   std::vector<int32_t> expected(width + 1, -7), actual(width + 1, -7);
   for (int32_t row = 0; row < s.height; ++row) {
     findRowDepthsScalar(&s, row, expected.data());
-    findRowDepthsOn(path, &s, tables, row, actual.data());
+    findRowDepthsOn(path, &s, tables, row, actual.data(), nullptr, design);
     for (size_t column = 0; column < width; ++column) {
       if (expected[column] >= 0) ++*insideSeen;
       ASSERT_EQ(actual[column], expected[column])
-          << searchPathName(path) << (tables ? " with" : " without")
+          << searchPathName(path) << " (design " << static_cast<int>(design) << ")"
+          << (tables ? " with" : " without")
           << " level tables: first mismatch at pixel " << column << ", row "
           << row << " (reference " << expected[column] << ", vector "
           << actual[column] << ") for " << describe(s);
@@ -95,11 +97,14 @@ TEST_P(VectorPath, MatchesTheReferenceOnRandomViews) {
     RenderSettings s = randomSettings(rng);
     LevelTables tables;
     ASSERT_TRUE(buildLevelTables(&s, &tables));
-    expectSameAsReference(s, GetParam(), &tables, &insideSeen);
-    expectSameAsReference(s, GetParam(), nullptr, &insideSeen);
+    // Both searches at any cap, with and without the tables.
+    for (SearchDesign design : {SearchDesign::kGrouped, SearchDesign::kInterleaved}) {
+      expectSameAsReference(s, GetParam(), &tables, &insideSeen, design);
+      expectSameAsReference(s, GetParam(), nullptr, &insideSeen, design);
+    }
     if (HasFatalFailure()) return;
   }
-  EXPECT_GT(insideSeen, 1000) << "the random views hardly meet the set";
+  EXPECT_GT(insideSeen, 4000) << "the random views hardly meet the set";
 }
 
 TEST_P(VectorPath, MatchesTheReferenceOnTheDefaultView) {
@@ -111,14 +116,18 @@ TEST_P(VectorPath, MatchesTheReferenceOnTheDefaultView) {
   ASSERT_TRUE(buildLevelTables(&s, &tables));
   int insideSeen = 0;
   expectSameAsReference(s, GetParam(), &tables, &insideSeen);
+  s.maxIterations = 120;  // pixels in flight together
+  expectSameAsReference(s, GetParam(), &tables, &insideSeen);
 }
 
 TEST_P(VectorPath, IsTheOneThatRunsAndItsStatisticsAddUp) {
   RenderSettings s = defaultSettings();
   std::vector<int32_t> depths(300);
   SearchStats stats;
-  for (int32_t row = 100; row < 200; row += 10)
+  for (int32_t row = 100; row < 200; row += 10) {
+    s.maxIterations = row < 150 ? 10 : 150;  // either search
     findRowDepthsOn(GetParam(), &s, nullptr, row, depths.data(), &stats);
+  }
   const int32_t expectedLanes[] = {0, 2, 4, 8, 4, 8};
   EXPECT_EQ(stats.laneWidth, expectedLanes[static_cast<int>(GetParam())]);
   EXPECT_GT(stats.usefulIterations, 0);

@@ -2,7 +2,7 @@
 // instruction set, it runs on any CPU, and whatever the compiler makes of
 // the loops, each lane takes the scalar reference's operations in order.
 #include "julia/vector_paths.h"
-#include "julia/vector_search.h"
+#include "julia/run_vector_search.h"
 
 namespace quatdepth {
 namespace {
@@ -58,13 +58,15 @@ struct PortableLanes {
 }  // namespace
 
 void findRowDepthsPortable4(const RenderSettings *s, const LevelTables *tables,
-                            int32_t row, int32_t *depths, SearchStats *stats) {
-  runVectorSearch<PortableLanes<4>, kAvx2Shape>(s, tables, row, depths, stats);
+                            int32_t row, int32_t *depths, SearchStats *stats,
+                            SearchDesign design) {
+  runVectorSearch<PortableLanes<4>, kAvx2Shape>(s, tables, row, depths, stats, design);
 }
 
 void findRowDepthsPortable8(const RenderSettings *s, const LevelTables *tables,
-                            int32_t row, int32_t *depths, SearchStats *stats) {
-  runVectorSearch<PortableLanes<8>, kAvx512Shape>(s, tables, row, depths, stats);
+                            int32_t row, int32_t *depths, SearchStats *stats,
+                            SearchDesign design) {
+  runVectorSearch<PortableLanes<8>, kAvx512Shape>(s, tables, row, depths, stats, design);
 }
 
 }  // namespace quatdepth

@@ -2,7 +2,7 @@
 #include <emmintrin.h>
 
 #include "julia/vector_paths.h"
-#include "julia/vector_search.h"
+#include "julia/run_vector_search.h"
 
 namespace quatdepth {
 namespace {
@@ -27,8 +27,9 @@ struct Sse2Lanes {
 }  // namespace
 
 void findRowDepthsSse2(const RenderSettings *s, const LevelTables *tables,
-                       int32_t row, int32_t *depths, SearchStats *stats) {
-  runVectorSearch<Sse2Lanes, kSse2Shape>(s, tables, row, depths, stats);
+                       int32_t row, int32_t *depths, SearchStats *stats,
+                       SearchDesign design) {
+  runVectorSearch<Sse2Lanes, kSse2Shape>(s, tables, row, depths, stats, design);
 }
 
 }  // namespace quatdepth

@@ -50,25 +50,25 @@ SearchPath fastestSearchPath() {
 
 void findRowDepthsOn(SearchPath path, const RenderSettings *settings,
                      const LevelTables *tables, int32_t row, int32_t *depths,
-                     SearchStats *stats) {
+                     SearchStats *stats, SearchDesign design) {
   switch (path) {
     case SearchPath::kScalar:
       findRowDepthsScalar(settings, row, depths);
       return;
     case SearchPath::kSse2:
-      findRowDepthsSse2(settings, tables, row, depths, stats);
+      findRowDepthsSse2(settings, tables, row, depths, stats, design);
       return;
     case SearchPath::kAvx2:
-      findRowDepthsAvx2(settings, tables, row, depths, stats);
+      findRowDepthsAvx2(settings, tables, row, depths, stats, design);
       return;
     case SearchPath::kAvx512:
-      findRowDepthsAvx512(settings, tables, row, depths, stats);
+      findRowDepthsAvx512(settings, tables, row, depths, stats, design);
       return;
     case SearchPath::kPortable4:
-      findRowDepthsPortable4(settings, tables, row, depths, stats);
+      findRowDepthsPortable4(settings, tables, row, depths, stats, design);
       return;
     case SearchPath::kPortable8:
-      findRowDepthsPortable8(settings, tables, row, depths, stats);
+      findRowDepthsPortable8(settings, tables, row, depths, stats, design);
       return;
   }
 }

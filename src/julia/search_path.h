@@ -20,6 +20,11 @@ constexpr SearchPath kAllSearchPaths[] = {SearchPath::kScalar,    SearchPath::kS
 
 const char *searchPathName(SearchPath path);
 
+// Which of the two vector searches a vector path runs: one pixel at a time
+// in groups of levels, or several pixels in flight. Automatic picks by the
+// iteration cap.
+enum class SearchDesign { kAutomatic, kGrouped, kInterleaved };
+
 // Accepts the names searchPathName gives ("scalar", "sse2", "avx2", "avx512",
 // "portable4", "portable8").
 bool parseSearchPath(const char *name, SearchPath *path);
@@ -33,8 +38,11 @@ SearchPath fastestSearchPath();
 // Fills depths[0 .. width-1] for `row` with the given path, which must be
 // supported. `tables` (built for these settings) and `stats` may be null;
 // the scalar path uses neither.
+// `design` picks one of the vector searches, for tests; the scalar path
+// ignores it.
 void findRowDepthsOn(SearchPath path, const RenderSettings *settings,
                      const LevelTables *tables, int32_t row, int32_t *depths,
-                     SearchStats *stats = nullptr);
+                     SearchStats *stats = nullptr,
+                     SearchDesign design = SearchDesign::kAutomatic);
 
 }  // namespace quatdepth

@@ -3,44 +3,58 @@
 #include <cstdint>
 
 #include "julia/level_tables.h"
+#include "julia/search_path.h"
 #include "julia/search_stats.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {
 
-// How a vector search groups its probes: vectors per group while coarse
-// and while refining (enough independent pass chains to keep the
+// How a path searches. Up to an iteration cap of interleaveFrom it takes
+// one pixel at a time in groups of vectors, coarseVectors while coarse and
+// fineVectors while refining: enough independent pass chains to keep the
 // floating-point units busy, few enough to stay in registers and not to
-// waste lanes past the answer), and whether chains leave a group early.
-// From pass dropFrom on, a vector whose lanes all escaped stops; at pass
-// deferFrom the top vector waits while the lower ones, probably inside,
-// finish. 0 turns either off: it pays only where one vector alone still
-// keeps the units nearly busy (AVX-512 on AMD Zen 4, where a zmm
-// operation takes two cycles).
+// waste lanes past the answer. From pass dropFrom on, a vector whose lanes
+// all escaped stops; from pass deferFrom the top vector waits while the
+// lower ones, probably inside, finish (0 turns either off: they pay only
+// where one vector alone still keeps the units nearly busy, as a zmm
+// vector does on AMD Zen 4, whose 512-bit operations take two cycles).
+// From that cap on, groups that run long dominate, and one pixel at a time
+// waits on one chain: the interleaved search keeps pixelsInFlight pixels
+// going instead, one vector each.
 struct SearchShape {
   int coarseVectors, fineVectors;
   int32_t dropFrom, deferFrom;
+  int32_t interleaveFrom;  // 0: never
+  int pixelsInFlight;
 };
 
-// Measured best on the benchmark workloads.
-constexpr SearchShape kAvx512Shape{2, 1, 4, 8};
-constexpr SearchShape kAvx2Shape{3, 3, 0, 0};
-constexpr SearchShape kSse2Shape{3, 3, 0, 0};
+// Measured best on the benchmark workloads and on the default view with
+// caps from 10 to 1000 (AMD Zen 4): below a cap of about 40 the grouped
+// search wins everywhere, above about 200 the interleaved one wins on views
+// mostly inside and loses about a fifth on views of late escapes.
+constexpr SearchShape kAvx512Shape{2, 1, 4, 8, 100, 2};
+constexpr SearchShape kAvx2Shape{3, 3, 0, 0, 100, 2};
+constexpr SearchShape kSse2Shape{3, 3, 0, 0, 100, 2};
 
 // The vector searches, one per instruction set; each fills depths[0 ..
 // width-1] for `row` exactly as the scalar reference does. Call one only
 // when the CPU supports it. `tables` and `stats` may be null.
 void findRowDepthsAvx512(const RenderSettings *s, const LevelTables *tables,
-                         int32_t row, int32_t *depths, SearchStats *stats);
+                         int32_t row, int32_t *depths, SearchStats *stats,
+                         SearchDesign design);
 void findRowDepthsAvx2(const RenderSettings *s, const LevelTables *tables,
-                       int32_t row, int32_t *depths, SearchStats *stats);
+                       int32_t row, int32_t *depths, SearchStats *stats,
+                       SearchDesign design);
 void findRowDepthsSse2(const RenderSettings *s, const LevelTables *tables,
-                       int32_t row, int32_t *depths, SearchStats *stats);
+                       int32_t row, int32_t *depths, SearchStats *stats,
+                       SearchDesign design);
 // The same searches on plain arrays of 4 and 8 doubles, for any CPU: the
 // logic of the AVX2 and AVX-512 paths, shape included, testable anywhere.
 void findRowDepthsPortable4(const RenderSettings *s, const LevelTables *tables,
-                            int32_t row, int32_t *depths, SearchStats *stats);
+                            int32_t row, int32_t *depths, SearchStats *stats,
+                            SearchDesign design);
 void findRowDepthsPortable8(const RenderSettings *s, const LevelTables *tables,
-                            int32_t row, int32_t *depths, SearchStats *stats);
+                            int32_t row, int32_t *depths, SearchStats *stats,
+                            SearchDesign design);
 
 }  // namespace quatdepth

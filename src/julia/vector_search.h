@@ -26,74 +26,12 @@
 
 #include "julia/depth_search.h"
 #include "julia/level_tables.h"
+#include "julia/row_constants.h"
 #include "julia/search_stats.h"
 #include "julia/vector_paths.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth::vector_search {
-
-// Everything about the view that is the same for every probe of a row.
-template <class L>
-struct RowConstants {
-  using Vec = typename L::Vec;
-  Vec zMin, zSpan, levelCount;
-  Vec sinA, cosA, sinB, cosB, sinC, cosC;
-  Vec centreX, centreY, centreZ;
-  Vec yCosA, ySinA;  // the row's offset from the centre, turned by A
-  Vec c0, c1, c2, c3, wSlice, bailout;
-  int32_t depthLevels, fineSteps, maxPasses, width;
-  double xMin, xMax, centreXScalar, cosBScalar, sinBScalar;
-  const LevelTables *tables;
-};
-
-// The row's part of the rotation of every coarse level, for all pixels of
-// the row: y1 and z1 (turned by A) times the sines and cosines of B and C.
-template <class L>
-void fillRowTables(const RowConstants<L> &k, int32_t coarseLevels) {
-  using Vec = typename L::Vec;
-  const LevelTables &t = *k.tables;
-  for (int32_t j = 0; j < coarseLevels; j += L::kLanes) {
-    Vec y1 = L::sub(k.yCosA, L::load(t.coarseSinA + j));
-    Vec z1 = L::add(k.ySinA, L::load(t.coarseCosA + j));
-    L::store(t.rowZ1SinB + j, L::mul(z1, k.sinB));
-    L::store(t.rowZ1CosB + j, L::mul(z1, k.cosB));
-    L::store(t.rowY1SinC + j, L::mul(y1, k.sinC));
-    L::store(t.rowY1CosC + j, L::mul(y1, k.cosC));
-  }
-}
-
-template <class L>
-RowConstants<L> rowConstants(const RenderSettings *s, const LevelTables *tables,
-                             int32_t row) {
-  RowConstants<L> k;
-  k.tables = tables && tables->sinA ? tables : nullptr;
-  const double py = gridCoordinate(s->yMin, s->yMax, row, s->height) - s->centreY;
-  k.zMin = L::set(s->zMin);
-  k.zSpan = L::set(s->zMax - s->zMin);
-  k.depthLevels = s->coarseSteps * s->fineSteps;
-  k.levelCount = L::set(static_cast<double>(k.depthLevels));
-  k.sinA = L::set(s->sinA), k.cosA = L::set(s->cosA);
-  k.sinB = L::set(s->sinB), k.cosB = L::set(s->cosB);
-  k.sinC = L::set(s->sinC), k.cosC = L::set(s->cosC);
-  k.centreX = L::set(s->centreX);
-  k.centreY = L::set(s->centreY);
-  k.centreZ = L::set(s->centreZ);
-  k.yCosA = L::set(py * s->cosA);
-  k.ySinA = L::set(py * s->sinA);
-  k.c0 = L::set(s->juliaC[0]), k.c1 = L::set(s->juliaC[1]);
-  k.c2 = L::set(s->juliaC[2]), k.c3 = L::set(s->juliaC[3]);
-  k.wSlice = L::set(s->wSlice);
-  k.bailout = L::set(static_cast<double>(s->bailout));
-  k.maxPasses = s->maxIterations < 1 ? 1 : s->maxIterations;
-  k.fineSteps = s->fineSteps;
-  k.width = s->width;
-  k.xMin = s->xMin;
-  k.xMax = s->xMax;
-  k.centreXScalar = s->centreX;
-  k.cosBScalar = s->cosB;
-  k.sinBScalar = s->sinB;
-  return k;
-}
 
 // A run of levels of one pixel: first, first + step, ..., `length` of them.
 // `coarse` says they are the coarse levels 0, fineSteps, ..., whose terms
@@ -301,10 +239,10 @@ template <class L, SearchShape kShape, int V, class Counts>
             return runChains<L, kShape, V - 1>(k, without(q, v), liveWithout(live, v, L::kLanes),
                                        pass, counts);
       }
-      if (kShape.deferFrom > 0 && pass == kShape.deferFrom) {
+      const uint32_t lower = live & lowLanes((V - 1) * L::kLanes);
+      if (kShape.deferFrom > 0 && pass >= kShape.deferFrom && lower) {
         // Lower lanes this long-lived are probably inside, and then the
         // top vector's levels do not matter: run it only if they escape.
-        const uint32_t lower = live & lowLanes((V - 1) * L::kLanes);
         const uint32_t inside = runChains<L, kShape, V - 1>(k, without(q, V - 1), lower, pass, counts);
         if (inside) return inside;
         return runChains<L, kShape, 1>(k, only(q, V - 1), live >> ((V - 1) * L::kLanes), pass, counts);
@@ -360,7 +298,7 @@ template <class L, SearchShape kShape, class Counts>
 void findRowDepths(const RenderSettings *s, const LevelTables *tables,
                    int32_t rowIndex, int32_t *depths, Counts *counts) {
   const RowConstants<L> k = rowConstants<L>(s, tables, rowIndex);
-  const Sequence coarse{0, k.fineSteps, s->coarseSteps + 1, true};
+  const Sequence coarse{0, k.fineSteps, k.coarseLevels, true};
   if (k.tables) fillRowTables(k, coarse.length);
   for (int32_t column = 0; column < k.width; ++column) {
     const double px = gridCoordinate(k.xMin, k.xMax, column, k.width) - k.centreXScalar;
@@ -377,22 +315,3 @@ void findRowDepths(const RenderSettings *s, const LevelTables *tables,
 }
 
 }  // namespace quatdepth::vector_search
-
-namespace quatdepth {
-
-// Runs the search for one row, with statistics when `stats` is given.
-template <class L, SearchShape kShape>
-void runVectorSearch(const RenderSettings *s, const LevelTables *tables,
-                     int32_t row, int32_t *depths, SearchStats *stats) {
-  using namespace vector_search;
-  if (stats) {
-    stats->laneWidth = L::kLanes;
-    LaneCounts counts{stats};
-    findRowDepths<L, kShape>(s, tables, row, depths, &counts);
-  } else {
-    NoCounts none;
-    findRowDepths<L, kShape>(s, tables, row, depths, &none);
-  }
-}
-
-}  // namespace quatdepth
