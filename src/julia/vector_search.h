@@ -151,14 +151,12 @@ struct Chains {
   int slot[V];
 };
 
-constexpr uint32_t vectorLanes(int lanes) { return (1u << lanes) - 1u; }
-
 // `live` (bit v x kLanes + lane of the chains) as lanes of the group.
 template <class L, int V>
 [[gnu::always_inline]] inline uint32_t groupLanes(const Chains<L, V> &q, uint32_t live) {
   uint32_t lanes = 0;
   for (int v = 0; v < V; ++v)
-    lanes |= ((live >> (v * L::kLanes)) & vectorLanes(L::kLanes)) << (q.slot[v] * L::kLanes);
+    lanes |= ((live >> (v * L::kLanes)) & lowLanes(L::kLanes)) << (q.slot[v] * L::kLanes);
   return lanes;
 }
 
@@ -235,7 +233,7 @@ template <class L, SearchShape kShape, int V, class Counts>
         // A vector whose lanes all escaped stops costing passes.
 #pragma GCC unroll 8
         for (int v = 0; v < V; ++v)
-          if (((live >> (v * L::kLanes)) & vectorLanes(L::kLanes)) == 0) [[unlikely]]
+          if (((live >> (v * L::kLanes)) & lowLanes(L::kLanes)) == 0) [[unlikely]]
             return runChains<L, kShape, V - 1>(k, without(q, v), liveWithout(live, v, L::kLanes),
                                        pass, counts);
       }
