@@ -82,7 +82,7 @@ static int32_t depth(int32_t column, int32_t row) {
 
 static void put(unsigned char *p, int32_t v) {
   for (int shift = 18; shift >= 0; shift -= 6)
-    *p++ = v < 0 ? 0xFF : (unsigned char)(((v >> shift) & 63) * 2 + 1);
+    *p++ = (unsigned char)(v < 0 ? 0xFF : ((v >> shift) & 63) * 2 + 1);
 }
 
 int main(int argc, char **argv) {
