@@ -26,6 +26,10 @@ const Workload kWorkloads[] = {
     {"late-escape", {"quatdepth", "-1.2", "-1.2", "-1.2", "1.2", "1.2", "1.2", "-0.291",
                      "-0.399", "0.339", "0.437", "0", "0.3", "0.5", "0.7", "640", "360",
                      "400", "10", "60", "16", "0", "1"}},
+    // Mostly inside at a high cap: groups that run to the cap dominate.
+    {"high-cap", {"quatdepth", "-1.2", "-1.2", "-1.2", "1.2", "1.2", "1.2", "-0.1", "0.2",
+                  "0.3", "-0.1", "0", "0.3", "0.5", "0.7", "300", "300", "100", "10", "1000",
+                  "16", "0", "1"}},
 };
 
 // Every 8th row: a fair sample of the image in an eighth of the time.
