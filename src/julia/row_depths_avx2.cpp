@@ -1,35 +1,14 @@
 // Built with AVX2 enabled; only called after a run-time CPU check.
-#include <immintrin.h>
-
-#include "julia/vector_paths.h"
 #include "julia/run_vector_search.h"
+#include "julia/vector_paths.h"
+#include "julia/ymm_lanes.h"
 
 namespace quatdepth {
-namespace {
-
-struct Avx2Lanes {
-  static constexpr int kLanes = 4;
-  using Vec = __m256d;
-  static Vec set(double v) { return _mm256_set1_pd(v); }
-  static Vec load(const double *p) { return _mm256_loadu_pd(p); }
-  static void store(double *p, Vec v) { _mm256_storeu_pd(p, v); }
-  static Vec add(Vec x, Vec y) { return _mm256_add_pd(x, y); }
-  static Vec sub(Vec x, Vec y) { return _mm256_sub_pd(x, y); }
-  static Vec mul(Vec x, Vec y) { return _mm256_mul_pd(x, y); }
-  static Vec div(Vec x, Vec y) { return _mm256_div_pd(x, y); }
-  static Vec laneIndex() { return _mm256_set_pd(3, 2, 1, 0); }
-  // Lanes where n < bailout (false when n is not a number), as bits.
-  static uint32_t below(Vec n, Vec bailout) {
-    return static_cast<uint32_t>(_mm256_movemask_pd(_mm256_cmp_pd(n, bailout, _CMP_LT_OQ)));
-  }
-};
-
-}  // namespace
 
 void findRowDepthsAvx2(const RenderSettings *s, const LevelTables *tables,
                        int32_t row, int32_t *depths, SearchStats *stats,
                        SearchDesign design) {
-  runVectorSearch<Avx2Lanes, kAvx2Shape>(s, tables, row, depths, stats, design);
+  runVectorSearch<YmmLanes, kAvx2Shape>(s, tables, row, depths, stats, design);
 }
 
 }  // namespace quatdepth

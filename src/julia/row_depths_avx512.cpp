@@ -1,8 +1,9 @@
 // Built with AVX-512 enabled; only called after a run-time CPU check.
 #include <immintrin.h>
 
-#include "julia/vector_paths.h"
 #include "julia/run_vector_search.h"
+#include "julia/vector_paths.h"
+#include "julia/ymm_lanes.h"
 
 namespace quatdepth {
 namespace {
@@ -29,7 +30,7 @@ struct Avx512Lanes {
 void findRowDepthsAvx512(const RenderSettings *s, const LevelTables *tables,
                          int32_t row, int32_t *depths, SearchStats *stats,
                          SearchDesign design) {
-  runVectorSearch<Avx512Lanes, kAvx512Shape>(s, tables, row, depths, stats, design);
+  runVectorSearch<Avx512Lanes, kAvx512Shape, YmmLanes>(s, tables, row, depths, stats, design);
 }
 
 }  // namespace quatdepth

@@ -1,8 +1,8 @@
 // The vector search on plain arrays of doubles: built for the baseline
 // instruction set, it runs on any CPU, and whatever the compiler makes of
 // the loops, each lane takes the scalar reference's operations in order.
-#include "julia/vector_paths.h"
 #include "julia/run_vector_search.h"
+#include "julia/vector_paths.h"
 
 namespace quatdepth {
 namespace {
@@ -66,7 +66,7 @@ void findRowDepthsPortable4(const RenderSettings *s, const LevelTables *tables,
 void findRowDepthsPortable8(const RenderSettings *s, const LevelTables *tables,
                             int32_t row, int32_t *depths, SearchStats *stats,
                             SearchDesign design) {
-  runVectorSearch<PortableLanes<8>, kAvx512Shape>(s, tables, row, depths, stats, design);
+  runVectorSearch<PortableLanes<8>, kAvx512Shape, PortableLanes<4>>(s, tables, row, depths, stats, design);
 }
 
 }  // namespace quatdepth

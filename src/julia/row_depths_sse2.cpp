@@ -1,8 +1,8 @@
 // The baseline every x86-64 processor runs: two lanes of SSE2.
 #include <emmintrin.h>
 
-#include "julia/vector_paths.h"
 #include "julia/run_vector_search.h"
+#include "julia/vector_paths.h"
 
 namespace quatdepth {
 namespace {

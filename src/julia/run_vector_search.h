@@ -10,7 +10,7 @@
 
 namespace quatdepth {
 
-template <class L, SearchShape kShape, class Counts>
+template <class L, SearchShape kShape, class LInterleaved, class Counts>
 void findRowDepthsShaped(const RenderSettings *s, const LevelTables *tables, int32_t row,
                          int32_t *depths, Counts *counts, SearchDesign design) {
   if (design == SearchDesign::kAutomatic)
@@ -18,22 +18,25 @@ void findRowDepthsShaped(const RenderSettings *s, const LevelTables *tables, int
                  ? SearchDesign::kInterleaved
                  : SearchDesign::kGrouped;
   if (design == SearchDesign::kInterleaved)
-    interleaved_search::findRowDepths<L, kShape.pixelsInFlight>(s, tables, row, depths, counts);
+    interleaved_search::findRowDepths<LInterleaved, kShape.pixelsInFlight>(s, tables, row, depths,
+                                                                          counts);
   else
     vector_search::findRowDepths<L, kShape>(s, tables, row, depths, counts);
 }
 
-// Runs the search for one row, with statistics when `stats` is given.
-template <class L, SearchShape kShape>
+// Runs the search for one row, with statistics when `stats` is given. The
+// interleaved search may run on narrower lanes than the grouped one: its
+// lanes past a pixel's hit run to the cap for nothing.
+template <class L, SearchShape kShape, class LInterleaved = L>
 void runVectorSearch(const RenderSettings *s, const LevelTables *tables, int32_t row,
                      int32_t *depths, SearchStats *stats, SearchDesign design) {
   if (stats) {
     stats->laneWidth = L::kLanes;
     vector_search::LaneCounts counts{stats};
-    findRowDepthsShaped<L, kShape>(s, tables, row, depths, &counts, design);
+    findRowDepthsShaped<L, kShape, LInterleaved>(s, tables, row, depths, &counts, design);
   } else {
     vector_search::NoCounts none;
-    findRowDepthsShaped<L, kShape>(s, tables, row, depths, &none, design);
+    findRowDepthsShaped<L, kShape, LInterleaved>(s, tables, row, depths, &none, design);
   }
 }
 

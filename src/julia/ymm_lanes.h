@@ -1,0 +1,32 @@
+#pragma once
+
+// Four double lanes in a ymm register, with AVX2 instructions: the AVX2
+// path's lane type, and the AVX-512 path's for its interleaved search.
+// Internal to each file that includes it, so each per-ISA file compiles
+// its own copy with its own flags and none is shared between them.
+#include <immintrin.h>
+
+#include <cstdint>
+
+namespace quatdepth {
+namespace {
+
+struct YmmLanes {
+  static constexpr int kLanes = 4;
+  using Vec = __m256d;
+  static Vec set(double v) { return _mm256_set1_pd(v); }
+  static Vec load(const double *p) { return _mm256_loadu_pd(p); }
+  static void store(double *p, Vec v) { _mm256_storeu_pd(p, v); }
+  static Vec add(Vec x, Vec y) { return _mm256_add_pd(x, y); }
+  static Vec sub(Vec x, Vec y) { return _mm256_sub_pd(x, y); }
+  static Vec mul(Vec x, Vec y) { return _mm256_mul_pd(x, y); }
+  static Vec div(Vec x, Vec y) { return _mm256_div_pd(x, y); }
+  static Vec laneIndex() { return _mm256_set_pd(3, 2, 1, 0); }
+  // Lanes where n < bailout (false when n is not a number), as bits.
+  static uint32_t below(Vec n, Vec bailout) {
+    return static_cast<uint32_t>(_mm256_movemask_pd(_mm256_cmp_pd(n, bailout, _CMP_LT_OQ)));
+  }
+};
+
+}  // namespace
+}  // namespace quatdepth
