@@ -279,9 +279,7 @@ TEST_P(ProgramOnPath, RunsWithoutTablesThatDoNotFit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(VectorPaths, ProgramOnPath,
-                         ::testing::Values(SearchPath::kSse2, SearchPath::kAvx2,
-                                           SearchPath::kAvx512, SearchPath::kPortable4,
-                                           SearchPath::kPortable8),
+                         ::testing::ValuesIn(kVectorSearchPaths),
                          [](const auto &path) { return searchPathName(path.param); });
 
 TEST(Program, AnUnknownSearchPathIsRefused) {

@@ -136,9 +136,7 @@ TEST_P(VectorPath, IsTheOneThatRunsAndItsStatisticsAddUp) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, VectorPath,
-                         ::testing::Values(SearchPath::kSse2, SearchPath::kAvx2,
-                                           SearchPath::kAvx512, SearchPath::kPortable4,
-                                           SearchPath::kPortable8),
+                         ::testing::ValuesIn(kVectorSearchPaths),
                          [](const auto &path) { return searchPathName(path.param); });
 
 TEST(SearchPath, ScalarTakesNoLanesAndTheFastestPathIsSupported) {
