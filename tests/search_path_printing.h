@@ -10,8 +10,8 @@ namespace quatdepth {
 inline void PrintTo(SearchPath path, std::ostream *out) { *out << searchPathName(path); }
 
 // Every path but the scalar reference, for tests that compare them with it.
-constexpr SearchPath kVectorSearchPaths[] = {SearchPath::kSse2, SearchPath::kAvx2,
-                                             SearchPath::kAvx512, SearchPath::kPortable4,
-                                             SearchPath::kPortable8};
+constexpr SearchPath kVectorSearchPaths[] = {SearchPath::kSse2,      SearchPath::kAvx2,
+                                             SearchPath::kAvx512,    SearchPath::kNeon,
+                                             SearchPath::kPortable4, SearchPath::kPortable8};
 
 }  // namespace quatdepth

@@ -14,6 +14,7 @@ const char *searchPathName(SearchPath path) {
     case SearchPath::kSse2: return "sse2";
     case SearchPath::kAvx2: return "avx2";
     case SearchPath::kAvx512: return "avx512";
+    case SearchPath::kNeon: return "neon";
     case SearchPath::kPortable4: return "portable4";
     case SearchPath::kPortable8: return "portable8";
   }
@@ -33,19 +34,33 @@ bool parseSearchPath(const char *name, SearchPath *path) {
 bool isSearchPathSupported(SearchPath path) {
   switch (path) {
     case SearchPath::kScalar:
-    case SearchPath::kSse2: return true;  // part of every x86-64
     case SearchPath::kPortable4:
     case SearchPath::kPortable8: return true;
+#if defined(__x86_64__)
+    case SearchPath::kSse2: return true;  // part of every x86-64
     case SearchPath::kAvx2: return __builtin_cpu_supports("avx2");
     case SearchPath::kAvx512: return __builtin_cpu_supports("avx512f");
+    case SearchPath::kNeon: return false;
+#elif defined(__aarch64__)
+    case SearchPath::kNeon: return true;  // part of every AArch64
+    case SearchPath::kSse2:
+    case SearchPath::kAvx2:
+    case SearchPath::kAvx512: return false;
+#else
+    case SearchPath::kSse2:
+    case SearchPath::kAvx2:
+    case SearchPath::kAvx512:
+    case SearchPath::kNeon: return false;
+#endif
   }
   return false;
 }
 
 SearchPath fastestSearchPath() {
-  for (SearchPath path : {SearchPath::kAvx512, SearchPath::kAvx2})
+  for (SearchPath path : {SearchPath::kAvx512, SearchPath::kAvx2, SearchPath::kSse2,
+                          SearchPath::kNeon})
     if (isSearchPathSupported(path)) return path;
-  return SearchPath::kSse2;
+  return SearchPath::kScalar;
 }
 
 void findRowDepthsOn(SearchPath path, const RenderSettings *settings,
@@ -55,6 +70,7 @@ void findRowDepthsOn(SearchPath path, const RenderSettings *settings,
     case SearchPath::kScalar:
       findRowDepthsScalar(settings, row, depths);
       return;
+#if defined(__x86_64__)
     case SearchPath::kSse2:
       findRowDepthsSse2(settings, tables, row, depths, stats, design);
       return;
@@ -64,6 +80,18 @@ void findRowDepthsOn(SearchPath path, const RenderSettings *settings,
     case SearchPath::kAvx512:
       findRowDepthsAvx512(settings, tables, row, depths, stats, design);
       return;
+#else
+    case SearchPath::kSse2:
+    case SearchPath::kAvx2:
+    case SearchPath::kAvx512: break;  // not in this build: never supported
+#endif
+#if defined(__aarch64__)
+    case SearchPath::kNeon:
+      findRowDepthsNeon(settings, tables, row, depths, stats, design);
+      return;
+#else
+    case SearchPath::kNeon: break;
+#endif
     case SearchPath::kPortable4:
       findRowDepthsPortable4(settings, tables, row, depths, stats, design);
       return;

@@ -9,14 +9,15 @@
 namespace quatdepth {
 
 // The implementations of the row search. Every one gives the same bytes;
-// they differ only in speed and in the instructions they need.
+// they differ only in speed and in the instructions they need. SSE2, AVX2
+// and AVX-512 run on x86-64, NEON on AArch64, the others anywhere.
 // The portable paths run the AVX2 and AVX-512 searches on plain arrays,
 // on any CPU; they are never chosen by themselves.
-enum class SearchPath { kScalar, kSse2, kAvx2, kAvx512, kPortable4, kPortable8 };
+enum class SearchPath { kScalar, kSse2, kAvx2, kAvx512, kNeon, kPortable4, kPortable8 };
 
-constexpr SearchPath kAllSearchPaths[] = {SearchPath::kScalar,    SearchPath::kSse2,
-                                          SearchPath::kAvx2,      SearchPath::kAvx512,
-                                          SearchPath::kPortable4, SearchPath::kPortable8};
+constexpr SearchPath kAllSearchPaths[] = {
+    SearchPath::kScalar, SearchPath::kSse2,      SearchPath::kAvx2,     SearchPath::kAvx512,
+    SearchPath::kNeon,   SearchPath::kPortable4, SearchPath::kPortable8};
 
 const char *searchPathName(SearchPath path);
 
@@ -26,13 +27,14 @@ const char *searchPathName(SearchPath path);
 enum class SearchDesign { kAutomatic, kGrouped, kInterleaved };
 
 // Accepts the names searchPathName gives ("scalar", "sse2", "avx2", "avx512",
-// "portable4", "portable8").
+// "neon", "portable4", "portable8").
 bool parseSearchPath(const char *name, SearchPath *path);
 
-// Whether this CPU (and its operating system) can run `path`.
+// Whether this CPU (and its operating system) can run `path`; false for the
+// paths of another architecture, which this build does not contain.
 bool isSearchPathSupported(SearchPath path);
 
-// The widest path this CPU supports.
+// The fastest path this CPU supports.
 SearchPath fastestSearchPath();
 
 // Fills depths[0 .. width-1] for `row` with the given path, which must be
