@@ -30,6 +30,9 @@ std::string findOnPath(const std::string &name) {
 }
 
 TEST(CpuModels, TheSearchPathFollowsTheFeaturesTheCpuReports) {
+#if !defined(__x86_64__)
+  GTEST_SKIP() << "qemu's x86-64 CPU models run x86-64 builds only";
+#endif
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the address sanitizer's shadow memory does not fit under qemu-user";
 #endif

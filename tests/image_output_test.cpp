@@ -218,6 +218,10 @@ TEST_F(ImageOutputTest, StickyFoldersAreRespected) {
 }
 
 TEST_F(ImageOutputTest, ClosedStreamsAndMissingInputsAreFoundFirst) {
+#if defined(QUATDEPTH_TESTS_UNDER_EMULATOR)
+  GTEST_SKIP() << "qemu-user opens the program on the lowest free descriptor: a closed "
+                  "standard input would read the program itself";
+#endif
   const std::string image5x4 = shellCommand(kImage, {"--width", "5", "--height", "4"});
   const struct {
     std::string command;
