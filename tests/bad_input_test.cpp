@@ -64,7 +64,7 @@ TEST(RendererBadInput, EveryRefusedParameterExitsTwoWithOnlyItsMessage) {
 TEST(RendererBadInput, AnyArgumentCountFromZeroToTwentyFive) {
   const std::vector<std::string> view = smallView();
   for (size_t count = 0; count <= 25; ++count) {
-    std::vector<std::string> args(view.begin(), view.begin() + std::min<size_t>(count, 22));
+    std::vector<std::string> args(view.begin(), view.begin() + std::min<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(count), 22));
     while (args.size() < count) args.push_back("extra");
     ProgramResult run = runProgram(kRenderer, args);
     expectNoCrash(run, std::to_string(count));

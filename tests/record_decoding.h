@@ -17,7 +17,7 @@ std::string encodeRecords(int width, const std::vector<int> &rows, DepthOf depth
   std::string stream;
   for (int row : rows) {
     values[0] = row;
-    for (int x = 0; x < width; ++x) values[static_cast<size_t>(x) + 1] = depthOf(x, row);
+    for (int x = 0; x < width; ++x) values[static_cast<size_t>(x) + 1] = static_cast<int32_t>(depthOf(x, row));
     encodeRow(values.data(), bytes.data(), values.size());
     stream.append(bytes.begin(), bytes.end() - 1);
   }
@@ -51,7 +51,8 @@ inline std::vector<std::vector<int32_t>> decodeRecords(const std::string &bytes,
 inline std::string hexBytes(const std::string &bytes) {
   static const char digits[] = "0123456789ABCDEF";
   std::string text;
-  for (unsigned char byte : bytes) {
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
     if (!text.empty()) text += ' ';
     text += digits[byte >> 4];
     text += digits[byte & 15];

@@ -132,7 +132,7 @@ TEST(DepthPicture, BackgroundIsDarkerThanAnySurfaceAndContrastFollowsDepths) {
     std::vector<uint8_t> picture = renderPicture(merge.rows, look);
     EXPECT_EQ(picture[0], 0);
     EXPECT_EQ(picture[7], 0);
-    for (size_t i : {1, 2, 3, 4, 5, 6}) EXPECT_GE(picture[i], kDarkestSurface);
+    for (size_t i : {1u, 2u, 3u, 4u, 5u, 6u}) EXPECT_GE(picture[i], kDarkestSurface);
   }
   // Depth look: the nearest present depth is white, the farthest darkest.
   std::vector<uint8_t> depth = renderPicture(merge.rows, Look::kDepth);

@@ -86,7 +86,7 @@ void expectDefaults(const RenderSettings &s) {
 TEST(InitSettings, FewerThanTwentyArgumentsKeepAllDefaults) {
   for (size_t given : {size_t{0}, size_t{1}, size_t{19}}) {
     ArgumentVector args(std::vector<std::string>(kRotatedRun.begin(),
-                                                 kRotatedRun.begin() + given));
+                                                 kRotatedRun.begin() + static_cast<std::ptrdiff_t>(given)));
     RenderSettings s;
     initSettings(&s, args.pointers.data(), args.count());
     SCOPED_TRACE(given);

@@ -116,7 +116,7 @@ class SlurmTest : public ::testing::Test {
 
     // A fresh key, readable by its owner only, as munged insists.
     std::string key(1024, '\0');
-    std::ifstream("/dev/urandom", std::ios::binary).read(key.data(), key.size());
+    std::ifstream("/dev/urandom", std::ios::binary).read(key.data(), static_cast<std::streamsize>(key.size()));
     writeFile(dir_.file("munge.key"), key);
     chmod(dir_.file("munge.key").c_str(), 0400);
     const std::string socket = dir_.file("munge.socket");
