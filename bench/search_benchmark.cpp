@@ -44,18 +44,20 @@ void searchRows(benchmark::State &state, const Workload *workload, SearchPath pa
   initSettings(&s, workload->arguments.data(),
                static_cast<int>(workload->arguments.size()));
   LevelTables tables;
+  RowScratch rowScratch;
   buildLevelTables(&s, &tables);
+  makeRowScratch(&s, &rowScratch);
   std::vector<int32_t> depths(static_cast<size_t>(s.width));
 
   SearchStats stats;  // one counted run, outside the timing
   if (path != SearchPath::kScalar)
     for (int32_t row = 0; row < s.height; row += kRowStride)
-      findRowDepthsOn(path, &s, &tables, row, depths.data(), &stats);
+      findRowDepthsOn(path, &s, {&tables, &rowScratch}, row, depths.data(), &stats);
 
   int64_t pixels = 0;
   for (auto _ : state) {
     for (int32_t row = 0; row < s.height; row += kRowStride) {
-      findRowDepthsOn(path, &s, &tables, row, depths.data());
+      findRowDepthsOn(path, &s, {&tables, &rowScratch}, row, depths.data());
       benchmark::DoNotOptimize(depths.data());
     }
     pixels += int64_t{s.width} * ((s.height + kRowStride - 1) / kRowStride);
@@ -73,7 +75,6 @@ void searchRows(benchmark::State &state, const Workload *workload, SearchPath pa
     state.counters["busy-lanes"] = static_cast<double>(stats.activeIterations) /
                                    static_cast<double>(stats.laneSlots);
   }
-  freeLevelTables(&tables);
 }
 
 int registerAll() {

@@ -62,7 +62,7 @@ std::string describe(const RenderSettings &s) {
 // Compares every row of `s` on `path` with the reference; reports the first
 // mismatch with its pixel, row and both values.
 void expectSameAsReference(const RenderSettings &s, SearchPath path,
-                           const LevelTables *tables, int *insideSeen,
+                           SearchTables tables, int *insideSeen,
                            SearchDesign design = SearchDesign::kAutomatic) {
   const size_t width = static_cast<size_t>(s.width);
   std::vector<int32_t> expected(width + 1, -7), actual(width + 1, -7);
@@ -73,8 +73,10 @@ void expectSameAsReference(const RenderSettings &s, SearchPath path,
       if (expected[column] >= 0) ++*insideSeen;
       ASSERT_EQ(actual[column], expected[column])
           << searchPathName(path) << " (design " << static_cast<int>(design) << ")"
-          << (tables ? " with" : " without")
-          << " level tables: first mismatch at pixel " << column << ", row "
+          << (!tables.levels       ? " without tables"
+              : tables.rowScratch ? " with tables and row scratch"
+                                  : " with tables, no row scratch")
+          << ": first mismatch at pixel " << column << ", row "
           << row << " (reference " << expected[column] << ", vector "
           << actual[column] << ") for " << describe(s);
     }
@@ -98,11 +100,13 @@ TEST_P(VectorPath, MatchesTheReferenceOnRandomViews) {
   for (int trial = 0; trial < 2000; ++trial) {
     RenderSettings s = randomSettings(rng);
     LevelTables tables;
+    RowScratch rowScratch;
     ASSERT_TRUE(buildLevelTables(&s, &tables));
+    ASSERT_TRUE(makeRowScratch(&s, &rowScratch));
     // Both searches at any cap, with and without the tables.
     for (SearchDesign design : {SearchDesign::kGrouped, SearchDesign::kInterleaved}) {
-      expectSameAsReference(s, GetParam(), &tables, &insideSeen, design);
-      expectSameAsReference(s, GetParam(), nullptr, &insideSeen, design);
+      expectSameAsReference(s, GetParam(), {&tables, &rowScratch}, &insideSeen, design);
+      expectSameAsReference(s, GetParam(), {}, &insideSeen, design);
     }
     if (HasFatalFailure()) return;
   }
@@ -115,11 +119,16 @@ TEST_P(VectorPath, MatchesTheReferenceOnTheDefaultView) {
   s.height = 61;
   setAngles(&s, 0.3, 0.5, 0.7);
   LevelTables tables;
+  RowScratch rowScratch;
   ASSERT_TRUE(buildLevelTables(&s, &tables));
+  ASSERT_TRUE(makeRowScratch(&s, &rowScratch));
   int insideSeen = 0;
-  expectSameAsReference(s, GetParam(), &tables, &insideSeen);
-  s.maxIterations = 120;  // pixels in flight together
-  expectSameAsReference(s, GetParam(), &tables, &insideSeen);
+  for (int32_t cap : {10, 120}) {  // 120: pixels in flight together
+    s.maxIterations = cap;
+    expectSameAsReference(s, GetParam(), {&tables, &rowScratch}, &insideSeen);
+    // The tables alone: coarse levels from the level tables.
+    expectSameAsReference(s, GetParam(), {&tables, nullptr}, &insideSeen);
+  }
 }
 
 TEST_P(VectorPath, IsTheOneThatRunsAndItsStatisticsAddUp) {
@@ -128,7 +137,7 @@ TEST_P(VectorPath, IsTheOneThatRunsAndItsStatisticsAddUp) {
   SearchStats stats;
   for (int32_t row = 100; row < 200; row += 10) {
     s.maxIterations = row < 150 ? 10 : 150;  // either search
-    findRowDepthsOn(GetParam(), &s, nullptr, row, depths.data(), &stats);
+    findRowDepthsOn(GetParam(), &s, {}, row, depths.data(), &stats);
   }
   const std::map<SearchPath, int32_t> laneWidths = {
       {SearchPath::kSse2, 2}, {SearchPath::kAvx2, 4},      {SearchPath::kAvx512, 8},
@@ -148,7 +157,7 @@ TEST(SearchPath, ScalarTakesNoLanesAndTheFastestPathIsSupported) {
   s.width = 9;
   std::vector<int32_t> depths(9);
   SearchStats stats;
-  findRowDepthsOn(SearchPath::kScalar, &s, nullptr, 150, depths.data(), &stats);
+  findRowDepthsOn(SearchPath::kScalar, &s, {}, 150, depths.data(), &stats);
   EXPECT_EQ(stats.laneWidth, 0);
   EXPECT_TRUE(isSearchPathSupported(fastestSearchPath()));
 }

@@ -160,11 +160,11 @@ template <class L, class Counts>
 }
 
 template <class L, int kPixels, class Counts>
-void findRowDepths(const RenderSettings *s, const LevelTables *tables, int32_t rowIndex,
+void findRowDepths(const RenderSettings *s, SearchTables tables, int32_t rowIndex,
                    int32_t *depths, Counts *counts) {
   static_assert(kPixels >= 1 && kPixels <= 4);
   const RowConstants<L> k = vector_search::rowConstants<L>(s, tables, rowIndex);
-  if (k.tables) fillRowTables(k, k.coarseLevels);
+  if (k.rowTerms) fillRowTerms(k, k.coarseLevels);
   RowProgress row{depths, 0, kPixels};
   Counts c0 = *counts, c1 = *counts, c2 = *counts, c3 = *counts;  // each its own group
   // Separate variables and constant indices only, so each pixel's lanes

@@ -12,7 +12,7 @@ bool buildLevelTables(const RenderSettings *s, LevelTables *tables) {
   if (levels > kMaxTabledLevels) return true;
   const size_t fine = static_cast<size_t>(levels) + 1 + kLevelTablePadding;
   const size_t coarse = static_cast<size_t>(s->coarseSteps) + 1 + kLevelTablePadding;
-  std::unique_ptr<double[]> storage(new (std::nothrow) double[2 * fine + 6 * coarse]());
+  std::unique_ptr<double[]> storage(new (std::nothrow) double[2 * fine + 2 * coarse]());
   if (!storage) return false;
 
   double *sinA = storage.get();
@@ -29,13 +29,19 @@ bool buildLevelTables(const RenderSettings *s, LevelTables *tables) {
       coarseCosA[k / s->fineSteps] = cosA[k];
     }
   }
-  double *row = coarseCosA + coarse;
-  *tables = LevelTables{sinA,          cosA,          coarseSinA,
-                        coarseCosA,    row,           row + coarse,
-                        row + 2 * coarse, row + 3 * coarse, std::move(storage)};
+  *tables = LevelTables{sinA, cosA, coarseSinA, coarseCosA, std::move(storage)};
   return true;
 }
 
-void freeLevelTables(LevelTables *tables) { *tables = LevelTables{}; }
+bool makeRowScratch(const RenderSettings *s, RowScratch *scratch) {
+  *scratch = RowScratch{};
+  if (s->coarseSteps * s->fineSteps > kMaxTabledLevels) return true;
+  const size_t coarse = static_cast<size_t>(s->coarseSteps) + 1 + kLevelTablePadding;
+  std::unique_ptr<double[]> storage(new (std::nothrow) double[4 * coarse]());
+  if (!storage) return false;
+  double *row = storage.get();
+  *scratch = RowScratch{row, row + coarse, row + 2 * coarse, row + 3 * coarse, std::move(storage)};
+  return true;
+}
 
 }  // namespace quatdepth

@@ -19,14 +19,27 @@ struct LevelTables {
   const double *cosA = nullptr;
   const double *coarseSinA = nullptr;  // level j x fineSteps at index j
   const double *coarseCosA = nullptr;
-  // Room for one row's terms of every coarse level, which a vector search
-  // fills at the start of each row: after the turn by A, z1 x sin B,
-  // z1 x cos B, y1 x sin C and y1 x cos C.
-  double *rowZ1SinB = nullptr;
-  double *rowZ1CosB = nullptr;
-  double *rowY1SinC = nullptr;
-  double *rowY1CosC = nullptr;
+  std::unique_ptr<double[]> storage;   // every array above
+};
+
+// One search's room for a row's terms of every coarse level, which it
+// fills at the start of each row: after the turn by A, z1 x sin B,
+// z1 x cos B, y1 x sin C and y1 x cos C. Padded like the tables. The
+// tables are only read, so searches on several threads can share them;
+// each needs its own scratch.
+struct RowScratch {
+  double *z1SinB = nullptr;
+  double *z1CosB = nullptr;
+  double *y1SinC = nullptr;
+  double *y1CosC = nullptr;
   std::unique_ptr<double[]> storage;  // every array above
+};
+
+// What a vector search may use besides the settings; either may be null or
+// empty, and the scratch is used only with the tables.
+struct SearchTables {
+  const LevelTables *levels = nullptr;
+  RowScratch *rowScratch = nullptr;
 };
 
 // Above this many levels the tables are not built (two doubles per level
@@ -39,7 +52,7 @@ constexpr int32_t kMaxTabledLevels = 1 << 20;
 // empty, and the searches run without them.
 bool buildLevelTables(const RenderSettings *settings, LevelTables *tables);
 
-// Releases the tables before they go out of scope, which also frees them.
-void freeLevelTables(LevelTables *tables);
+// Makes room for the settings' coarse levels, on the same terms.
+bool makeRowScratch(const RenderSettings *settings, RowScratch *scratch);
 
 }  // namespace quatdepth

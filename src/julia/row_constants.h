@@ -23,30 +23,33 @@ struct RowConstants {
   Vec c0, c1, c2, c3, wSlice, bailout;
   int32_t depthLevels, coarseLevels, fineSteps, maxPasses, width;
   double xMin, xMax, centreXScalar, cosBScalar, sinBScalar;
-  const LevelTables *tables;
+  const LevelTables *levels;  // null without tables
+  RowScratch *rowTerms;        // null without tables or scratch
 };
 
 // The row's part of the rotation of every coarse level, for all pixels of
 // the row: y1 and z1 (turned by A) times the sines and cosines of B and C.
 template <class L>
-void fillRowTables(const RowConstants<L> &k, int32_t coarseLevels) {
+void fillRowTerms(const RowConstants<L> &k, int32_t coarseLevels) {
   using Vec = typename L::Vec;
-  const LevelTables &t = *k.tables;
+  const LevelTables &t = *k.levels;
+  RowScratch &row = *k.rowTerms;
   for (int32_t j = 0; j < coarseLevels; j += L::kLanes) {
     Vec y1 = L::sub(k.yCosA, L::load(t.coarseSinA + j));
     Vec z1 = L::add(k.ySinA, L::load(t.coarseCosA + j));
-    L::store(t.rowZ1SinB + j, L::mul(z1, k.sinB));
-    L::store(t.rowZ1CosB + j, L::mul(z1, k.cosB));
-    L::store(t.rowY1SinC + j, L::mul(y1, k.sinC));
-    L::store(t.rowY1CosC + j, L::mul(y1, k.cosC));
+    L::store(row.z1SinB + j, L::mul(z1, k.sinB));
+    L::store(row.z1CosB + j, L::mul(z1, k.cosB));
+    L::store(row.y1SinC + j, L::mul(y1, k.sinC));
+    L::store(row.y1CosC + j, L::mul(y1, k.cosC));
   }
 }
 
 template <class L>
-RowConstants<L> rowConstants(const RenderSettings *s, const LevelTables *tables,
-                             int32_t row) {
+RowConstants<L> rowConstants(const RenderSettings *s, SearchTables tables, int32_t row) {
   RowConstants<L> k;
-  k.tables = tables && tables->sinA ? tables : nullptr;
+  k.levels = tables.levels && tables.levels->sinA ? tables.levels : nullptr;
+  k.rowTerms = k.levels && tables.rowScratch && tables.rowScratch->z1SinB ? tables.rowScratch
+                                                                          : nullptr;
   const double py = gridCoordinate(s->yMin, s->yMax, row, s->height) - s->centreY;
   k.zMin = L::set(s->zMin);
   k.zSpan = L::set(s->zMax - s->zMin);

@@ -5,7 +5,7 @@
 
 namespace quatdepth {
 
-void findRowDepthsAvx2(const RenderSettings *s, const LevelTables *tables,
+void findRowDepthsAvx2(const RenderSettings *s, SearchTables tables,
                        int32_t row, int32_t *depths, SearchStats *stats,
                        SearchDesign design) {
   runVectorSearch<YmmLanes, kAvx2Shape>(s, tables, row, depths, stats, design);

@@ -27,7 +27,7 @@ struct Avx512Lanes {
 
 }  // namespace
 
-void findRowDepthsAvx512(const RenderSettings *s, const LevelTables *tables,
+void findRowDepthsAvx512(const RenderSettings *s, SearchTables tables,
                          int32_t row, int32_t *depths, SearchStats *stats,
                          SearchDesign design) {
   runVectorSearch<Avx512Lanes, kAvx512Shape, YmmLanes>(s, tables, row, depths, stats, design);

@@ -30,7 +30,7 @@ struct NeonLanes {
 
 }  // namespace
 
-void findRowDepthsNeon(const RenderSettings *s, const LevelTables *tables,
+void findRowDepthsNeon(const RenderSettings *s, SearchTables tables,
                        int32_t row, int32_t *depths, SearchStats *stats,
                        SearchDesign design) {
   runVectorSearch<NeonLanes, kNeonShape>(s, tables, row, depths, stats, design);

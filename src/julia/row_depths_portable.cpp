@@ -57,13 +57,13 @@ struct PortableLanes {
 
 }  // namespace
 
-void findRowDepthsPortable4(const RenderSettings *s, const LevelTables *tables,
+void findRowDepthsPortable4(const RenderSettings *s, SearchTables tables,
                             int32_t row, int32_t *depths, SearchStats *stats,
                             SearchDesign design) {
   runVectorSearch<PortableLanes<4>, kAvx2Shape>(s, tables, row, depths, stats, design);
 }
 
-void findRowDepthsPortable8(const RenderSettings *s, const LevelTables *tables,
+void findRowDepthsPortable8(const RenderSettings *s, SearchTables tables,
                             int32_t row, int32_t *depths, SearchStats *stats,
                             SearchDesign design) {
   runVectorSearch<PortableLanes<8>, kAvx512Shape, PortableLanes<4>>(s, tables, row, depths, stats, design);

@@ -26,7 +26,7 @@ struct Sse2Lanes {
 
 }  // namespace
 
-void findRowDepthsSse2(const RenderSettings *s, const LevelTables *tables,
+void findRowDepthsSse2(const RenderSettings *s, SearchTables tables,
                        int32_t row, int32_t *depths, SearchStats *stats,
                        SearchDesign design) {
   runVectorSearch<Sse2Lanes, kSse2Shape>(s, tables, row, depths, stats, design);

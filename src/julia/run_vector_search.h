@@ -11,7 +11,7 @@
 namespace quatdepth {
 
 template <class L, SearchShape kShape, class LInterleaved, class Counts>
-void findRowDepthsShaped(const RenderSettings *s, const LevelTables *tables, int32_t row,
+void findRowDepthsShaped(const RenderSettings *s, SearchTables tables, int32_t row,
                          int32_t *depths, Counts *counts, SearchDesign design) {
   if (design == SearchDesign::kAutomatic)
     design = kShape.interleaveFrom > 0 && s->maxIterations >= kShape.interleaveFrom
@@ -28,7 +28,7 @@ void findRowDepthsShaped(const RenderSettings *s, const LevelTables *tables, int
 // interleaved search may run on narrower lanes than the grouped one: its
 // lanes past a pixel's hit run to the cap for nothing.
 template <class L, SearchShape kShape, class LInterleaved = L>
-void runVectorSearch(const RenderSettings *s, const LevelTables *tables, int32_t row,
+void runVectorSearch(const RenderSettings *s, SearchTables tables, int32_t row,
                      int32_t *depths, SearchStats *stats, SearchDesign design) {
   if (stats) {
     stats->laneWidth = L::kLanes;

@@ -64,7 +64,7 @@ SearchPath fastestSearchPath() {
 }
 
 void findRowDepthsOn(SearchPath path, const RenderSettings *settings,
-                     const LevelTables *tables, int32_t row, int32_t *depths,
+                     SearchTables tables, int32_t row, int32_t *depths,
                      SearchStats *stats, SearchDesign design) {
   switch (path) {
     case SearchPath::kScalar:

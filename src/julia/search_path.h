@@ -38,12 +38,12 @@ bool isSearchPathSupported(SearchPath path);
 SearchPath fastestSearchPath();
 
 // Fills depths[0 .. width-1] for `row` with the given path, which must be
-// supported. `tables` (built for these settings) and `stats` may be null;
-// the scalar path uses neither.
+// supported. `tables` (built for these settings, either part may be null)
+// and `stats` may be left out; the scalar path uses neither.
 // `design` picks one of the vector searches, for tests; the scalar path
 // ignores it.
 void findRowDepthsOn(SearchPath path, const RenderSettings *settings,
-                     const LevelTables *tables, int32_t row, int32_t *depths,
+                     SearchTables tables, int32_t row, int32_t *depths,
                      SearchStats *stats = nullptr,
                      SearchDesign design = SearchDesign::kAutomatic);
 

@@ -41,28 +41,28 @@ constexpr SearchShape kNeonShape{4, 4, 0, 0, 100, 2};
 
 // The vector searches, one per instruction set; each fills depths[0 ..
 // width-1] for `row` exactly as the scalar reference does. Call one only
-// when the CPU supports it. `tables` and `stats` may be null.
+// when the CPU supports it. `tables` may be empty and `stats` null.
 #if defined(__x86_64__)
-void findRowDepthsAvx512(const RenderSettings *s, const LevelTables *tables,
+void findRowDepthsAvx512(const RenderSettings *s, SearchTables tables,
                          int32_t row, int32_t *depths, SearchStats *stats,
                          SearchDesign design);
-void findRowDepthsAvx2(const RenderSettings *s, const LevelTables *tables,
+void findRowDepthsAvx2(const RenderSettings *s, SearchTables tables,
                        int32_t row, int32_t *depths, SearchStats *stats,
                        SearchDesign design);
-void findRowDepthsSse2(const RenderSettings *s, const LevelTables *tables,
+void findRowDepthsSse2(const RenderSettings *s, SearchTables tables,
                        int32_t row, int32_t *depths, SearchStats *stats,
                        SearchDesign design);
 #endif
 #if defined(__aarch64__)
-void findRowDepthsNeon(const RenderSettings *s, const LevelTables *tables, int32_t row,
+void findRowDepthsNeon(const RenderSettings *s, SearchTables tables, int32_t row,
                        int32_t *depths, SearchStats *stats, SearchDesign design);
 #endif
 // The same searches on plain arrays of 4 and 8 doubles, for any CPU: the
 // logic of the AVX2 and AVX-512 paths, shape included, testable anywhere.
-void findRowDepthsPortable4(const RenderSettings *s, const LevelTables *tables,
+void findRowDepthsPortable4(const RenderSettings *s, SearchTables tables,
                             int32_t row, int32_t *depths, SearchStats *stats,
                             SearchDesign design);
-void findRowDepthsPortable8(const RenderSettings *s, const LevelTables *tables,
+void findRowDepthsPortable8(const RenderSettings *s, SearchTables tables,
                             int32_t row, int32_t *depths, SearchStats *stats,
                             SearchDesign design);
 

@@ -35,7 +35,7 @@ namespace quatdepth::vector_search {
 
 // A run of levels of one pixel: first, first + step, ..., `length` of them.
 // `coarse` says they are the coarse levels 0, fineSteps, ..., whose terms
-// the row tables hold by position.
+// the row scratch holds by position.
 struct Sequence {
   int32_t first, step, length;
   bool coarse;
@@ -63,18 +63,20 @@ template <class L>
                                                   typename L::Vec *c) {
   using Vec = typename L::Vec;
   Vec x1, z2, y1SinC, y1CosC;
-  if (k.tables && seq.coarse) [[likely]] {
+  if (k.rowTerms && seq.coarse) [[likely]] {
     // The row's terms of the coarse levels are ready, by position.
-    x1 = L::add(L::set(ray.xCosB), L::load(k.tables->rowZ1SinB + at));
-    z2 = L::add(L::set(ray.minusXSinB), L::load(k.tables->rowZ1CosB + at));
-    y1SinC = L::load(k.tables->rowY1SinC + at);
-    y1CosC = L::load(k.tables->rowY1CosC + at);
+    x1 = L::add(L::set(ray.xCosB), L::load(k.rowTerms->z1SinB + at));
+    z2 = L::add(L::set(ray.minusXSinB), L::load(k.rowTerms->z1CosB + at));
+    y1SinC = L::load(k.rowTerms->y1SinC + at);
+    y1CosC = L::load(k.rowTerms->y1CosC + at);
   } else {
     const int32_t first = seq.first + at * seq.step;
     Vec pzSinA, pzCosA;  // the levels' offsets from the centre, times sin, cos A
-    if (k.tables) {
-      pzSinA = L::load(k.tables->sinA + first);
-      pzCosA = L::load(k.tables->cosA + first);
+    if (k.levels) {
+      // Coarse levels are a step apart in the fine tables: theirs are by
+      // position. Any other sequence is consecutive levels.
+      pzSinA = L::load(seq.coarse ? k.levels->coarseSinA + at : k.levels->sinA + first);
+      pzCosA = L::load(seq.coarse ? k.levels->coarseCosA + at : k.levels->cosA + first);
     } else {
       Vec level = L::add(L::set(static_cast<double>(first)),
                          L::mul(L::laneIndex(), L::set(static_cast<double>(seq.step))));
@@ -293,11 +295,11 @@ template <class L, SearchShape kShape, int V, class Counts>
 // One row: the coarse levels in groups of kShape.coarseVectors, then the
 // levels before the coarse hit in groups of kShape.fineVectors.
 template <class L, SearchShape kShape, class Counts>
-void findRowDepths(const RenderSettings *s, const LevelTables *tables,
-                   int32_t rowIndex, int32_t *depths, Counts *counts) {
+void findRowDepths(const RenderSettings *s, SearchTables tables, int32_t rowIndex,
+                   int32_t *depths, Counts *counts) {
   const RowConstants<L> k = rowConstants<L>(s, tables, rowIndex);
   const Sequence coarse{0, k.fineSteps, k.coarseLevels, true};
-  if (k.tables) fillRowTables(k, coarse.length);
+  if (k.rowTerms) fillRowTerms(k, coarse.length);
   for (int32_t column = 0; column < k.width; ++column) {
     const double px = gridCoordinate(k.xMin, k.xMax, column, k.width) - k.centreXScalar;
     const PixelRay ray{px * k.cosBScalar, (-px) * k.sinBScalar};

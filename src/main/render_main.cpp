@@ -77,7 +77,11 @@ ExitStatus renderRows(const RenderSettings *s, SearchPath path, FILE *out) {
   // The tables only save time: without room for them the vector search
   // computes every level itself and writes the same bytes.
   LevelTables tables;
-  if (path != SearchPath::kScalar) buildLevelTables(s, &tables);
+  RowScratch rowScratch;
+  if (path != SearchPath::kScalar) {
+    buildLevelTables(s, &tables);
+    makeRowScratch(s, &rowScratch);
+  }
 
   // Records bypass the stream's buffer from here on, so whatever it holds
   // must go first.
@@ -88,7 +92,7 @@ ExitStatus renderRows(const RenderSettings *s, SearchPath path, FILE *out) {
   // A 64-bit row index: a huge rowStep just ends the loop.
   for (int64_t row = s->firstRow; row < s->height; row += s->rowStep) {
     values[0] = static_cast<int32_t>(row);
-    findRowDepthsOn(path, s, &tables, values[0], values + 1);
+    findRowDepthsOn(path, s, {&tables, &rowScratch}, values[0], values + 1);
     encodeRow(values, bytes, width + 1);
     const int error = writeWhole(fd, bytes, recordBytes);
     if (error != 0) return reportWriteFailure(error);
