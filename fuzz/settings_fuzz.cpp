@@ -87,10 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   quatdepth::RenderSettings settings;
   quatdepth::ViewAngles angles;
   quatdepth::initSettings(&settings, argv.data(), argc, &angles);
-  char message[256];
-  bool accepted = quatdepth::checkSettingsLimits(&settings, &angles, message, sizeof message);
-  if (!accepted && (std::strlen(message) == 0 || message[std::strlen(message) - 1] != '\n'))
-    std::abort();
+  const std::optional<std::string> refusal = quatdepth::firstViolatedLimit(&settings, &angles);
+  if (refusal && (refusal->empty() || refusal->back() != '\n')) std::abort();
 
   // Positions given are read, the rest keep their defaults.
   if (argc >= 21) {

@@ -163,11 +163,10 @@ std::string limitsMessage(size_t position, const std::string &text) {
   RenderSettings s;
   ViewAngles angles;
   initSettings(&s, args.pointers.data(), args.count(), &angles);
-  char message[256] = "";
-  if (checkSettingsLimits(&s, &angles, message, sizeof message)) return "";
-  EXPECT_EQ(std::strchr(message, '\n'), message + std::strlen(message) - 1)
-      << "one line: " << message;
-  return message;
+  const std::optional<std::string> refusal = firstViolatedLimit(&s, &angles);
+  if (!refusal) return "";
+  EXPECT_EQ(refusal->find('\n'), refusal->size() - 1) << "one line: " << *refusal;
+  return *refusal;
 }
 
 TEST(SettingsLimits, RefusesValuesThatCannotRenderAndNamesThem) {

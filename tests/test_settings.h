@@ -14,12 +14,7 @@ inline RenderSettings defaultSettings() {
 
 // Recomputes the derived fields after a test changes angles or bounds.
 inline void setAngles(RenderSettings *s, double a, double b, double c) {
-  s->sinA = viewSine(a);
-  s->sinB = viewSine(b);
-  s->sinC = viewSine(c);
-  s->cosA = viewCosine(a);
-  s->cosB = viewCosine(b);
-  s->cosC = viewCosine(c);
+  deriveViewValues(s, ViewAngles{a, b, c});
 }
 
 }  // namespace quatdepth

@@ -105,9 +105,8 @@ int renderMain(int argc, const char *const *argv) {
   ViewAngles angles;
   initSettings(&settings, argv, argc, &angles);
 
-  char message[256];
-  if (!checkSettingsLimits(&settings, &angles, message, sizeof message)) {
-    std::fputs(message, stdout);
+  if (const std::optional<std::string> refusal = firstViolatedLimit(&settings, &angles)) {
+    std::fputs(refusal->c_str(), stdout);
     std::fflush(stdout);
     return kExitBadParameter;
   }

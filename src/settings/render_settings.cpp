@@ -11,8 +11,6 @@ int charCode(char c) { return static_cast<signed char>(c); }
 
 bool endsNumber(char c) { return c == '\0' || c == '.'; }
 
-constexpr double kLargestTurnableAngle = 9007199254740992.0;  // 2^53
-
 void storeDefaults(RenderSettings *s) {
   s->xMin = -1.2;
   s->yMin = -1.2;
@@ -99,19 +97,17 @@ double viewCosine(double angle) {
   return std::cos(angle);
 }
 
-void initSettings(RenderSettings *settings, const char *const *argv, int argc,
-                  ViewAngles *angles) {
-  // The record is a plain value filled in place, so creating it cannot fail
-  // here; there is no abnormal-termination path to report.
+void parseArguments(const char *const *argv, int argc, RenderSettings *settings,
+                    ViewAngles *angles) {
   storeDefaults(settings);
-  ViewAngles turn;
+  *angles = ViewAngles{};
 
   double *realTargets[14] = {
       &settings->xMin,      &settings->yMin,      &settings->zMin,
       &settings->xMax,      &settings->yMax,      &settings->zMax,
       &settings->juliaC[0], &settings->juliaC[1], &settings->juliaC[2],
-      &settings->juliaC[3], &settings->wSlice,    &turn.a,
-      &turn.b,              &turn.c};
+      &settings->juliaC[3], &settings->wSlice,    &angles->a,
+      &angles->b,           &angles->c};
   int32_t *integerTargets[8] = {
       &settings->width,         &settings->height,  &settings->coarseSteps,
       &settings->fineSteps,     &settings->maxIterations,
@@ -129,16 +125,27 @@ void initSettings(RenderSettings *settings, const char *const *argv, int argc,
         *integerTargets[position - 15] = parseInteger(text);
     }
   }
+}
 
-  settings->sinA = viewSine(turn.a);
-  settings->sinB = viewSine(turn.b);
-  settings->sinC = viewSine(turn.c);
-  settings->cosA = viewCosine(turn.a);
-  settings->cosB = viewCosine(turn.b);
-  settings->cosC = viewCosine(turn.c);
+void deriveViewValues(RenderSettings *settings, const ViewAngles &angles) {
+  settings->sinA = viewSine(angles.a);
+  settings->sinB = viewSine(angles.b);
+  settings->sinC = viewSine(angles.c);
+  settings->cosA = viewCosine(angles.a);
+  settings->cosB = viewCosine(angles.b);
+  settings->cosC = viewCosine(angles.c);
   settings->centreX = boxCentre(settings->xMin, settings->xMax);
   settings->centreY = boxCentre(settings->yMin, settings->yMax);
   settings->centreZ = boxCentre(settings->zMin, settings->zMax);
+}
+
+void initSettings(RenderSettings *settings, const char *const *argv, int argc,
+                  ViewAngles *angles) {
+  // The record is a plain value filled in place, so creating it cannot fail
+  // here; there is no abnormal-termination path to report.
+  ViewAngles turn;
+  parseArguments(argv, argc, settings, &turn);
+  deriveViewValues(settings, turn);
   if (angles) *angles = turn;
 }
 

@@ -48,14 +48,28 @@ struct ViewAngles {
 int32_t parseInteger(const char *text);
 double parseReal(const char *text);
 
-// Fills every field: defaults first, then positions 1..22 of argv when at
-// least 20 arguments are given (argc counts the program name). Positions
-// past the last given argument keep their defaults. `angles` may be null.
+// Angles of this magnitude or more cannot be turned by: their sine and
+// cosine are not-a-number, and the limits refuse them.
+constexpr double kLargestTurnableAngle = 9007199254740992.0;  // 2^53
+
+// The parameters alone: defaults first, then positions 1..22 of argv when
+// at least 20 arguments are given (argc counts the program name).
+// Positions past the last given argument keep their defaults. Leaves the
+// derived fields as they were.
+void parseArguments(const char *const *argv, int argc, RenderSettings *settings,
+                    ViewAngles *angles);
+
+// The fields derived from the parameters: the sines and cosines of the
+// angles and the centre of the box. Call again after changing either.
+void deriveViewValues(RenderSettings *settings, const ViewAngles &angles);
+
+// Fills every field: parseArguments, then deriveViewValues. `angles` may
+// be null.
 void initSettings(RenderSettings *settings, const char *const *argv, int argc,
                   ViewAngles *angles = nullptr);
 
 // Sine and cosine as the renderer uses them: not-a-number for angles of
-// magnitude 2^53 or more, or non-finite ones.
+// magnitude kLargestTurnableAngle or more, or non-finite ones.
 double viewSine(double angle);
 double viewCosine(double angle);
 

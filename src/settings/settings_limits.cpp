@@ -1,74 +1,72 @@
 #include "settings/settings_limits.h"
 
 #include <cmath>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
 namespace quatdepth {
 namespace {
 
 constexpr int64_t kInt32Max = INT32_MAX;
-constexpr double kMaxAngleMagnitude = 9007199254740992.0;  // 2^53
 
-struct MessageSink {
-  char *text;
-  size_t size;
-};
+using Refusal = std::optional<std::string>;
 
-bool refuseInteger(MessageSink sink, const char *name, int64_t value,
-                   const char *limit) {
-  std::snprintf(sink.text, sink.size,
-                "quatdepth: %s is %lld, but it must be %s\n", name,
-                static_cast<long long>(value), limit);
-  return false;
+[[gnu::format(printf, 1, 2)]] std::string formatted(const char *format, ...) {
+  char text[256];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(text, sizeof text, format, arguments);
+  va_end(arguments);
+  return text;
 }
 
-bool checkReal(MessageSink sink, const char *name, double value) {
-  if (std::isfinite(value)) return true;
-  std::snprintf(sink.text, sink.size,
-                "quatdepth: %s is %g, but it must be a finite number\n", name,
-                value);
-  return false;
+Refusal refuseInteger(const char *name, int64_t value, const char *limit) {
+  return formatted("quatdepth: %s is %lld, but it must be %s\n", name,
+                   static_cast<long long>(value), limit);
 }
 
-bool checkAngle(MessageSink sink, const char *name, double value) {
-  if (std::fabs(value) < kMaxAngleMagnitude) return true;
-  std::snprintf(sink.text, sink.size,
-                "quatdepth: %s is %.17g, but its magnitude must be below "
-                "2^53 (9007199254740992)\n",
-                name, value);
-  return false;
+Refusal checkReal(const char *name, double value) {
+  if (std::isfinite(value)) return std::nullopt;
+  return formatted("quatdepth: %s is %g, but it must be a finite number\n", name, value);
 }
 
-bool checkIntegers(MessageSink sink, const RenderSettings *s) {
-  if (s->width < 0) return refuseInteger(sink, "width", s->width, "at least 0");
+Refusal checkAngle(const char *name, double value) {
+  if (std::fabs(value) < kLargestTurnableAngle) return std::nullopt;
+  return formatted("quatdepth: %s is %.17g, but its magnitude must be below "
+                   "2^53 (%.0f)\n",
+                   name, value, kLargestTurnableAngle);
+}
+
+Refusal checkIntegers(const RenderSettings *s) {
+  if (s->width < 0) return refuseInteger("width", s->width, "at least 0");
   if (s->height > kMaxHeight)
-    return refuseInteger(sink, "height", s->height,
+    return refuseInteger("height", s->height,
                          "at most 16777216 (2^24), or row indices alias");
   if (s->coarseSteps < 1)
-    return refuseInteger(sink, "coarseSteps", s->coarseSteps, "at least 1");
+    return refuseInteger("coarseSteps", s->coarseSteps, "at least 1");
   if (s->fineSteps < 1)
-    return refuseInteger(sink, "fineSteps", s->fineSteps, "at least 1");
+    return refuseInteger("fineSteps", s->fineSteps, "at least 1");
   // The search steps its level index up to one fine step past the far face.
   int64_t levels = int64_t{s->coarseSteps} * s->fineSteps;
   if (levels + s->fineSteps > kInt32Max)
-    return refuseInteger(sink, "coarseSteps x fineSteps + fineSteps",
+    return refuseInteger("coarseSteps x fineSteps + fineSteps",
                          levels + s->fineSteps, "at most 2147483647 (2^31 - 1)");
   if (levels > kMaxDepthLevels)
-    return refuseInteger(sink, "coarseSteps x fineSteps", levels,
+    return refuseInteger("coarseSteps x fineSteps", levels,
                          "at most 16777215 (2^24 - 1), or depths alias");
   if (s->firstRow < 0)
-    return refuseInteger(sink, "firstRow", s->firstRow, "at least 0");
+    return refuseInteger("firstRow", s->firstRow, "at least 0");
   if (s->rowStep < 1)
-    return refuseInteger(sink, "rowStep", s->rowStep, "at least 1");
-  return true;
+    return refuseInteger("rowStep", s->rowStep, "at least 1");
+  return std::nullopt;
 }
 
 }  // namespace
 
-bool checkSettingsLimits(const RenderSettings *s, const ViewAngles *angles,
-                         char *message, size_t messageSize) {
-  MessageSink sink{message, messageSize};
+std::optional<std::string> firstViolatedLimit(const RenderSettings *s,
+                                              const ViewAngles *angles) {
   const struct {
     const char *name;
     double value;
@@ -87,12 +85,11 @@ bool checkSettingsLimits(const RenderSettings *s, const ViewAngles *angles,
                {"angle B", angles->b},
                {"angle C", angles->c}};
   for (const auto &real : reals)
-    if (!checkReal(sink, real.name, real.value)) return false;
-  if (!checkAngle(sink, "angle A", angles->a) ||
-      !checkAngle(sink, "angle B", angles->b) ||
-      !checkAngle(sink, "angle C", angles->c))
-    return false;
-  return checkIntegers(sink, s);
+    if (Refusal refusal = checkReal(real.name, real.value)) return refusal;
+  for (const auto &[name, value] : {std::pair{"angle A", angles->a}, std::pair{"angle B", angles->b},
+                                    std::pair{"angle C", angles->c}})
+    if (Refusal refusal = checkAngle(name, value)) return refusal;
+  return checkIntegers(s);
 }
 
 }  // namespace quatdepth

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <cstddef>
+#include <optional>
+#include <string>
 
 #include "settings/render_settings.h"
 
@@ -11,12 +12,11 @@ namespace quatdepth {
 constexpr int32_t kMaxDepthLevels = (1 << 24) - 1;
 constexpr int32_t kMaxHeight = 1 << 24;
 
-// Checks the parameters that would hang the search, overflow a 32-bit value
-// or write records that cannot be read back. Returns true when the run can
-// go ahead; otherwise writes a one-line message (with its line feed) naming
-// the first offending parameter, its value and the limit into `message`.
-bool checkSettingsLimits(const RenderSettings *settings,
-                         const ViewAngles *angles, char *message,
-                         size_t messageSize);
+// The parameters that would hang the search, overflow a 32-bit value or
+// write records that cannot be read back: nothing when the run can go
+// ahead, otherwise a one-line message (with its line feed) naming the first
+// offending parameter, its value and the limit.
+std::optional<std::string> firstViolatedLimit(const RenderSettings *settings,
+                                              const ViewAngles *angles);
 
 }  // namespace quatdepth
