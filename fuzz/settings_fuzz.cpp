@@ -87,8 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   quatdepth::RenderSettings settings;
   quatdepth::ViewAngles angles;
   quatdepth::initSettings(&settings, argv.data(), argc, &angles);
-  const std::optional<std::string> refusal = quatdepth::firstViolatedLimit(&settings, &angles);
-  if (refusal && (refusal->empty() || refusal->back() != '\n')) std::abort();
+  const auto refusal = quatdepth::firstViolatedLimit(&settings, &angles);
+  if (refusal && (refusal->message.empty() || refusal->message.back() != '\n')) std::abort();
 
   // Positions given are read, the rest keep their defaults.
   if (argc >= 21) {

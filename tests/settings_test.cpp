@@ -163,10 +163,12 @@ std::string limitsMessage(size_t position, const std::string &text) {
   RenderSettings s;
   ViewAngles angles;
   initSettings(&s, args.pointers.data(), args.count(), &angles);
-  const std::optional<std::string> refusal = firstViolatedLimit(&s, &angles);
+  const std::optional<LimitViolation> refusal = firstViolatedLimit(&s, &angles);
   if (!refusal) return "";
-  EXPECT_EQ(refusal->find('\n'), refusal->size() - 1) << "one line: " << *refusal;
-  return *refusal;
+  const std::string &message = refusal->message;
+  EXPECT_EQ(message.find('\n'), message.size() - 1) << "one line: " << message;
+  EXPECT_NE(message.find(refusal->parameter + " is "), std::string::npos) << message;
+  return message;
 }
 
 TEST(SettingsLimits, RefusesValuesThatCannotRenderAndNamesThem) {

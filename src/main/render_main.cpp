@@ -105,8 +105,8 @@ int renderMain(int argc, const char *const *argv) {
   ViewAngles angles;
   initSettings(&settings, argv, argc, &angles);
 
-  if (const std::optional<std::string> refusal = firstViolatedLimit(&settings, &angles)) {
-    std::fputs(refusal->c_str(), stdout);
+  if (const std::optional<LimitViolation> refusal = firstViolatedLimit(&settings, &angles)) {
+    std::fputs(refusal->message.c_str(), stdout);
     std::fflush(stdout);
     return kExitBadParameter;
   }

@@ -11,7 +11,7 @@ namespace {
 
 constexpr int64_t kInt32Max = INT32_MAX;
 
-using Refusal = std::optional<std::string>;
+using Refusal = std::optional<LimitViolation>;
 
 [[gnu::format(printf, 1, 2)]] std::string formatted(const char *format, ...) {
   char text[256];
@@ -23,20 +23,21 @@ using Refusal = std::optional<std::string>;
 }
 
 Refusal refuseInteger(const char *name, int64_t value, const char *limit) {
-  return formatted("quatdepth: %s is %lld, but it must be %s\n", name,
-                   static_cast<long long>(value), limit);
+  return LimitViolation{name, formatted("quatdepth: %s is %lld, but it must be %s\n", name,
+                                        static_cast<long long>(value), limit)};
 }
 
 Refusal checkReal(const char *name, double value) {
   if (std::isfinite(value)) return std::nullopt;
-  return formatted("quatdepth: %s is %g, but it must be a finite number\n", name, value);
+  return LimitViolation{
+      name, formatted("quatdepth: %s is %g, but it must be a finite number\n", name, value)};
 }
 
 Refusal checkAngle(const char *name, double value) {
   if (std::fabs(value) < kLargestTurnableAngle) return std::nullopt;
-  return formatted("quatdepth: %s is %.17g, but its magnitude must be below "
-                   "2^53 (%.0f)\n",
-                   name, value, kLargestTurnableAngle);
+  return LimitViolation{name, formatted("quatdepth: %s is %.17g, but its magnitude must be "
+                                        "below 2^53 (%.0f)\n",
+                                        name, value, kLargestTurnableAngle)};
 }
 
 Refusal checkIntegers(const RenderSettings *s) {
@@ -65,8 +66,8 @@ Refusal checkIntegers(const RenderSettings *s) {
 
 }  // namespace
 
-std::optional<std::string> firstViolatedLimit(const RenderSettings *s,
-                                              const ViewAngles *angles) {
+std::optional<LimitViolation> firstViolatedLimit(const RenderSettings *s,
+                                                 const ViewAngles *angles) {
   const struct {
     const char *name;
     double value;
