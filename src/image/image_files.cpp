@@ -59,9 +59,23 @@ void onPngFlush(png_structp) {}
 // PNG allows 2^31 - 1 pixels a side; libpng by default only a million.
 constexpr png_uint_32 kMaxPngSide = 0x7FFFFFFF;
 
-// Grey PNG of `bitDepth` 8 or 16 from big-endian sample rows.
-bool writePng(FILE *out, int32_t width, int32_t height, int bitDepth,
-              const std::vector<uint8_t> &samples, std::string *error) {
+// libpng's view of the texts, which point into them.
+std::vector<png_text> pngTexts(const std::vector<PictureText> &texts) {
+  std::vector<png_text> chunks(texts.size());
+  for (size_t i = 0; i < texts.size(); ++i) {
+    chunks[i].compression = PNG_TEXT_COMPRESSION_NONE;
+    chunks[i].key = const_cast<png_charp>(texts[i].keyword.c_str());
+    chunks[i].text = const_cast<png_charp>(texts[i].text.c_str());
+    chunks[i].text_length = texts[i].text.size();
+  }
+  return chunks;
+}
+
+// Grey PNG of `bitDepth` 8 or 16 from big-endian sample rows, carrying
+// `chunks` before the pixels.
+bool writePngWithTexts(FILE *out, int32_t width, int32_t height, int bitDepth,
+                       const std::vector<uint8_t> &samples, std::vector<png_text> &chunks,
+                       std::string *error) {
   const size_t rowBytes = static_cast<size_t>(width) * static_cast<size_t>(bitDepth / 8);
   std::vector<png_bytep> rowPointers(static_cast<size_t>(height));
   for (size_t y = 0; y < rowPointers.size(); ++y)
@@ -85,13 +99,24 @@ bool writePng(FILE *out, int32_t width, int32_t height, int bitDepth,
                static_cast<png_uint_32>(height), bitDepth, PNG_COLOR_TYPE_GRAY,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
+  // Before the pixels, so a reader finds them without decoding the image.
+  if (!chunks.empty())
+    png_set_text(writer.png, writer.info, chunks.data(), static_cast<int>(chunks.size()));
   png_write_info(writer.png, writer.info);
   png_write_image(writer.png, rowPointers.data());
   png_write_end(writer.png, nullptr);
   return true;
 }
 
-bool writeDepthPng16(FILE *out, const MergedRows &rows, std::string *error) {
+bool writePng(FILE *out, int32_t width, int32_t height, int bitDepth,
+              const std::vector<uint8_t> &samples, const std::vector<PictureText> &texts,
+              std::string *error) {
+  std::vector<png_text> chunks = pngTexts(texts);
+  return writePngWithTexts(out, width, height, bitDepth, samples, chunks, error);
+}
+
+bool writeDepthPng16(FILE *out, const MergedRows &rows, const std::vector<PictureText> &texts,
+                     std::string *error) {
   const DepthRange range = depthRange(rows);
   if (range.farthest > 65534)
     return fail(error, "depth " + std::to_string(range.farthest) +
@@ -103,7 +128,7 @@ bool writeDepthPng16(FILE *out, const MergedRows &rows, std::string *error) {
     samples[2 * i] = static_cast<uint8_t>(value >> 8);
     samples[2 * i + 1] = static_cast<uint8_t>(value & 0xFF);
   }
-  return writePng(out, rows.width, rows.height, 16, samples, error);
+  return writePng(out, rows.width, rows.height, 16, samples, texts, error);
 }
 
 bool writePgm(FILE *out, const MergedRows &rows, const std::vector<uint8_t> &picture) {
@@ -130,7 +155,7 @@ bool writeRows(FILE *out, const MergedRows &rows) {
 }  // namespace
 
 bool encodeImage(FILE *out, const MergedRows &rows, ImageFormat format, Look look,
-                 std::string *error) {
+                 std::string *error, const std::vector<PictureText> &texts) {
   switch (format) {
     case ImageFormat::kRows:
       return writeRows(out, rows) || fail(error, std::strerror(errno));
@@ -138,9 +163,9 @@ bool encodeImage(FILE *out, const MergedRows &rows, ImageFormat format, Look loo
       return writePgm(out, rows, renderPicture(rows, look)) ||
              fail(error, std::strerror(errno));
     case ImageFormat::kPng:
-      return writePng(out, rows.width, rows.height, 8, renderPicture(rows, look), error);
+      return writePng(out, rows.width, rows.height, 8, renderPicture(rows, look), texts, error);
     case ImageFormat::kPng16:
-      return writeDepthPng16(out, rows, error);
+      return writeDepthPng16(out, rows, texts, error);
   }
   return fail(error, "unknown format");
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "image/depth_picture.h"
 #include "image/row_merge.h"
@@ -24,9 +25,16 @@ bool imageFormatFromPath(const std::string &path, ImageFormat *format);
 // Every format but rows is a picture, which needs at least one pixel.
 inline bool isPictureFormat(ImageFormat format) { return format != ImageFormat::kRows; }
 
-// Writes the image to `out` in `format`. Returns false with the reason
-// (the system's, or libpng's) when a write fails or the depths do not fit.
+// A text a picture carries beside its pixels (a PNG tEXt chunk): Latin-1,
+// the keyword 1 to 79 characters.
+struct PictureText {
+  std::string keyword, text;
+};
+
+// Writes the image to `out` in `format`; PNGs carry `texts`, the other
+// formats have no room for them. Returns false with the reason (the
+// system's, or libpng's) when a write fails or the depths do not fit.
 bool encodeImage(FILE *out, const MergedRows &rows, ImageFormat format, Look look,
-                 std::string *error);
+                 std::string *error, const std::vector<PictureText> &texts = {});
 
 }  // namespace quatdepth

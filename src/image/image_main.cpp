@@ -248,23 +248,6 @@ int mergeAndWrite(const ImageOptions &options, ImageFormat format, Look look,
   return kImageSuccess;
 }
 
-bool isOpen(int fd) { return fcntl(fd, F_GETFD) != -1 || errno != EBADF; }
-
-// Standard streams the run was started without. Each is opened on
-// /dev/null, so no file this run opens takes its number by chance (a
-// temporary output read back as standard input).
-struct ClosedStreams {
-  bool input = false;
-  bool output = false;
-};
-
-ClosedStreams occupyClosedStreams() {
-  ClosedStreams closed{!isOpen(STDIN_FILENO), !isOpen(STDOUT_FILENO)};
-  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
-    if (!isOpen(fd)) open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-  return closed;
-}
-
 // Inputs that cannot be read are found before a long stream is consumed.
 bool checkInputs(const std::vector<std::string> &inputs, bool inputClosed, Console *console) {
   for (const std::string &input : inputs) {

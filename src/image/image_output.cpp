@@ -235,4 +235,15 @@ bool ImageOutput::commit(std::string *error) {
   return true;
 }
 
+namespace {
+bool isOpen(int fd) { return fcntl(fd, F_GETFD) != -1 || errno != EBADF; }
+}  // namespace
+
+ClosedStreams occupyClosedStreams() {
+  ClosedStreams closed{!isOpen(STDIN_FILENO), !isOpen(STDOUT_FILENO)};
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+    if (!isOpen(fd)) open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+  return closed;
+}
+
 }  // namespace quatdepth

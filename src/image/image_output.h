@@ -61,4 +61,13 @@ class ImageOutput {
   gid_t group_ = 0;
 };
 
+// Standard streams the run was started without. Each is opened on
+// /dev/null, so no file this run opens takes its number by chance (a
+// temporary output read back as standard input).
+struct ClosedStreams {
+  bool input = false;
+  bool output = false;
+};
+ClosedStreams occupyClosedStreams();
+
 }  // namespace quatdepth
