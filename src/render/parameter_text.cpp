@@ -1,0 +1,126 @@
+#include "render/parameter_text.h"
+
+#include "render/positional_arguments.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace quatdepth {
+namespace {
+
+// The shortest decimal that reads back as the same double.
+std::string shortest(double value) {
+  std::string text;
+  positionalReal(value, &text);
+  return text;
+}
+
+std::string joined(std::initializer_list<double> values) {
+  std::string text;
+  for (double value : values) {
+    if (!text.empty()) text += ',';
+    text += shortest(value);
+  }
+  return text;
+}
+
+std::string trimmed(const std::string &text) {
+  const size_t first = text.find_first_not_of(" \t\r");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+constexpr const char *kNames[] = {"box",        "c",    "w",          "angles", "size",
+                                  "coarse",     "fine", "iterations", "bailout"};
+
+uint32_t bigEndian32(const unsigned char *bytes) {
+  return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) |
+         uint32_t{bytes[3]};
+}
+
+constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+// The text of the PNG's tEXt chunk under our keyword, walking the chunks
+// without decoding the image.
+bool pngParameters(const std::string &bytes, std::string *text) {
+  const std::string keyword = std::string(kParameterKeyword) + '\0';
+  size_t at = sizeof kPngSignature;
+  while (bytes.size() - at >= 12) {
+    const auto *chunk = reinterpret_cast<const unsigned char *>(bytes.data() + at);
+    const uint32_t length = bigEndian32(chunk);
+    if (length > bytes.size() - at - 12) return false;
+    const std::string type = bytes.substr(at + 4, 4);
+    const std::string data = bytes.substr(at + 8, length);
+    if (type == "tEXt" && data.compare(0, keyword.size(), keyword) == 0) {
+      *text = data.substr(keyword.size());
+      return true;
+    }
+    if (type == "IEND") return false;
+    at += 12 + size_t{length};
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string parameterText(const RenderSettings &s, const ViewAngles &angles) {
+  std::ostringstream text;
+  text << "box = " << joined({s.xMin, s.yMin, s.zMin, s.xMax, s.yMax, s.zMax}) << '\n'
+       << "c = " << joined({s.juliaC[0], s.juliaC[1], s.juliaC[2], s.juliaC[3]}) << '\n'
+       << "w = " << shortest(s.wSlice) << '\n'
+       << "angles = " << joined({angles.a, angles.b, angles.c}) << '\n'
+       << "size = " << s.width << 'x' << s.height << '\n'
+       << "coarse = " << s.coarseSteps << '\n'
+       << "fine = " << s.fineSteps << '\n'
+       << "iterations = " << s.maxIterations << '\n'
+       << "bailout = " << s.bailout << '\n';
+  return text.str();
+}
+
+bool parameterOptions(const std::string &text, const std::string &source,
+                      std::vector<std::string> *options, std::string *error) {
+  std::istringstream lines(text);
+  int number = 0;
+  for (std::string line; std::getline(lines, line);) {
+    ++number;
+    line = trimmed(line);
+    if (line.empty() || line[0] == '#') continue;
+    const size_t equals = line.find('=');
+    const std::string name = trimmed(line.substr(0, equals));
+    bool known = false;
+    for (const char *candidate : kNames) known = known || name == candidate;
+    if (equals == std::string::npos || !known) {
+      *error = source + ", line " + std::to_string(number) + ": '" + line +
+               "' is not 'name = value' with one of box, c, w, angles, size, coarse, fine, "
+               "iterations, bailout";
+      return false;
+    }
+    options->push_back("--" + name);
+    options->push_back(trimmed(line.substr(equals + 1)));
+  }
+  return true;
+}
+
+bool readParameterFile(const std::string &path, std::string *text, std::string *error) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  if (in) content << in.rdbuf();
+  if (!in || in.bad()) {
+    *error = path + ": " + std::strerror(errno ? errno : EIO);
+    return false;
+  }
+  const std::string bytes = content.str();
+  if (bytes.compare(0, sizeof kPngSignature,
+                    reinterpret_cast<const char *>(kPngSignature), sizeof kPngSignature) == 0) {
+    if (pngParameters(bytes, text)) return true;
+    *error = path + ": a PNG without quatdepth-render's parameters";
+    return false;
+  }
+  *text = bytes;
+  return true;
+}
+
+}  // namespace quatdepth

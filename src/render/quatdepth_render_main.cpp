@@ -1,0 +1,128 @@
+// quatdepth-render: named options to a finished picture, on every core.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "image/image_files.h"
+#include "image/image_output.h"
+#include "julia/search_path.h"
+#include "render/parameter_text.h"
+#include "render/positional_arguments.h"
+#include "render/render_options.h"
+#include "render/threaded_render.h"
+
+namespace quatdepth {
+namespace {
+
+void report(const std::string &message) {
+  std::fprintf(stderr, "quatdepth-render: %s\n", message.c_str());
+}
+
+// On a terminal: a bar, rows done, the rate and the time left, redrawn in
+// place; nothing otherwise, so logs stay clean.
+class ProgressBar {
+ public:
+  explicit ProgressBar(int32_t rows) : rows_(rows) {}
+
+  void show(int32_t done) {
+    if (!terminal_ || rows_ == 0) return;
+    constexpr int kWidth = 30;
+    const int filled = static_cast<int>(int64_t{done} * kWidth / rows_);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    const double rate = seconds > 0 ? done / seconds : 0;
+    char left[32] = "";
+    if (rate > 0 && done < rows_) {
+      const long remaining = static_cast<long>((rows_ - done) / rate + 0.5);
+      std::snprintf(left, sizeof left, ", %ld:%02ld left", remaining / 60, remaining % 60);
+    }
+    std::fprintf(stderr, "\rquatdepth-render [%.*s%.*s] %d/%d rows, %.0f rows/s%s   ", filled,
+                 "##############################", kWidth - filled,
+                 "..............................", done, rows_, rate, left);
+    if (done == rows_) std::fputc('\n', stderr);
+    std::fflush(stderr);
+  }
+
+ private:
+  const int32_t rows_;
+  const bool terminal_ = isatty(STDERR_FILENO) != 0;
+  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+int printArguments(const RenderRequest &request) {
+  bool exact = true;
+  std::string line;
+  for (const std::string &argument :
+       positionalArguments(request.settings, request.angles, &exact))
+    line += (line.empty() ? "" : " ") + argument;
+  std::printf("%s\n", line.c_str());
+  if (!exact)
+    report("warning: quatdepth's own number reader cannot give some of these values "
+           "exactly; the arguments printed are the nearest it reads");
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    report(std::string("standard output: ") + std::strerror(errno));
+    return kRenderCannotWrite;
+  }
+  return kRenderSuccess;
+}
+
+int renderAndWrite(const RenderRequest &request, ImageOutput *output) {
+  const RenderSettings &s = request.settings;
+  const int threads = request.threads > 0 ? request.threads : defaultThreadCount();
+  ProgressBar bar(s.height);
+  MergedRows rows;
+  std::string error;
+  if (!renderAllRows(s, fastestSearchPath(), threads, &rows,
+                     [&bar](int32_t done) { bar.show(done); }, &error)) {
+    report(error + "; nothing was written");
+    return kRenderFailed;
+  }
+  FILE *out = output->begin(&error);
+  if (!out) {
+    report(error);
+    return kRenderCannotWrite;
+  }
+  const std::vector<PictureText> texts = {{kParameterKeyword, parameterText(s, request.angles)}};
+  if (!encodeImage(out, rows, request.format, request.look, &error, texts)) {
+    report(output->name() + ": " + error);
+    return kRenderCannotWrite;
+  }
+  if (!output->commit(&error)) {
+    report(error);
+    return kRenderCannotWrite;
+  }
+  return kRenderSuccess;
+}
+
+int renderMain(int argc, char **argv) {
+  const ClosedStreams closed = occupyClosedStreams();
+  RenderRequest request;
+  const int parsed = parseRenderOptions(argc, argv, &request);
+  if (parsed >= 0) return parsed;
+  if ((request.printArguments || request.output == "-") && closed.output) {
+    report("standard output: " + std::string(std::strerror(EBADF)));
+    return kRenderCannotWrite;
+  }
+  if (request.printArguments) return printArguments(request);
+  ImageOutput output;
+  std::string error;
+  if (!output.open(request.output, &error)) {
+    report(error);
+    return kRenderCannotWrite;
+  }
+  try {
+    return renderAndWrite(request, &output);
+  } catch (const std::bad_alloc &) {
+    report("not enough memory for a picture of " + std::to_string(request.settings.width) +
+           " x " + std::to_string(request.settings.height) + " pixels; nothing was written");
+    return kRenderFailed;
+  }
+}
+
+}  // namespace
+}  // namespace quatdepth
+
+int main(int argc, char **argv) { return quatdepth::renderMain(argc, argv); }

@@ -1,0 +1,270 @@
+#include "render/render_options.h"
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+
+#include "image/row_merge.h"
+#include "render/parameter_text.h"
+#include "settings/settings_limits.h"
+
+namespace quatdepth {
+namespace {
+
+bool fail(std::string *error, const std::string &message) {
+  *error = message;
+  return false;
+}
+
+// `count` decimals separated by commas, into `values`.
+bool parseDecimals(const std::string &option, const std::string &text, size_t count,
+                   double *values, std::string *error) {
+  size_t start = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const size_t comma = text.find(',', start);
+    const bool last = i + 1 == count;
+    if (last != (comma == std::string::npos) ||
+        !parseDecimal(text.substr(start, comma - start), &values[i]))
+      return fail(error, option + " '" + text + "': give " + std::to_string(count) +
+                             (count == 1 ? " number" : " numbers separated by commas") +
+                             ", as ordinary decimals");
+    start = comma + 1;
+  }
+  return true;
+}
+
+bool parseWhole(const std::string &option, const std::string &text, int32_t *value,
+                std::string *error) {
+  const char *end = text.data() + text.size();
+  const auto result = std::from_chars(text.data(), end, *value);
+  if (text.empty() || result.ec != std::errc() || result.ptr != end)
+    return fail(error, option + " '" + text + "': give a whole number from -2147483648 to "
+                                              "2147483647");
+  return true;
+}
+
+bool parseSize(const std::string &text, int32_t *width, int32_t *height, std::string *error) {
+  const size_t x = text.find('x');
+  if (x == std::string::npos || !parseWhole("--size", text.substr(0, x), width, error) ||
+      !parseWhole("--size", text.substr(x + 1), height, error))
+    return fail(error, "--size '" + text + "': give WIDTHxHEIGHT, for example 640x360");
+  return true;
+}
+
+// The option that sets each parameter the limits name.
+std::string optionFor(const std::string &parameter) {
+  const struct {
+    const char *prefix, *option;
+  } options[] = {{"xM", "--box"},        {"yM", "--box"},          {"zM", "--box"},
+                 {"juliaC", "--c"},      {"wSlice", "--w"},        {"angle", "--angles"},
+                 {"width", "--size"},    {"height", "--size"},     {"coarseSteps x", "--coarse, --fine"},
+                 {"coarseSteps", "--coarse"}, {"fineSteps", "--fine"}};
+  for (const auto &entry : options)
+    if (parameter.rfind(entry.prefix, 0) == 0) return entry.option;
+  return parameter;
+}
+
+// The text options as they were given, before they are numbers.
+struct OptionTexts {
+  std::optional<std::string> box, c, w, angles, size, coarse, fine, iterations, bailout;
+  std::string formatName, lookName = "lit";
+};
+
+bool applyOptions(const OptionTexts &texts, RenderRequest *request, std::string *error) {
+  RenderSettings &s = request->settings;
+  ViewAngles &angles = request->angles;
+  if (texts.box) {
+    double box[6];
+    if (!parseDecimals("--box", *texts.box, 6, box, error)) return false;
+    s.xMin = box[0], s.yMin = box[1], s.zMin = box[2];
+    s.xMax = box[3], s.yMax = box[4], s.zMax = box[5];
+  }
+  if (texts.c && !parseDecimals("--c", *texts.c, 4, s.juliaC, error)) return false;
+  if (texts.w && !parseDecimals("--w", *texts.w, 1, &s.wSlice, error)) return false;
+  if (texts.angles) {
+    double turn[3];
+    if (!parseDecimals("--angles", *texts.angles, 3, turn, error)) return false;
+    angles = ViewAngles{turn[0], turn[1], turn[2]};
+  }
+  if (texts.size && !parseSize(*texts.size, &s.width, &s.height, error)) return false;
+  const struct {
+    const char *option;
+    const std::optional<std::string> &text;
+    int32_t *target;
+  } wholes[] = {{"--coarse", texts.coarse, &s.coarseSteps},
+                {"--fine", texts.fine, &s.fineSteps},
+                {"--iterations", texts.iterations, &s.maxIterations},
+                {"--bailout", texts.bailout, &s.bailout}};
+  for (const auto &whole : wholes)
+    if (whole.text && !parseWhole(whole.option, *whole.text, whole.target, error)) return false;
+  deriveViewValues(&s, angles);
+
+  if (const std::optional<LimitViolation> refusal = firstViolatedLimit(&s, &angles)) {
+    // "quatdepth: width is -5, but ..." becomes "--size: width is -5, but ...".
+    std::string message = refusal->message.substr(refusal->message.find(' ') + 1);
+    message.pop_back();
+    return fail(error, optionFor(refusal->parameter) + ": " + message);
+  }
+  if (request->printArguments) return true;  // no output to check
+  if (texts.formatName.empty() ? !imageFormatFromPath(request->output, &request->format)
+                               : !parseImageFormat(texts.formatName, &request->format))
+    return fail(error, texts.formatName.empty()
+                           ? "cannot tell the format from '" + request->output +
+                                 "': give --format png, png16, pgm or rows"
+                           : "--format '" + texts.formatName + "': use png, png16, pgm or rows");
+  if (texts.lookName != "lit" && texts.lookName != "depth")
+    return fail(error, "--look '" + texts.lookName + "': use lit or depth");
+  request->look = texts.lookName == "lit" ? Look::kLit : Look::kDepth;
+  if (!checkMergedSize(s.width, s.height, error)) return fail(error, "--size: " + *error);
+  if (isPictureFormat(request->format) && (s.width == 0 || s.height == 0))
+    return fail(error, "--size " + std::to_string(s.width) + "x" + std::to_string(s.height) +
+                           ": a picture needs at least one pixel; use --format rows");
+  if (request->threads < 0 || request->threads > 1024)
+    return fail(error, "--threads " + std::to_string(request->threads) +
+                           ": give 1 to 1024, or 0 for every core");
+  return true;
+}
+
+// The command line with every --params FILE replaced by the options its
+// file stands for, so options after it override it and options before it
+// are overridden.
+bool expandParameterFiles(int argc, const char *const *argv, std::vector<std::string> *arguments,
+                          int *status, std::string *error) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    std::string path;
+    if (argument == "--params") {
+      if (i + 1 >= argc) {
+        *status = kRenderUsage;
+        return fail(error, "--params needs a file: a picture quatdepth-render wrote, or "
+                           "'name = value' lines");
+      }
+      path = argv[++i];
+    } else if (argument.rfind("--params=", 0) == 0) {
+      path = argument.substr(9);
+    } else {
+      arguments->push_back(argument);
+      continue;
+    }
+    std::string text;
+    if (!readParameterFile(path, &text, error)) {
+      *status = kRenderCannotRead;
+      return false;
+    }
+    if (!parameterOptions(text, path, arguments, error)) {
+      *status = kRenderUsage;
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string plainDecimal(const std::string &text) {
+  size_t at = 0;
+  std::string sign;
+  if (at < text.size() && (text[at] == '-' || text[at] == '+'))
+    sign = text[at++] == '-' ? "-" : "";
+  std::string digits;
+  auto takeDigits = [&] {
+    const size_t start = at;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') digits += text[at++];
+    return at - start;
+  };
+  size_t integerDigits = takeDigits();
+  size_t fractionDigits = 0;
+  if (at < text.size() && text[at] == '.') {
+    ++at;
+    fractionDigits = takeDigits();
+  }
+  if (integerDigits + fractionDigits == 0) return "";
+  long exponent = 0;
+  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    const bool negative = at < text.size() && text[at] == '-';
+    if (at < text.size() && (text[at] == '-' || text[at] == '+')) ++at;
+    const size_t start = at;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9' && exponent < 1000)
+      exponent = exponent * 10 + (text[at++] - '0');
+    if (at == start || exponent >= 1000) return "";
+    if (negative) exponent = -exponent;
+  }
+  if (at != text.size()) return "";
+  // Move the point: digits before it, then after it, zeros as needed.
+  const long point = static_cast<long>(integerDigits) + exponent;
+  const long length = static_cast<long>(digits.size());
+  if (point <= 0) return sign + "0." + std::string(static_cast<size_t>(-point), '0') + digits;
+  if (point >= length) return sign + digits + std::string(static_cast<size_t>(point - length), '0');
+  return sign + digits.substr(0, static_cast<size_t>(point)) + "." +
+         digits.substr(static_cast<size_t>(point));
+}
+
+bool parseDecimal(const std::string &text, double *value) {
+  const std::string plain = plainDecimal(text);
+  if (plain.empty()) return false;
+  const double parsed = parseReal(plain.c_str());
+  if (!std::isfinite(parsed)) return false;
+  *value = parsed;
+  return true;
+}
+
+int parseRenderOptions(int argc, const char *const *argv, RenderRequest *request) {
+  std::vector<std::string> arguments;
+  std::string error;
+  int status = kRenderUsage;
+  auto refuse = [&](int code) {
+    std::fprintf(stderr, "quatdepth-render: %s\n", error.c_str());
+    return code;
+  };
+  if (!expandParameterFiles(argc, argv, &arguments, &status, &error)) return refuse(status);
+
+  const char *const defaults[] = {"quatdepth", nullptr};
+  initSettings(&request->settings, defaults, 1, &request->angles);
+  OptionTexts texts;
+  CLI::App app{"Renders a depth image of a 3-D slice through a 4-D quaternion Julia set "
+               "on every core, straight to a picture or to quatdepth's row records.",
+               "quatdepth-render"};
+  app.add_option("-o,--output", request->output, "output file, or - for standard output");
+  app.add_option("--box", texts.box, "X0,Y0,Z0,X1,Y1,Z1: the view box (default -1.2,-1.2,-1.2,1.2,1.2,1.2)");
+  app.add_option("--c", texts.c, "A,B,C,D: the Julia constant (default -0.1,0.2,0.3,-0.1)");
+  app.add_option("--w", texts.w, "the fourth coordinate of every point (default 0)");
+  app.add_option("--angles", texts.angles, "A,B,C: view angles in radians about x, y, z (default 0,0,0)");
+  app.add_option("--size", texts.size, "WIDTHxHEIGHT in pixels (default 300x300)");
+  app.add_option("--coarse", texts.coarse, "coarse depth steps (default 100)");
+  app.add_option("--fine", texts.fine, "depth levels per coarse step (default 10)");
+  app.add_option("--iterations", texts.iterations, "iteration cap of the membership test (default 10)");
+  app.add_option("--bailout", texts.bailout, "escape threshold (default 16)");
+  app.add_option("--threads", request->threads, "render threads (default 0: every core)");
+  app.add_option("--format", texts.formatName,
+                 "png (8-bit picture), png16 (depth + 1, 16-bit), pgm (8-bit picture) or "
+                 "rows (quatdepth's records); default: from the extension");
+  app.add_option("--look", texts.lookName, "lit (default) or depth, for png and pgm");
+  app.add_flag("--print-args", request->printArguments,
+               "print quatdepth's first 20 arguments for these parameters, and exit");
+  app.add_option("--params", "FILE: parameters from a picture quatdepth-render wrote, or "
+                             "'name = value' lines; later options override them");
+  // A later option overrides an earlier one: --params and scripts that add
+  // options to a base command rely on it.
+  for (CLI::Option *option : app.get_options())
+    option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  try {
+    // CLI11 takes the arguments last first.
+    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+    app.parse(reversed);
+  } catch (const CLI::ParseError &e) {
+    return app.exit(e) == 0 ? kRenderSuccess : kRenderUsage;
+  }
+  if (!request->printArguments && request->output.empty()) {
+    error = "give -o FILE (or --print-args); see --help";
+    return refuse(kRenderUsage);
+  }
+  if (!applyOptions(texts, request, &error)) return refuse(kRenderUsage);
+  return -1;
+}
+
+}  // namespace quatdepth

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "image/depth_picture.h"
+#include "image/image_files.h"
+#include "settings/render_settings.h"
+
+namespace quatdepth {
+
+// Everything one quatdepth-render run was asked for.
+struct RenderRequest {
+  RenderSettings settings;  // every row, from row 0
+  ViewAngles angles;
+  std::string output;
+  ImageFormat format = ImageFormat::kPng;
+  Look look = Look::kLit;
+  int threads = 0;  // 0: every core
+  bool printArguments = false;
+};
+
+// Exit statuses, shared with quatdepth-image where they mean the same.
+enum RenderExit : int {
+  kRenderSuccess = 0,
+  kRenderFailed = 1,      // no memory, a thread that cannot start
+  kRenderUsage = 2,       // an option that is malformed or out of the limits
+  kRenderCannotRead = 3,  // a --params file
+  kRenderCannotWrite = 4,
+};
+
+// Parses the command line (argv[0] is the program) into `request`. Returns
+// -1 when the run goes on, else the exit status, after --help or a message
+// naming the option at fault on standard error.
+int parseRenderOptions(int argc, const char *const *argv, RenderRequest *request);
+
+// Reads an ordinary decimal ("0.25", "-1e-3", "+2."): written out without
+// its exponent, then read by quatdepth's own parser, so a number given here
+// is the very double quatdepth takes for the same decimal. False for
+// anything else, or a value that is not finite.
+bool parseDecimal(const std::string &text, double *value);
+
+// The decimal with its exponent written out ("-1.5e-3" is "-0.0015"), or
+// "" when `text` is not an ordinary decimal or its exponent is beyond 999.
+std::string plainDecimal(const std::string &text);
+
+}  // namespace quatdepth

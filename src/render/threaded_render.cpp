@@ -1,0 +1,108 @@
+#include "render/threaded_render.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "julia/level_tables.h"
+
+namespace quatdepth {
+namespace {
+
+// What the threads share: the settings and tables, read only, and the
+// next row to take. Each thread writes only the rows it took.
+struct SharedRender {
+  SharedRender(const RenderSettings &s, SearchPath p, const LevelTables &t, MergedRows &r)
+      : settings(s), path(p), tables(t), rows(r) {}
+  const RenderSettings &settings;
+  SearchPath path;
+  const LevelTables &tables;
+  MergedRows &rows;
+  std::atomic<int32_t> nextRow{0};
+  std::atomic<int32_t> rowsDone{0};
+  std::mutex mutex;
+  std::condition_variable finished;
+  int running = 0;
+};
+
+void renderRows(SharedRender *shared) {
+  RowScratch scratch;
+  makeRowScratch(&shared->settings, &scratch);  // without it, the same depths, slower
+  const size_t width = static_cast<size_t>(shared->rows.width);
+  for (;;) {
+    const int32_t row = shared->nextRow.fetch_add(1);
+    if (row >= shared->rows.height) break;
+    findRowDepthsOn(shared->path, &shared->settings, {&shared->tables, &scratch}, row,
+                    shared->rows.depths.data() + static_cast<size_t>(row) * width);
+    shared->rows.received[static_cast<size_t>(row)] = 1;
+    shared->rowsDone.fetch_add(1);
+  }
+  std::lock_guard<std::mutex> lock(shared->mutex);
+  if (--shared->running == 0) shared->finished.notify_all();
+}
+
+}  // namespace
+
+int defaultThreadCount() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : static_cast<int>(cores);
+}
+
+bool renderAllRows(const RenderSettings &settings, SearchPath path, int threads,
+                   MergedRows *rows, const std::function<void(int32_t)> &onProgress,
+                   std::string *error) {
+  try {
+    if (!initMergedRows(rows, settings.width, settings.height, error)) return false;
+  } catch (const std::bad_alloc &) {
+    *error = "not enough memory for an image of " + std::to_string(settings.width) + " x " +
+             std::to_string(settings.height) + " pixels";
+    return false;
+  }
+  LevelTables tables;
+  if (path != SearchPath::kScalar) buildLevelTables(&settings, &tables);  // only saves time
+  SharedRender shared(settings, path, tables, *rows);
+  // Never more threads than rows: a thread with nothing to do costs a start.
+  const int count = std::max(1, std::min(threads, std::max(settings.height, 1)));
+  std::vector<std::thread> workers;
+  workers.reserve(static_cast<size_t>(count));
+  std::string startError;
+  for (int i = 0; i < count; ++i) {
+    try {
+      {
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        ++shared.running;
+      }
+      workers.emplace_back(renderRows, &shared);
+    } catch (const std::system_error &e) {
+      std::lock_guard<std::mutex> lock(shared.mutex);
+      --shared.running;
+      startError = e.what();
+      break;
+    }
+  }
+  if (workers.empty()) {
+    *error = "cannot start a render thread: " + startError;
+    return false;
+  }
+  // Fewer threads than asked still render every row.
+  {
+    std::unique_lock<std::mutex> lock(shared.mutex);
+    while (!shared.finished.wait_for(lock, std::chrono::milliseconds(100),
+                                     [&] { return shared.running == 0; })) {
+      lock.unlock();
+      onProgress(shared.rowsDone.load());
+      lock.lock();
+    }
+  }
+  for (std::thread &worker : workers) worker.join();
+  rows->rowsReceived = shared.rowsDone.load();
+  onProgress(shared.rowsDone.load());
+  return true;
+}
+
+}  // namespace quatdepth

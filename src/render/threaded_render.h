@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "image/row_merge.h"
+#include "julia/search_path.h"
+#include "settings/render_settings.h"
+
+namespace quatdepth {
+
+// Renders every row of `settings` into `rows` (sized here) on `threads`
+// threads, each taking the next row not yet taken, all with `path`.
+// `onProgress` is called on the calling thread every `interval` while they
+// work. Returns false with a message when memory or a thread cannot be
+// had. The depths are those quatdepth writes, whatever the thread count.
+bool renderAllRows(const RenderSettings &settings, SearchPath path, int threads,
+                   MergedRows *rows, const std::function<void(int32_t rowsDone)> &onProgress,
+                   std::string *error);
+
+// The threads to use when none are asked for: every core.
+int defaultThreadCount();
+
+}  // namespace quatdepth

@@ -1,0 +1,188 @@
+// quatdepth-render through the built program: its depths are quatdepth's,
+// whatever the options, threads and parameter files, and every malformed
+// option is refused before anything is written.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "render/positional_arguments.h"
+#include "render/render_options.h"
+#include "run_program.h"
+#include "settings/render_settings.h"
+
+namespace quatdepth::testing {
+namespace {
+
+const std::string kRender = QUATDEPTH_RENDER_PROGRAM;
+const std::string kRenderer = QUATDEPTH_PROGRAM;
+
+std::vector<std::string> words(const std::string &line) {
+  std::istringstream in(line);
+  std::vector<std::string> result;
+  for (std::string word; in >> word;) result.push_back(word);
+  return result;
+}
+
+// A small rotated view with every parameter away from its default.
+const std::vector<std::string> kNamedView = {
+    "--box",    "-1.1,-1,-1.2,1.2,1.05,1.15", "--c",     "-0.2,0.25,0.3,-0.05",
+    "--w",      "0.05",                       "--angles", "0.3,-0.5,0.7",
+    "--size",   "37x23",                      "--coarse", "60",
+    "--fine",   "7",                          "--iterations", "25",
+    "--bailout", "12"};
+
+class RenderProgram : public ::testing::Test {
+ protected:
+  ProgramResult render(std::vector<std::string> arguments) {
+    return runProgram(kRender, arguments);
+  }
+  // quatdepth-render's rows for `options`, checked to succeed silently.
+  std::string rowsOf(std::vector<std::string> options) {
+    options.insert(options.end(), {"--format", "rows", "-o", "-"});
+    const ProgramResult run = render(options);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.err, "") << "no progress bar off a terminal";
+    return run.out;
+  }
+  TemporaryDirectory dir_;
+};
+
+TEST_F(RenderProgram, DefaultsAreTheRenderersDefaults) {
+  const ProgramResult plain = runProgram(kRenderer, {});
+  ASSERT_EQ(plain.exitStatus, 0);
+  EXPECT_TRUE(rowsOf({}) == plain.out);
+}
+
+TEST_F(RenderProgram, NamedOptionsRenderWhatTheirPrintedArgumentsRender) {
+  std::vector<std::string> printOptions = kNamedView;
+  printOptions.push_back("--print-args");
+  const ProgramResult printed = render(printOptions);
+  ASSERT_EQ(printed.exitStatus, 0) << printed.err;
+  EXPECT_EQ(printed.out,
+            "-1.1 -1 -1.2 1.2 1.05 1.15 -0.2 0.25 0.3 -0.05 0.05 0.3 -0.5 0.7 37 23 60 7 25 12\n");
+  const ProgramResult positional = runProgram(kRenderer, words(printed.out));
+  ASSERT_EQ(positional.exitStatus, 0);
+  EXPECT_TRUE(rowsOf(kNamedView) == positional.out);
+}
+
+TEST_F(RenderProgram, AnyThreadCountWritesTheSameBytes) {
+  const std::string one = rowsOf([] {
+    auto options = kNamedView;
+    options.insert(options.end(), {"--threads", "1"});
+    return options;
+  }());
+  std::vector<std::string> printOptions = kNamedView;
+  printOptions.push_back("--print-args");
+  const ProgramResult positional = runProgram(kRenderer, words(render(printOptions).out));
+  ASSERT_TRUE(one == positional.out);  // every row, in order
+  for (const char *threads : {"2", "3", "7", "0"}) {
+    std::vector<std::string> options = kNamedView;
+    options.insert(options.end(), {"--threads", threads});
+    EXPECT_TRUE(rowsOf(options) == one) << threads << " threads";
+  }
+}
+
+TEST_F(RenderProgram, AParameterFileOrPictureRendersTheSameAndLaterOptionsWin) {
+  std::vector<std::string> options = kNamedView;
+  options.insert(options.end(), {"-o", dir_.file("view.png")});
+  const ProgramResult png = render(options);
+  ASSERT_EQ(png.exitStatus, 0) << png.err;
+  const std::string expected = rowsOf(kNamedView);
+  EXPECT_TRUE(rowsOf({"--params", dir_.file("view.png")}) == expected);
+
+  // A hand-written file, comments and spacing as people write them.
+  writeFile(dir_.file("view.txt"),
+            "# a rotated view\nbox = -1.1,-1,-1.2,1.2,1.05,1.15\n  c=-0.2,0.25,0.3,-0.05\n\n"
+            "w = 0.05\nangles = 0.3,-0.5,0.7\nsize = 37x23\ncoarse = 60\nfine = 7\n"
+            "iterations = 25\nbailout = 12\n");
+  EXPECT_TRUE(rowsOf({"--params", dir_.file("view.txt")}) == expected);
+
+  // Options before --params are overridden by it; options after it win.
+  const std::string smaller = rowsOf({"--size", "5x5", "--params", dir_.file("view.png"),
+                                      "--size", "9x4"});
+  std::vector<std::string> direct = kNamedView;
+  direct.insert(direct.end(), {"--size", "9x4"});
+  EXPECT_TRUE(smaller == rowsOf(direct));
+  EXPECT_TRUE(rowsOf({"--size", "5x5", "--params", dir_.file("view.txt")}) == expected);
+}
+
+TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
+  const struct {
+    std::vector<std::string> options;
+    int status;
+    std::string message;
+  } cases[] = {
+      {{"--box", "1,2,3,4,5"}, 2, "--box '1,2,3,4,5': give 6 numbers"},
+      {{"--box", "1,2,3,4,5,6,7"}, 2, "--box"},
+      {{"--c", "0.1,0.2,0.3,x"}, 2, "--c '0.1,0.2,0.3,x'"},
+      {{"--w", "1e999"}, 2, "--w '1e999'"},
+      {{"--w", "nan"}, 2, "--w 'nan'"},
+      {{"--w", " 1"}, 2, "--w ' 1'"},
+      {{"--angles", "0,0,1e17"}, 2, "--angles: angle C is 1"},
+      {{"--size", "640"}, 2, "--size '640': give WIDTHxHEIGHT"},
+      {{"--size", "-5x5"}, 2, "--size: width is -5"},
+      {{"--size", "20000x20000"}, 2, "--size: "},
+      {{"--coarse", "0"}, 2, "--coarse: coarseSteps is 0"},
+      {{"--coarse", "100000", "--fine", "1000"}, 2, "--coarse, --fine: coarseSteps x fineSteps"},
+      {{"--fine", "ten"}, 2, "--fine 'ten'"},
+      {{"--iterations", "1.5"}, 2, "--iterations '1.5'"},
+      {{"--bailout", "99999999999"}, 2, "--bailout '99999999999'"},
+      {{"--format", "bmp"}, 2, "--format 'bmp'"},
+      {{"--look", "shiny"}, 2, "--look 'shiny'"},
+      {{"--threads", "-1"}, 2, "--threads -1"},
+      {{"--params"}, 2, "--params needs a file"},
+      {{"--params", dir_.file("nowhere.txt")}, 3, "nowhere.txt: No such file or directory"},
+      {{"--params", dir_.file("bad.txt")}, 2, "bad.txt, line 2: 'zoom = 3'"},
+  };
+  writeFile(dir_.file("bad.txt"), "coarse = 50\nzoom = 3\n");
+  writeFile(dir_.file("kept.png"), "an older picture");
+  for (const auto &c : cases) {
+    std::vector<std::string> options = {"-o", dir_.file("kept.png")};
+    options.insert(options.end(), c.options.begin(), c.options.end());
+    const ProgramResult run = render(options);
+    SCOPED_TRACE(c.options[0]);
+    EXPECT_EQ(run.exitStatus, c.status) << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(readFile(dir_.file("kept.png")), "an older picture");
+  }
+  const ProgramResult noOutput = render({"--size", "10x10"});
+  EXPECT_EQ(noOutput.exitStatus, 2);
+  EXPECT_NE(noOutput.err.find("give -o FILE"), std::string::npos) << noOutput.err;
+  EXPECT_EQ(runProgram("/bin/ls", {"-A", dir_.path()}).out, "bad.txt\nkept.png\n");
+}
+
+// Numbers are the renderer's own reading of the same decimal, exponents
+// written out; --print-args gives a decimal it reads back exactly.
+TEST(RenderNumbers, AreTheRenderersReadingOfTheSameDecimal) {
+  const struct {
+    std::string given, plain;
+  } cases[] = {{"-0.291", "-0.291"},  {"1.15", "1.15"},       {"+2.", "2"},
+               {".5", "0.5"},        {"-1.5e-3", "-0.0015"}, {"12.5E2", "1250"},
+               {"7e+0", "7"},         {"3.25e1", "32.5"},     {"1e-300", "0." + std::string(299, '0') + "1"}};
+  for (const auto &c : cases) {
+    EXPECT_EQ(plainDecimal(c.given), c.plain) << c.given;
+    double value = 0;
+    ASSERT_TRUE(parseDecimal(c.given, &value)) << c.given;
+    EXPECT_EQ(value, parseReal(c.plain.c_str())) << c.given;
+    std::string text;
+    ASSERT_TRUE(positionalReal(value, &text)) << c.given;
+    EXPECT_EQ(parseReal(text.c_str()), value) << text;
+    EXPECT_EQ(text.find_first_of("eE"), std::string::npos) << text;
+  }
+  for (const char *bad : {"", "-", ".", "e5", "1e", "1e1000", "0x10", "1,5", " 1", "1 ", "inf",
+                          "nan", "--1", "1.2.3", "1e5.5", "1e400"}) {
+    double value = 0;
+    EXPECT_FALSE(parseDecimal(bad, &value)) << bad;
+  }
+  std::string text;
+  EXPECT_TRUE(positionalReal(0.5, &text));
+  EXPECT_EQ(text, "0.5");  // the shortest
+  // The renderer's parser turns "-0" into +0: no text gives -0.
+  EXPECT_FALSE(positionalReal(-0.0, &text));
+}
+
+}  // namespace
+}  // namespace quatdepth::testing
