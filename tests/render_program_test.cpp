@@ -7,6 +7,17 @@
 #include <string>
 #include <vector>
 
+#if defined(QUATDEPTH_WITH_OPENEXR)
+#include <ImfChannelList.h>
+#include <ImfFrameBuffer.h>
+#include <ImfHeader.h>
+#include <ImfInputFile.h>
+#endif
+
+#include <cmath>
+
+#include "record_decoding.h"
+#include "render/depth_exr.h"
 #include "render/positional_arguments.h"
 #include "render/render_options.h"
 #include "run_program.h"
@@ -106,6 +117,51 @@ TEST_F(RenderProgram, AParameterFileOrPictureRendersTheSameAndLaterOptionsWin) {
   direct.insert(direct.end(), {"--size", "9x4"});
   EXPECT_TRUE(smaller == rowsOf(direct));
   EXPECT_TRUE(rowsOf({"--size", "5x5", "--params", dir_.file("view.txt")}) == expected);
+}
+
+TEST_F(RenderProgram, AnExrHoldsSceneDepthsAndInfinityForBackground) {
+#if !defined(QUATDEPTH_WITH_OPENEXR)
+  GTEST_SKIP() << "this build has no OpenEXR (the aarch64 cross build cannot install it)";
+#else
+  // A deep box, so scene depths are not just level numbers.
+  const std::vector<std::string> view = {"--box", "-1.2,-1.2,-2,1.2,1.2,1.5", "--size", "21x13",
+                                         "--angles", "0.3,0.5,0.7", "--coarse", "40"};
+  std::vector<std::string> options = view;
+  options.insert(options.end(), {"-o", dir_.file("depth.exr")});
+  const ProgramResult run = render(options);
+  ASSERT_EQ(run.exitStatus, 0) << run.err;
+  const std::vector<std::vector<int32_t>> levels = decodeRecords(rowsOf(view), 21);
+  ASSERT_EQ(levels.size(), 13u);
+
+  Imf::InputFile file(dir_.file("depth.exr").c_str());
+  ASSERT_NE(file.header().channels().findChannel("Z"), nullptr);
+  EXPECT_EQ(file.header().channels().findChannel("Z")->type, Imf::FLOAT);
+  std::vector<float> z(21 * 13);
+  Imf::FrameBuffer frame;
+  frame.insert("Z", Imf::Slice(Imf::FLOAT, reinterpret_cast<char *>(z.data()), sizeof(float),
+                               21 * sizeof(float)));
+  file.setFrameBuffer(frame);
+  file.readPixels(0, 12);
+  int background = 0, surface = 0;
+  for (size_t y = 0; y < 13; ++y) {
+    for (size_t x = 0; x < 21; ++x) {
+      const int32_t level = levels[y][x + 1];
+      const float depth = z[y * 21 + x];
+      if (level < 0) {
+        ++background;
+        EXPECT_TRUE(std::isinf(depth) && depth > 0) << x << "," << y;
+      } else {
+        ++surface;
+        // 400 levels over 3.5 scene units.
+        EXPECT_FLOAT_EQ(depth, static_cast<float>(level * 3.5 / 400)) << x << "," << y;
+      }
+    }
+  }
+  EXPECT_GT(background, 0);
+  EXPECT_GT(surface, 0);
+  // Its parameters come back with --params.
+  EXPECT_TRUE(rowsOf({"--params", dir_.file("depth.exr")}) == rowsOf(view));
+#endif
 }
 
 TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {

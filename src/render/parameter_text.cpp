@@ -1,5 +1,6 @@
 #include "render/parameter_text.h"
 
+#include "render/depth_exr.h"
 #include "render/positional_arguments.h"
 
 #include <cerrno>
@@ -119,6 +120,8 @@ bool readParameterFile(const std::string &path, std::string *text, std::string *
     *error = path + ": a PNG without quatdepth-render's parameters";
     return false;
   }
+  if (bytes.compare(0, 4, "\x76\x2f\x31\x01") == 0)  // OpenEXR's magic number
+    return readExrText(path, kParameterKeyword, text, error);
   *text = bytes;
   return true;
 }

@@ -9,6 +9,7 @@
 #include "image/image_files.h"
 #include "image/image_output.h"
 #include "julia/search_path.h"
+#include "render/depth_exr.h"
 #include "render/parameter_text.h"
 #include "render/positional_arguments.h"
 #include "render/render_options.h"
@@ -85,8 +86,13 @@ int renderAndWrite(const RenderRequest &request, ImageOutput *output) {
     report(error);
     return kRenderCannotWrite;
   }
-  const std::vector<PictureText> texts = {{kParameterKeyword, parameterText(s, request.angles)}};
-  if (!encodeImage(out, rows, request.format, request.look, &error, texts)) {
+  const std::string parameters = parameterText(s, request.angles);
+  const bool written =
+      request.depthExr
+          ? writeDepthExr(out, rows, s, kParameterKeyword, parameters, &error)
+          : encodeImage(out, rows, request.format, request.look, &error,
+                        {{kParameterKeyword, parameters}});
+  if (!written) {
     report(output->name() + ": " + error);
     return kRenderCannotWrite;
   }

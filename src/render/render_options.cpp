@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "image/row_merge.h"
+#include "render/depth_exr.h"
 #include "render/parameter_text.h"
 #include "settings/settings_limits.h"
 
@@ -110,17 +111,26 @@ bool applyOptions(const OptionTexts &texts, RenderRequest *request, std::string 
     return fail(error, optionFor(refusal->parameter) + ": " + message);
   }
   if (request->printArguments) return true;  // no output to check
-  if (texts.formatName.empty() ? !imageFormatFromPath(request->output, &request->format)
-                               : !parseImageFormat(texts.formatName, &request->format))
+  const std::string &output = request->output;
+  request->depthExr = texts.formatName.empty()
+                          ? output.size() > 4 && output.compare(output.size() - 4, 4, ".exr") == 0
+                          : texts.formatName == "exr";
+  if (request->depthExr) {
+    if (!depthExrSupported())
+      return fail(error, "--format exr: this build has no OpenEXR support (libopenexr-dev)");
+  } else if (texts.formatName.empty() ? !imageFormatFromPath(output, &request->format)
+                                      : !parseImageFormat(texts.formatName, &request->format)) {
     return fail(error, texts.formatName.empty()
-                           ? "cannot tell the format from '" + request->output +
-                                 "': give --format png, png16, pgm or rows"
-                           : "--format '" + texts.formatName + "': use png, png16, pgm or rows");
+                           ? "cannot tell the format from '" + output +
+                                 "': give --format png, png16, pgm, rows or exr"
+                           : "--format '" + texts.formatName +
+                                 "': use png, png16, pgm, rows or exr");
+  }
   if (texts.lookName != "lit" && texts.lookName != "depth")
     return fail(error, "--look '" + texts.lookName + "': use lit or depth");
   request->look = texts.lookName == "lit" ? Look::kLit : Look::kDepth;
   if (!checkMergedSize(s.width, s.height, error)) return fail(error, "--size: " + *error);
-  if (isPictureFormat(request->format) && (s.width == 0 || s.height == 0))
+  if ((request->depthExr || isPictureFormat(request->format)) && (s.width == 0 || s.height == 0))
     return fail(error, "--size " + std::to_string(s.width) + "x" + std::to_string(s.height) +
                            ": a picture needs at least one pixel; use --format rows");
   if (request->threads < 0 || request->threads > 1024)
@@ -241,8 +251,9 @@ int parseRenderOptions(int argc, const char *const *argv, RenderRequest *request
   app.add_option("--bailout", texts.bailout, "escape threshold (default 16)");
   app.add_option("--threads", request->threads, "render threads (default 0: every core)");
   app.add_option("--format", texts.formatName,
-                 "png (8-bit picture), png16 (depth + 1, 16-bit), pgm (8-bit picture) or "
-                 "rows (quatdepth's records); default: from the extension");
+                 "png (8-bit picture), png16 (depth + 1, 16-bit), pgm (8-bit picture), "
+                 "rows (quatdepth's records) or exr (scene depths, float channel Z); "
+                 "default: from the extension");
   app.add_option("--look", texts.lookName, "lit (default) or depth, for png and pgm");
   app.add_flag("--print-args", request->printArguments,
                "print quatdepth's first 20 arguments for these parameters, and exit");

@@ -15,6 +15,7 @@ struct RenderRequest {
   ViewAngles angles;
   std::string output;
   ImageFormat format = ImageFormat::kPng;
+  bool depthExr = false;  // an OpenEXR file of scene depths instead of `format`
   Look look = Look::kLit;
   int threads = 0;  // 0: every core
   bool printArguments = false;

@@ -1,0 +1,104 @@
+#include "render/depth_exr.h"
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "julia/depth_search.h"
+
+#if defined(QUATDEPTH_WITH_OPENEXR)
+#include <ImfChannelList.h>
+#include <ImfFrameBuffer.h>
+#include <ImfHeader.h>
+#include <ImfInputFile.h>
+#include <ImfOutputFile.h>
+#include <ImfStdIO.h>
+#include <ImfStringAttribute.h>
+
+#include <exception>
+#include <vector>
+#endif
+
+namespace quatdepth {
+
+float sceneDepth(const RenderSettings &s, int32_t level) {
+  if (level < 0) return std::numeric_limits<float>::infinity();
+  const int32_t levels = s.coarseSteps * s.fineSteps;
+  // The level's z exactly as the search forms it, then its distance from
+  // the near face.
+  return static_cast<float>(gridCoordinate(s.zMin, s.zMax, level, levels) - s.zMin);
+}
+
+#if defined(QUATDEPTH_WITH_OPENEXR)
+
+bool depthExrSupported() { return true; }
+
+bool writeDepthExr(FILE *out, const MergedRows &rows, const RenderSettings &settings,
+                   const std::string &attribute, const std::string &parameters,
+                   std::string *error) {
+  std::vector<float> depths(rows.depths.size());
+  for (size_t i = 0; i < depths.size(); ++i) depths[i] = sceneDepth(settings, rows.depths[i]);
+  std::string bytes;
+  try {
+    Imf::Header header(rows.width, rows.height);
+    header.channels().insert("Z", Imf::Channel(Imf::FLOAT));
+    header.insert(attribute, Imf::StringAttribute(parameters));
+    // OpenEXR seeks back to write its line offsets: write to memory, then
+    // out, which may be a pipe.
+    Imf::StdOSStream stream;
+    {
+      Imf::OutputFile file(stream, header);
+      Imf::FrameBuffer frame;
+      frame.insert("Z", Imf::Slice(Imf::FLOAT, reinterpret_cast<char *>(depths.data()),
+                                   sizeof(float), sizeof(float) * static_cast<size_t>(rows.width)));
+      file.setFrameBuffer(frame);
+      file.writePixels(rows.height);
+    }
+    bytes = stream.str();
+  } catch (const std::exception &e) {
+    *error = e.what();
+    return false;
+  }
+  if (std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool readExrText(const std::string &path, const std::string &attribute, std::string *text,
+                 std::string *error) {
+  try {
+    Imf::InputFile file(path.c_str());
+    const auto *value = file.header().findTypedAttribute<Imf::StringAttribute>(attribute);
+    if (!value) {
+      *error = path + ": an OpenEXR file without quatdepth-render's parameters";
+      return false;
+    }
+    *text = value->value();
+    return true;
+  } catch (const std::exception &e) {
+    *error = path + ": " + e.what();
+    return false;
+  }
+}
+
+#else
+
+bool depthExrSupported() { return false; }
+
+bool writeDepthExr(FILE *, const MergedRows &, const RenderSettings &, const std::string &,
+                   const std::string &, std::string *error) {
+  *error = "this build has no OpenEXR support";
+  return false;
+}
+
+bool readExrText(const std::string &path, const std::string &, std::string *,
+                 std::string *error) {
+  *error = path + ": an OpenEXR file, and this build has no OpenEXR support";
+  return false;
+}
+
+#endif
+
+}  // namespace quatdepth

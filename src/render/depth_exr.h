@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "image/row_merge.h"
+#include "settings/render_settings.h"
+
+namespace quatdepth {
+
+// Whether this build writes and reads OpenEXR files (it needs Debian's
+// libopenexr-dev, which the aarch64 cross build cannot install beside the
+// host's).
+bool depthExrSupported();
+
+// Each pixel's depth in scene units: the distance of its level from the
+// near face along the view, zMin to the level's z. Background is +infinity,
+// the compositing convention.
+float sceneDepth(const RenderSettings &settings, int32_t level);
+
+// Writes `rows` as an OpenEXR file with one 32-bit float channel Z of
+// scene depths, carrying `parameters` as a string attribute under
+// `attribute`. False with the reason when the write fails.
+bool writeDepthExr(FILE *out, const MergedRows &rows, const RenderSettings &settings,
+                   const std::string &attribute, const std::string &parameters,
+                   std::string *error);
+
+// The string attribute `attribute` of the OpenEXR file at `path`. False
+// with a message when the file cannot be read or does not carry it.
+bool readExrText(const std::string &path, const std::string &attribute, std::string *text,
+                 std::string *error);
+
+}  // namespace quatdepth
