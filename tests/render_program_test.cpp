@@ -16,6 +16,7 @@
 
 #include <cmath>
 
+#include "image/colormap.h"
 #include "record_decoding.h"
 #include "render/depth_exr.h"
 #include "render/positional_arguments.h"
@@ -164,6 +165,55 @@ TEST_F(RenderProgram, AnExrHoldsSceneDepthsAndInfinityForBackground) {
 #endif
 }
 
+// The 8-bit picture of N x N samples a pixel is the N-times-larger
+// picture with each block averaged; depth formats keep one exact sample.
+TEST_F(RenderProgram, SupersamplingAveragesTheLargerPicture) {
+  const std::vector<std::string> view = {"--angles", "0.3,0.5,0.7", "--coarse", "50",
+                                         "--format", "pgm", "-o", "-"};
+  auto picture = [&](const std::string &size, const std::string &samples) {
+    std::vector<std::string> options = view;
+    options.insert(options.end(), {"--size", size, "--supersample", samples});
+    const ProgramResult run = render(options);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    const std::string header = "P5\n" + std::string(size == "26x14" ? "26 14" : "78 42") +
+                               "\n255\n";
+    EXPECT_EQ(run.out.substr(0, header.size()), header);
+    return run.out.substr(header.size());
+  };
+  const std::string large = picture("78x42", "1");
+  const std::string small = picture("26x14", "3");
+  ASSERT_EQ(large.size(), 78u * 42u);
+  ASSERT_EQ(small.size(), 26u * 14u);
+  int edges = 0;
+  for (size_t y = 0; y < 14; ++y) {
+    for (size_t x = 0; x < 26; ++x) {
+      unsigned sum = 0;
+      for (size_t dy = 0; dy < 3; ++dy)
+        for (size_t dx = 0; dx < 3; ++dx)
+          sum += static_cast<uint8_t>(large[(3 * y + dy) * 78 + 3 * x + dx]);
+      EXPECT_EQ(static_cast<uint8_t>(small[y * 26 + x]), (sum + 4) / 9) << x << "," << y;
+      edges += sum % 9 != 0;
+    }
+  }
+  EXPECT_GT(edges, 10) << "samples that differ within a pixel";
+  EXPECT_TRUE(rowsOf({"--size", "26x14", "--supersample", "3"}) == rowsOf({"--size", "26x14"}));
+}
+
+TEST_F(RenderProgram, AColourMapGivesAnRgbPngWithABlackBackground) {
+  const ProgramResult run =
+      render({"--size", "30x20", "--colormap", "turbo", "--format", "png", "-o", "-"});
+  ASSERT_EQ(run.exitStatus, 0) << run.err;
+  ASSERT_GT(run.out.size(), 26u);
+  EXPECT_EQ(run.out[25], 2) << "PNG colour type RGB";
+  const std::vector<uint8_t> grey = {0, 16, 255};
+  for (Colormap map : {Colormap::kViridis, Colormap::kMagma, Colormap::kTurbo}) {
+    const std::vector<uint8_t> rgb = colourPicture(grey, map);
+    ASSERT_EQ(rgb.size(), 9u);
+    EXPECT_EQ(rgb[0] + rgb[1] + rgb[2], 0) << "background stays black";
+    EXPECT_NE(rgb[3] + rgb[4] + rgb[5], rgb[6] + rgb[7] + rgb[8]) << "near and far differ";
+  }
+}
+
 TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
   const struct {
     std::vector<std::string> options;
@@ -188,6 +238,10 @@ TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
       {{"--format", "bmp"}, 2, "--format 'bmp'"},
       {{"--look", "shiny"}, 2, "--look 'shiny'"},
       {{"--threads", "-1"}, 2, "--threads -1"},
+      {{"--colormap", "rainbow"}, 2, "--colormap 'rainbow'"},
+      {{"--colormap", "viridis", "--format", "pgm"}, 2, "--colormap viridis: a PGM is grey"},
+      {{"--supersample", "0"}, 2, "--supersample 0"},
+      {{"--size", "8000x8000", "--supersample", "4"}, 2, "--supersample 4: 32000 x 32000"},
       {{"--params"}, 2, "--params needs a file"},
       {{"--params", dir_.file("nowhere.txt")}, 3, "nowhere.txt: No such file or directory"},
       {{"--params", dir_.file("bad.txt")}, 2, "bad.txt, line 2: 'zoom = 3'"},

@@ -71,12 +71,13 @@ std::vector<png_text> pngTexts(const std::vector<PictureText> &texts) {
   return chunks;
 }
 
-// Grey PNG of `bitDepth` 8 or 16 from big-endian sample rows, carrying
-// `chunks` before the pixels.
-bool writePngWithTexts(FILE *out, int32_t width, int32_t height, int bitDepth,
+// Grey (1 channel) or RGB (3) PNG of `bitDepth` 8 or 16 from big-endian
+// sample rows, carrying `chunks` before the pixels.
+bool writePngWithTexts(FILE *out, int32_t width, int32_t height, int bitDepth, int channels,
                        const std::vector<uint8_t> &samples, std::vector<png_text> &chunks,
                        std::string *error) {
-  const size_t rowBytes = static_cast<size_t>(width) * static_cast<size_t>(bitDepth / 8);
+  const size_t rowBytes = static_cast<size_t>(width) * static_cast<size_t>(channels) *
+                          static_cast<size_t>(bitDepth / 8);
   std::vector<png_bytep> rowPointers(static_cast<size_t>(height));
   for (size_t y = 0; y < rowPointers.size(); ++y)
     rowPointers[y] = const_cast<png_bytep>(samples.data() + y * rowBytes);
@@ -96,7 +97,8 @@ bool writePngWithTexts(FILE *out, int32_t width, int32_t height, int bitDepth,
   png_set_write_fn(writer.png, &sink, onPngWrite, onPngFlush);
   png_set_user_limits(writer.png, kMaxPngSide, kMaxPngSide);
   png_set_IHDR(writer.png, writer.info, static_cast<png_uint_32>(width),
-               static_cast<png_uint_32>(height), bitDepth, PNG_COLOR_TYPE_GRAY,
+               static_cast<png_uint_32>(height), bitDepth,
+               channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
   // Before the pixels, so a reader finds them without decoding the image.
@@ -108,11 +110,11 @@ bool writePngWithTexts(FILE *out, int32_t width, int32_t height, int bitDepth,
   return true;
 }
 
-bool writePng(FILE *out, int32_t width, int32_t height, int bitDepth,
+bool writePng(FILE *out, int32_t width, int32_t height, int bitDepth, int channels,
               const std::vector<uint8_t> &samples, const std::vector<PictureText> &texts,
               std::string *error) {
   std::vector<png_text> chunks = pngTexts(texts);
-  return writePngWithTexts(out, width, height, bitDepth, samples, chunks, error);
+  return writePngWithTexts(out, width, height, bitDepth, channels, samples, chunks, error);
 }
 
 bool writeDepthPng16(FILE *out, const MergedRows &rows, const std::vector<PictureText> &texts,
@@ -128,11 +130,11 @@ bool writeDepthPng16(FILE *out, const MergedRows &rows, const std::vector<Pictur
     samples[2 * i] = static_cast<uint8_t>(value >> 8);
     samples[2 * i + 1] = static_cast<uint8_t>(value & 0xFF);
   }
-  return writePng(out, rows.width, rows.height, 16, samples, texts, error);
+  return writePng(out, rows.width, rows.height, 16, 1, samples, texts, error);
 }
 
-bool writePgm(FILE *out, const MergedRows &rows, const std::vector<uint8_t> &picture) {
-  return std::fprintf(out, "P5\n%d %d\n255\n", rows.width, rows.height) > 0 &&
+bool writePgm(FILE *out, int32_t width, int32_t height, const std::vector<uint8_t> &picture) {
+  return std::fprintf(out, "P5\n%d %d\n255\n", width, height) > 0 &&
          std::fwrite(picture.data(), 1, picture.size(), out) == picture.size();
 }
 
@@ -160,14 +162,24 @@ bool encodeImage(FILE *out, const MergedRows &rows, ImageFormat format, Look loo
     case ImageFormat::kRows:
       return writeRows(out, rows) || fail(error, std::strerror(errno));
     case ImageFormat::kPgm:
-      return writePgm(out, rows, renderPicture(rows, look)) ||
-             fail(error, std::strerror(errno));
     case ImageFormat::kPng:
-      return writePng(out, rows.width, rows.height, 8, renderPicture(rows, look), texts, error);
+      return encodePicture(out, rows.width, rows.height, 1, renderPicture(rows, look), format,
+                           error, texts);
     case ImageFormat::kPng16:
       return writeDepthPng16(out, rows, texts, error);
   }
   return fail(error, "unknown format");
+}
+
+bool encodePicture(FILE *out, int32_t width, int32_t height, int channels,
+                   const std::vector<uint8_t> &pixels, ImageFormat format, std::string *error,
+                   const std::vector<PictureText> &texts) {
+  if (format == ImageFormat::kPgm && channels == 1)
+    return writePgm(out, width, height, pixels) || fail(error, std::strerror(errno));
+  if (format == ImageFormat::kPng)
+    return writePng(out, width, height, 8, channels, pixels, texts, error);
+  return fail(error, "this format holds no 8-bit picture of " + std::to_string(channels) +
+                         " channels");
 }
 
 bool parseImageFormat(const std::string &name, ImageFormat *format) {

@@ -37,4 +37,10 @@ struct PictureText {
 bool encodeImage(FILE *out, const MergedRows &rows, ImageFormat format, Look look,
                  std::string *error, const std::vector<PictureText> &texts = {});
 
+// Writes an 8-bit picture made already (`channels` 1 for grey, 3 for RGB,
+// interleaved, row-major) as a PNG, or a PGM when it is grey.
+bool encodePicture(FILE *out, int32_t width, int32_t height, int channels,
+                   const std::vector<uint8_t> &pixels, ImageFormat format, std::string *error,
+                   const std::vector<PictureText> &texts = {});
+
 }  // namespace quatdepth

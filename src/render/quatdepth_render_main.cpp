@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "image/colormap.h"
+#include "image/depth_picture.h"
 #include "image/image_files.h"
 #include "image/image_output.h"
 #include "julia/search_path.h"
@@ -70,13 +72,32 @@ int printArguments(const RenderRequest &request) {
   return kRenderSuccess;
 }
 
+// An 8-bit picture: shaded at every sample, coloured, then each pixel's
+// samples averaged.
+bool writePicture(FILE *out, const RenderRequest &request, const MergedRows &samples,
+                  const std::vector<PictureText> &texts, std::string *error) {
+  std::vector<uint8_t> pixels = renderPicture(samples, request.look);
+  int channels = 1;
+  if (request.colormap != Colormap::kGrey) {
+    pixels = colourPicture(pixels, request.colormap);
+    channels = 3;
+  }
+  if (request.supersample > 1)
+    pixels = shrinkPicture(pixels, samples.width, samples.height, channels, request.supersample);
+  return encodePicture(out, request.settings.width, request.settings.height, channels, pixels,
+                       request.format, error, texts);
+}
+
 int renderAndWrite(const RenderRequest &request, ImageOutput *output) {
   const RenderSettings &s = request.settings;
   const int threads = request.threads > 0 ? request.threads : defaultThreadCount();
-  ProgressBar bar(s.height);
+  RenderSettings sampled = s;  // the same box, supersample times as many pixels a side
+  sampled.width *= request.supersample;
+  sampled.height *= request.supersample;
+  ProgressBar bar(sampled.height);
   MergedRows rows;
   std::string error;
-  if (!renderAllRows(s, fastestSearchPath(), threads, &rows,
+  if (!renderAllRows(sampled, fastestSearchPath(), threads, &rows,
                      [&bar](int32_t done) { bar.show(done); }, &error)) {
     report(error + "; nothing was written");
     return kRenderFailed;
@@ -87,11 +108,13 @@ int renderAndWrite(const RenderRequest &request, ImageOutput *output) {
     return kRenderCannotWrite;
   }
   const std::string parameters = parameterText(s, request.angles);
+  const std::vector<PictureText> texts = {{kParameterKeyword, parameters}};
+  const bool picture =
+      request.format == ImageFormat::kPng || request.format == ImageFormat::kPgm;
   const bool written =
-      request.depthExr
-          ? writeDepthExr(out, rows, s, kParameterKeyword, parameters, &error)
-          : encodeImage(out, rows, request.format, request.look, &error,
-                        {{kParameterKeyword, parameters}});
+      request.depthExr ? writeDepthExr(out, rows, s, kParameterKeyword, parameters, &error)
+      : picture        ? writePicture(out, request, rows, texts, &error)
+                       : encodeImage(out, rows, request.format, request.look, &error, texts);
   if (!written) {
     report(output->name() + ": " + error);
     return kRenderCannotWrite;

@@ -72,7 +72,7 @@ std::string optionFor(const std::string &parameter) {
 // The text options as they were given, before they are numbers.
 struct OptionTexts {
   std::optional<std::string> box, c, w, angles, size, coarse, fine, iterations, bailout;
-  std::string formatName, lookName = "lit";
+  std::string formatName, lookName = "lit", colormapName = "grey";
 };
 
 bool applyOptions(const OptionTexts &texts, RenderRequest *request, std::string *error) {
@@ -129,7 +129,26 @@ bool applyOptions(const OptionTexts &texts, RenderRequest *request, std::string 
   if (texts.lookName != "lit" && texts.lookName != "depth")
     return fail(error, "--look '" + texts.lookName + "': use lit or depth");
   request->look = texts.lookName == "lit" ? Look::kLit : Look::kDepth;
+  if (!parseColormap(texts.colormapName, &request->colormap))
+    return fail(error, "--colormap '" + texts.colormapName + "': use grey, viridis, magma or turbo");
+  if (request->colormap != Colormap::kGrey && !request->depthExr &&
+      request->format == ImageFormat::kPgm)
+    return fail(error, "--colormap " + texts.colormapName + ": a PGM is grey; use png");
   if (!checkMergedSize(s.width, s.height, error)) return fail(error, "--size: " + *error);
+  if (request->supersample < 1 || request->supersample > 16)
+    return fail(error, "--supersample " + std::to_string(request->supersample) +
+                           ": give 1 to 16 samples a side");
+  const bool picture = !request->depthExr && (request->format == ImageFormat::kPng ||
+                                              request->format == ImageFormat::kPgm);
+  if (!picture) request->supersample = 1;  // depth formats stay exact, one sample a pixel
+  const int64_t sampleWidth = int64_t{s.width} * request->supersample;
+  const int64_t sampleHeight = int64_t{s.height} * request->supersample;
+  if (sampleWidth > INT32_MAX || sampleHeight > INT32_MAX ||
+      !checkMergedSize(static_cast<int32_t>(sampleWidth), static_cast<int32_t>(sampleHeight),
+                       error))
+    return fail(error, "--supersample " + std::to_string(request->supersample) + ": " +
+                           std::to_string(sampleWidth) + " x " + std::to_string(sampleHeight) +
+                           " samples are more than one render holds");
   if ((request->depthExr || isPictureFormat(request->format)) && (s.width == 0 || s.height == 0))
     return fail(error, "--size " + std::to_string(s.width) + "x" + std::to_string(s.height) +
                            ": a picture needs at least one pixel; use --format rows");
@@ -255,6 +274,11 @@ int parseRenderOptions(int argc, const char *const *argv, RenderRequest *request
                  "rows (quatdepth's records) or exr (scene depths, float channel Z); "
                  "default: from the extension");
   app.add_option("--look", texts.lookName, "lit (default) or depth, for png and pgm");
+  app.add_option("--colormap", texts.colormapName,
+                 "grey (default), viridis, magma or turbo: the colours of png pictures");
+  app.add_option("--supersample", request->supersample,
+                 "N: N x N samples a pixel, averaged, for png and pgm pictures (default 1; "
+                 "depth formats always take one, exact)");
   app.add_flag("--print-args", request->printArguments,
                "print quatdepth's first 20 arguments for these parameters, and exit");
   app.add_option("--params", "FILE: parameters from a picture quatdepth-render wrote, or "

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "image/colormap.h"
 #include "image/depth_picture.h"
 #include "image/image_files.h"
 #include "settings/render_settings.h"
@@ -17,6 +18,8 @@ struct RenderRequest {
   ImageFormat format = ImageFormat::kPng;
   bool depthExr = false;  // an OpenEXR file of scene depths instead of `format`
   Look look = Look::kLit;
+  Colormap colormap = Colormap::kGrey;  // for the 8-bit pictures
+  int supersample = 1;                  // samples a side per pixel of an 8-bit picture
   int threads = 0;  // 0: every core
   bool printArguments = false;
 };

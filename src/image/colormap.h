@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quatdepth {
+
+// How an 8-bit picture's grey levels become colours. Grey keeps one
+// channel; the others give three.
+enum class Colormap { kGrey, kViridis, kMagma, kTurbo };
+
+// "grey", "viridis", "magma" or "turbo".
+bool parseColormap(const std::string &name, Colormap *colormap);
+
+// The picture's pixels through the map: 0 (background) stays black, every
+// other grey level takes the map's colour at that level. RGB, row-major.
+std::vector<uint8_t> colourPicture(const std::vector<uint8_t> &grey, Colormap colormap);
+
+// Every `factor` x `factor` block of a picture of `channels` interleaved
+// channels averaged into one pixel: width and height shrink by `factor`.
+std::vector<uint8_t> shrinkPicture(const std::vector<uint8_t> &pixels, int32_t width,
+                                   int32_t height, int channels, int factor);
+
+}  // namespace quatdepth
