@@ -214,6 +214,20 @@ TEST_F(RenderProgram, AColourMapGivesAnRgbPngWithABlackBackground) {
   }
 }
 
+TEST_F(RenderProgram, AnAnimationStartsAndEndsAtTheEndsOfItsSweeps) {
+  const ProgramResult run = render({"--size", "19x11", "--frames", "4", "--animate",
+                                    "angleB=0.1:2.9", "--animate", "c1=0.15:0.35", "--format",
+                                    "rows", "-o", dir_.file("frame%03d.rows")});
+  ASSERT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_EQ(runProgram("/bin/ls", {dir_.path()}).out,
+            "frame000.rows\nframe001.rows\nframe002.rows\nframe003.rows\n");
+  EXPECT_TRUE(readFile(dir_.file("frame000.rows")) ==
+              rowsOf({"--size", "19x11", "--angles", "0,0.1,0", "--c", "-0.1,0.15,0.3,-0.1"}));
+  EXPECT_TRUE(readFile(dir_.file("frame003.rows")) ==
+              rowsOf({"--size", "19x11", "--angles", "0,2.9,0", "--c", "-0.1,0.35,0.3,-0.1"}));
+  EXPECT_FALSE(readFile(dir_.file("frame001.rows")) == readFile(dir_.file("frame002.rows")));
+}
+
 TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
   const struct {
     std::vector<std::string> options;
@@ -241,6 +255,12 @@ TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
       {{"--colormap", "rainbow"}, 2, "--colormap 'rainbow'"},
       {{"--colormap", "viridis", "--format", "pgm"}, 2, "--colormap viridis: a PGM is grey"},
       {{"--supersample", "0"}, 2, "--supersample 0"},
+      {{"--frames", "3", "--animate", "angleA=0:1"}, 2, "several frames need one frame number"},
+      {{"--frames", "0"}, 2, "--frames 0"},
+      {{"--animate", "zoom=1:2"}, 2, "--animate 'zoom=1:2'"},
+      {{"--animate", "c0=1:x"}, 2, "--animate 'c0=1:x': FROM and TO"},
+      {{"--frames", "5", "--animate", "angleC=0:1e17", "-o", dir_.file("f%d.png")},
+       2, "--animate: frame 1: angle C is"},
       {{"--size", "8000x8000", "--supersample", "4"}, 2, "--supersample 4: 32000 x 32000"},
       {{"--params"}, 2, "--params needs a file"},
       {{"--params", dir_.file("nowhere.txt")}, 3, "nowhere.txt: No such file or directory"},

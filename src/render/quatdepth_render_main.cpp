@@ -5,12 +5,14 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "image/colormap.h"
 #include "image/depth_picture.h"
 #include "image/image_files.h"
 #include "image/image_output.h"
 #include "julia/search_path.h"
+#include "render/animation.h"
 #include "render/depth_exr.h"
 #include "render/parameter_text.h"
 #include "render/positional_arguments.h"
@@ -28,7 +30,7 @@ void report(const std::string &message) {
 // place; nothing otherwise, so logs stay clean.
 class ProgressBar {
  public:
-  explicit ProgressBar(int32_t rows) : rows_(rows) {}
+  ProgressBar(int32_t rows, std::string label) : rows_(rows), label_(std::move(label)) {}
 
   void show(int32_t done) {
     if (!terminal_ || rows_ == 0) return;
@@ -42,7 +44,8 @@ class ProgressBar {
       const long remaining = static_cast<long>((rows_ - done) / rate + 0.5);
       std::snprintf(left, sizeof left, ", %ld:%02ld left", remaining / 60, remaining % 60);
     }
-    std::fprintf(stderr, "\rquatdepth-render [%.*s%.*s] %d/%d rows, %.0f rows/s%s   ", filled,
+    std::fprintf(stderr, "\rquatdepth-render%s [%.*s%.*s] %d/%d rows, %.0f rows/s%s   ",
+                 label_.c_str(), filled,
                  "##############################", kWidth - filled,
                  "..............................", done, rows_, rate, left);
     if (done == rows_) std::fputc('\n', stderr);
@@ -51,17 +54,25 @@ class ProgressBar {
 
  private:
   const int32_t rows_;
+  const std::string label_;  // which frame, when there are several
   const bool terminal_ = isatty(STDERR_FILENO) != 0;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
+// One line a frame.
 int printArguments(const RenderRequest &request) {
   bool exact = true;
-  std::string line;
-  for (const std::string &argument :
-       positionalArguments(request.settings, request.angles, &exact))
-    line += (line.empty() ? "" : " ") + argument;
-  std::printf("%s\n", line.c_str());
+  for (int frame = 0; frame < request.frames; ++frame) {
+    RenderSettings s = request.settings;
+    ViewAngles angles = request.angles;
+    frameParameters(request.sweeps, frame, request.frames, &s, &angles);
+    bool frameExact = true;
+    std::string line;
+    for (const std::string &argument : positionalArguments(s, angles, &frameExact))
+      line += (line.empty() ? "" : " ") + argument;
+    std::printf("%s\n", line.c_str());
+    exact = exact && frameExact;
+  }
   if (!exact)
     report("warning: quatdepth's own number reader cannot give some of these values "
            "exactly; the arguments printed are the nearest it reads");
@@ -88,13 +99,14 @@ bool writePicture(FILE *out, const RenderRequest &request, const MergedRows &sam
                        request.format, error, texts);
 }
 
-int renderAndWrite(const RenderRequest &request, ImageOutput *output) {
-  const RenderSettings &s = request.settings;
+// One picture of `s` (one frame) into `output`.
+int renderAndWrite(const RenderRequest &request, const RenderSettings &s,
+                   const ViewAngles &angles, const std::string &label, ImageOutput *output) {
   const int threads = request.threads > 0 ? request.threads : defaultThreadCount();
   RenderSettings sampled = s;  // the same box, supersample times as many pixels a side
   sampled.width *= request.supersample;
   sampled.height *= request.supersample;
-  ProgressBar bar(sampled.height);
+  ProgressBar bar(sampled.height, label);
   MergedRows rows;
   std::string error;
   if (!renderAllRows(sampled, fastestSearchPath(), threads, &rows,
@@ -107,7 +119,7 @@ int renderAndWrite(const RenderRequest &request, ImageOutput *output) {
     report(error);
     return kRenderCannotWrite;
   }
-  const std::string parameters = parameterText(s, request.angles);
+  const std::string parameters = parameterText(s, angles);
   const std::vector<PictureText> texts = {{kParameterKeyword, parameters}};
   const bool picture =
       request.format == ImageFormat::kPng || request.format == ImageFormat::kPgm;
@@ -136,19 +148,32 @@ int renderMain(int argc, char **argv) {
     return kRenderCannotWrite;
   }
   if (request.printArguments) return printArguments(request);
-  ImageOutput output;
-  std::string error;
-  if (!output.open(request.output, &error)) {
-    report(error);
-    return kRenderCannotWrite;
+  for (int frame = 0; frame < request.frames; ++frame) {
+    RenderSettings s = request.settings;
+    ViewAngles angles = request.angles;
+    frameParameters(request.sweeps, frame, request.frames, &s, &angles);
+    const bool animated = request.frames > 1;
+    const std::string name = animated ? frameName(request.output, frame) : request.output;
+    const std::string label = animated ? " frame " + std::to_string(frame + 1) + "/" +
+                                             std::to_string(request.frames)
+                                       : "";
+    ImageOutput output;
+    std::string error;
+    if (!output.open(name, &error)) {
+      report(error);
+      return kRenderCannotWrite;
+    }
+    int status = kRenderSuccess;
+    try {
+      status = renderAndWrite(request, s, angles, label, &output);
+    } catch (const std::bad_alloc &) {
+      report("not enough memory for a picture of " + std::to_string(s.width) + " x " +
+             std::to_string(s.height) + " pixels; nothing was written");
+      status = kRenderFailed;
+    }
+    if (status != kRenderSuccess) return status;  // the frames before it stand
   }
-  try {
-    return renderAndWrite(request, &output);
-  } catch (const std::bad_alloc &) {
-    report("not enough memory for a picture of " + std::to_string(request.settings.width) +
-           " x " + std::to_string(request.settings.height) + " pixels; nothing was written");
-    return kRenderFailed;
-  }
+  return kRenderSuccess;
 }
 
 }  // namespace

@@ -73,7 +73,23 @@ std::string optionFor(const std::string &parameter) {
 struct OptionTexts {
   std::optional<std::string> box, c, w, angles, size, coarse, fine, iterations, bailout;
   std::string formatName, lookName = "lit", colormapName = "grey";
+  std::vector<std::string> sweeps;
 };
+
+// Every frame within the limits, before any is rendered.
+bool checkFrames(const RenderRequest &request, std::string *error) {
+  for (int frame = 0; frame < request.frames; ++frame) {
+    RenderSettings s = request.settings;
+    ViewAngles angles = request.angles;
+    frameParameters(request.sweeps, frame, request.frames, &s, &angles);
+    if (const std::optional<LimitViolation> refusal = firstViolatedLimit(&s, &angles)) {
+      std::string message = refusal->message.substr(refusal->message.find(' ') + 1);
+      message.pop_back();
+      return fail(error, "--animate: frame " + std::to_string(frame) + ": " + message);
+    }
+  }
+  return true;
+}
 
 bool applyOptions(const OptionTexts &texts, RenderRequest *request, std::string *error) {
   RenderSettings &s = request->settings;
@@ -104,13 +120,23 @@ bool applyOptions(const OptionTexts &texts, RenderRequest *request, std::string 
     if (whole.text && !parseWhole(whole.option, *whole.text, whole.target, error)) return false;
   deriveViewValues(&s, angles);
 
+  if (request->frames < 1 || request->frames > 1000000)
+    return fail(error, "--frames " + std::to_string(request->frames) + ": give 1 to 1000000");
+  for (const std::string &text : texts.sweeps) {
+    Sweep sweep;
+    if (!parseSweep(text, &sweep, error)) return false;
+    request->sweeps.push_back(sweep);
+  }
+
   if (const std::optional<LimitViolation> refusal = firstViolatedLimit(&s, &angles)) {
     // "quatdepth: width is -5, but ..." becomes "--size: width is -5, but ...".
     std::string message = refusal->message.substr(refusal->message.find(' ') + 1);
     message.pop_back();
     return fail(error, optionFor(refusal->parameter) + ": " + message);
   }
+  if (!request->sweeps.empty() && !checkFrames(*request, error)) return false;
   if (request->printArguments) return true;  // no output to check
+  if (request->frames > 1 && !checkFramePattern(request->output, error)) return false;
   const std::string &output = request->output;
   request->depthExr = texts.formatName.empty()
                           ? output.size() > 4 && output.compare(output.size() - 4, 4, ".exr") == 0
@@ -279,14 +305,22 @@ int parseRenderOptions(int argc, const char *const *argv, RenderRequest *request
   app.add_option("--supersample", request->supersample,
                  "N: N x N samples a pixel, averaged, for png and pgm pictures (default 1; "
                  "depth formats always take one, exact)");
+  app.add_option("--frames", request->frames,
+                 "N frames, the --animate values stepped from FROM to TO; -o then names "
+                 "them with a frame number, as frame%04d.png (default 1)");
+  app.add_option("--animate", texts.sweeps,
+                 "NAME=FROM:TO, repeatable: NAME one of xMin yMin zMin xMax yMax zMax c0 c1 c2 "
+                 "c3 wSlice angleA angleB angleC");
   app.add_flag("--print-args", request->printArguments,
-               "print quatdepth's first 20 arguments for these parameters, and exit");
+               "print quatdepth's first 20 arguments for these parameters (a line a frame), "
+               "and exit");
   app.add_option("--params", "FILE: parameters from a picture quatdepth-render wrote, or "
                              "'name = value' lines; later options override them");
   // A later option overrides an earlier one: --params and scripts that add
   // options to a base command rely on it.
   for (CLI::Option *option : app.get_options())
     option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.get_option("--animate")->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   try {
     // CLI11 takes the arguments last first.
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());

@@ -6,6 +6,7 @@
 #include "image/colormap.h"
 #include "image/depth_picture.h"
 #include "image/image_files.h"
+#include "render/animation.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {
@@ -21,6 +22,8 @@ struct RenderRequest {
   Colormap colormap = Colormap::kGrey;  // for the 8-bit pictures
   int supersample = 1;                  // samples a side per pixel of an 8-bit picture
   int threads = 0;  // 0: every core
+  int frames = 1;   // with sweeps, the output name holds a frame number
+  std::vector<Sweep> sweeps;
   bool printArguments = false;
 };
 
