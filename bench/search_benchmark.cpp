@@ -1,5 +1,7 @@
-// Speed of the row search on each path, on the two benchmark workloads.
+// Speed of the row search on each path, on the benchmark workloads, and of
+// quatdepth-render's whole-image render on 1 and 2 threads.
 //   build/quatdepth_bench [--benchmark_filter=avx512]
+//   build/quatdepth_bench --benchmark_filter=threads
 // Counters: pixels/s and probes/s, lane-iterations/s (lane passes the
 // answers needed), and lane utilisation: those over all lane slots issued.
 #include <benchmark/benchmark.h>
@@ -9,6 +11,7 @@
 
 #include "julia/level_tables.h"
 #include "julia/search_path.h"
+#include "render/threaded_render.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {
@@ -77,7 +80,33 @@ void searchRows(benchmark::State &state, const Workload *workload, SearchPath pa
   }
 }
 
+// The whole image on `threads` threads, as quatdepth-render renders it;
+// real time, since the work is on other threads.
+void renderImage(benchmark::State &state, const Workload *workload, int threads) {
+  RenderSettings s;
+  initSettings(&s, workload->arguments.data(), static_cast<int>(workload->arguments.size()));
+  std::string error;
+  for (auto _ : state) {
+    MergedRows rows;
+    if (!renderAllRows(s, fastestSearchPath(), threads, &rows, [](int32_t) {}, &error)) {
+      state.SkipWithError(error.c_str());
+      return;
+    }
+    benchmark::DoNotOptimize(rows.depths.data());
+  }
+  state.counters["rows/s"] = benchmark::Counter(
+      static_cast<double>(s.height) * static_cast<double>(state.iterations()),
+      benchmark::Counter::kIsRate);
+}
+
 int registerAll() {
+  for (const Workload &workload : kWorkloads)
+    for (int threads : {1, 2})
+      benchmark::RegisterBenchmark(
+          (std::string(workload.name) + "/threads:" + std::to_string(threads)).c_str(),
+          renderImage, &workload, threads)
+          ->Unit(benchmark::kMillisecond)
+          ->UseRealTime();
   for (const Workload &workload : kWorkloads)
     for (SearchPath path : kAllSearchPaths)
       benchmark::RegisterBenchmark(

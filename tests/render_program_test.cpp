@@ -228,6 +228,18 @@ TEST_F(RenderProgram, AnAnimationStartsAndEndsAtTheEndsOfItsSweeps) {
   EXPECT_FALSE(readFile(dir_.file("frame001.rows")) == readFile(dir_.file("frame002.rows")));
 }
 
+// On a terminal (util-linux's script gives one) a bar ends at every row.
+TEST_F(RenderProgram, ATerminalSeesTheProgressBar) {
+  const std::string script = findProgram("script");
+  if (script.empty()) GTEST_SKIP() << "needs script (util-linux) for a terminal";
+  const ProgramResult run = runProgram(
+      script, {"-qec", shellCommand(kRender, {"--size", "40x30", "-o", dir_.file("bar.png")}),
+               "/dev/null"});
+  ASSERT_EQ(run.exitStatus, 0) << run.out;
+  EXPECT_NE(run.out.find("] 30/30 rows, "), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find(" rows/s"), std::string::npos) << run.out;
+}
+
 TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
   const struct {
     std::vector<std::string> options;
