@@ -384,7 +384,7 @@ TEST_F(ImageProgram, TooLargeForMemoryIsAnErrorNotACrash) {
   GTEST_SKIP() << "address space caps do not mix with the address sanitizer";
 #endif
 #if defined(QUATDEPTH_TESTS_UNDER_EMULATOR)
-  GTEST_SKIP() << "qemu-user reserves the guest's address space up front: no cap fits it";
+  GTEST_SKIP() << "qemu-user takes a guest's address-space cap and enforces none";
 #endif
   RunOptions capped;
   capped.addressSpaceMiB = 800;

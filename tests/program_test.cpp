@@ -301,7 +301,7 @@ TEST(Program, AllocationFailureKeepsItsMessageAndStatus) {
   GTEST_SKIP() << "address space caps do not mix with the address sanitizer";
 #endif
 #if defined(QUATDEPTH_TESTS_UNDER_EMULATOR)
-  GTEST_SKIP() << "qemu-user reserves the guest's address space up front: no cap fits it";
+  GTEST_SKIP() << "qemu-user takes a guest's address-space cap and enforces none";
 #endif
   std::vector<std::string> args = smallRun("0", "0", "0");
   args[14] = "2147483647";  // 8 GiB of depths and as much of bytes

@@ -43,8 +43,9 @@ struct SearchTables {
 };
 
 // Above this many levels the tables are not built (two doubles per level
-// and six per coarse step: at 2^20 levels up to 64 MiB) and the vector
-// searches compute every level directly.
+// and two per coarse step, and four more per coarse step in each search's
+// scratch: at 2^20 levels up to 64 MiB) and the vector searches compute
+// every level directly.
 constexpr int32_t kMaxTabledLevels = 1 << 20;
 
 // Fills `tables` for the settings' levels. Returns false only when the

@@ -1,5 +1,6 @@
 #include "julia/search_path.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
@@ -83,14 +84,14 @@ void findRowDepthsOn(SearchPath path, const RenderSettings *settings,
 #else
     case SearchPath::kSse2:
     case SearchPath::kAvx2:
-    case SearchPath::kAvx512: break;  // not in this build: never supported
+    case SearchPath::kAvx512: std::abort();  // not in this build: never supported
 #endif
 #if defined(__aarch64__)
     case SearchPath::kNeon:
       findRowDepthsNeon(settings, tables, row, depths, stats, design);
       return;
 #else
-    case SearchPath::kNeon: break;
+    case SearchPath::kNeon: std::abort();
 #endif
     case SearchPath::kPortable4:
       findRowDepthsPortable4(settings, tables, row, depths, stats, design);

@@ -78,10 +78,9 @@ ExitStatus renderRows(const RenderSettings *s, SearchPath path, FILE *out) {
   // computes every level itself and writes the same bytes.
   LevelTables tables;
   RowScratch rowScratch;
-  if (path != SearchPath::kScalar) {
-    buildLevelTables(s, &tables);
+  // The scratch serves only the tables.
+  if (path != SearchPath::kScalar && buildLevelTables(s, &tables) && tables.sinA)
     makeRowScratch(s, &rowScratch);
-  }
 
   // Records bypass the stream's buffer from here on, so whatever it holds
   // must go first.

@@ -31,8 +31,8 @@ struct SharedRender {
 };
 
 void renderRows(SharedRender *shared) {
-  RowScratch scratch;
-  makeRowScratch(&shared->settings, &scratch);  // without it, the same depths, slower
+  RowScratch scratch;  // without it, the same depths, slower
+  if (shared->tables.sinA) makeRowScratch(&shared->settings, &scratch);
   const size_t width = static_cast<size_t>(shared->rows.width);
   for (;;) {
     const int32_t row = shared->nextRow.fetch_add(1);
