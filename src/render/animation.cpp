@@ -5,55 +5,39 @@
 #include "render/render_options.h"
 
 namespace quatdepth {
-namespace {
-
-// Where each sweepable name lives.
-double *sweptValue(const std::string &name, RenderSettings *s, ViewAngles *angles) {
-  const struct {
-    const char *name;
-    double *value;
-  } values[] = {{"xMin", &s->xMin},        {"yMin", &s->yMin},        {"zMin", &s->zMin},
-                {"xMax", &s->xMax},        {"yMax", &s->yMax},        {"zMax", &s->zMax},
-                {"c0", &s->juliaC[0]},     {"c1", &s->juliaC[1]},     {"c2", &s->juliaC[2]},
-                {"c3", &s->juliaC[3]},     {"wSlice", &s->wSlice},    {"angleA", &angles->a},
-                {"angleB", &angles->b},    {"angleC", &angles->c}};
-  for (const auto &entry : values)
-    if (name == entry.name) return entry.value;
-  return nullptr;
-}
-
-}  // namespace
 
 bool parseSweep(const std::string &text, Sweep *sweep, std::string *error) {
   const size_t equals = text.find('=');
   const size_t colon = text.find(':', equals == std::string::npos ? 0 : equals);
-  RenderSettings probe;
-  ViewAngles angles;
-  if (equals == std::string::npos || colon == std::string::npos ||
-      !sweptValue(text.substr(0, equals), &probe, &angles)) {
+  const int parameter =
+      equals == std::string::npos ? -1 : realParameterIndex(text.substr(0, equals));
+  if (colon == std::string::npos || parameter < 0) {
     *error = "--animate '" + text + "': give NAME=FROM:TO, NAME one of xMin yMin zMin xMax "
              "yMax zMax c0 c1 c2 c3 wSlice angleA angleB angleC";
     return false;
   }
-  sweep->name = text.substr(0, equals);
-  if (!parseDecimal(text.substr(equals + 1, colon - equals - 1), &sweep->from) ||
-      !parseDecimal(text.substr(colon + 1), &sweep->to)) {
-    *error = "--animate '" + text + "': FROM and TO must be ordinary decimals";
+  sweep->parameter = parameter;
+  sweep->fromText = plainDecimal(text.substr(equals + 1, colon - equals - 1));
+  sweep->toText = plainDecimal(text.substr(colon + 1));
+  if (!parseDecimal(sweep->fromText, &sweep->from) || !parseDecimal(sweep->toText, &sweep->to)) {
+    *error = "--animate '" + text + "': FROM and TO must be ordinary decimals within range";
     return false;
   }
   return true;
 }
 
 void frameParameters(const std::vector<Sweep> &sweeps, int frame, int frames,
-                     RenderSettings *settings, ViewAngles *angles) {
+                     RenderSettings *settings, ViewAngles *angles, RealTexts *texts) {
   for (const Sweep &sweep : sweeps) {
-    // The ends exactly as given, whatever rounding the steps between take.
-    double value = sweep.from;
-    if (frame == frames - 1)
-      value = sweep.to;
-    else if (frame > 0)
-      value = sweep.from + (sweep.to - sweep.from) * frame / (frames - 1);
-    *sweptValue(sweep.name, settings, angles) = value;
+    std::string text = sweep.fromText;
+    if (frame > 0 && frame == frames - 1) {
+      text = sweep.toText;
+    } else if (frame > 0) {
+      // Weighted, not from + (to - from) x t, which can overflow.
+      const double t = static_cast<double>(frame) / (frames - 1);
+      text = decimalText(sweep.from * (1 - t) + sweep.to * t);
+    }
+    setRealParameter(sweep.parameter, text, settings, angles, texts);
   }
   deriveViewValues(settings, *angles);
 }

@@ -1,6 +1,7 @@
 #include "render/depth_exr.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -26,7 +27,7 @@ float sceneDepth(const RenderSettings &s, int32_t level) {
   const int32_t levels = s.coarseSteps * s.fineSteps;
   // The level's z exactly as the search forms it, then its distance from
   // the near face.
-  return static_cast<float>(gridCoordinate(s.zMin, s.zMax, level, levels) - s.zMin);
+  return static_cast<float>(std::fabs(gridCoordinate(s.zMin, s.zMax, level, levels) - s.zMin));
 }
 
 #if defined(QUATDEPTH_WITH_OPENEXR)
@@ -66,10 +67,13 @@ bool writeDepthExr(FILE *out, const MergedRows &rows, const RenderSettings &sett
   return true;
 }
 
-bool readExrText(const std::string &path, const std::string &attribute, std::string *text,
-                 std::string *error) {
+bool readExrText(const std::string &bytes, const std::string &source,
+                 const std::string &attribute, std::string *text, std::string *error) {
+  const std::string &path = source;
   try {
-    Imf::InputFile file(path.c_str());
+    Imf::StdISStream stream;
+    stream.str(bytes);
+    Imf::InputFile file(stream);
     const auto *value = file.header().findTypedAttribute<Imf::StringAttribute>(attribute);
     if (!value) {
       *error = path + ": an OpenEXR file without quatdepth-render's parameters";
@@ -93,9 +97,9 @@ bool writeDepthExr(FILE *, const MergedRows &, const RenderSettings &, const std
   return false;
 }
 
-bool readExrText(const std::string &path, const std::string &, std::string *,
-                 std::string *error) {
-  *error = path + ": an OpenEXR file, and this build has no OpenEXR support";
+bool readExrText(const std::string &, const std::string &source, const std::string &,
+                 std::string *, std::string *error) {
+  *error = source + ": an OpenEXR file, and this build has no OpenEXR support";
   return false;
 }
 

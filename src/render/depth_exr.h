@@ -25,9 +25,10 @@ bool writeDepthExr(FILE *out, const MergedRows &rows, const RenderSettings &sett
                    const std::string &attribute, const std::string &parameters,
                    std::string *error);
 
-// The string attribute `attribute` of the OpenEXR file at `path`. False
-// with a message when the file cannot be read or does not carry it.
-bool readExrText(const std::string &path, const std::string &attribute, std::string *text,
-                 std::string *error);
+// The string attribute `attribute` of an OpenEXR file's header, from the
+// file's first bytes (read once, so a pipe works too). False with a
+// message naming `source` when they hold no such header or attribute.
+bool readExrText(const std::string &bytes, const std::string &source,
+                 const std::string &attribute, std::string *text, std::string *error);
 
 }  // namespace quatdepth

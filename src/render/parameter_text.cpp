@@ -3,6 +3,8 @@
 #include "render/depth_exr.h"
 #include "render/positional_arguments.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -12,18 +14,12 @@
 namespace quatdepth {
 namespace {
 
-// The shortest decimal that reads back as the same double.
-std::string shortest(double value) {
+// Texts [first, first + count) joined by commas.
+std::string joined(const RealTexts &texts, size_t first, size_t count) {
   std::string text;
-  positionalReal(value, &text);
-  return text;
-}
-
-std::string joined(std::initializer_list<double> values) {
-  std::string text;
-  for (double value : values) {
+  for (size_t i = first; i < first + count; ++i) {
     if (!text.empty()) text += ',';
-    text += shortest(value);
+    text += texts[i];
   }
   return text;
 }
@@ -67,12 +63,12 @@ bool pngParameters(const std::string &bytes, std::string *text) {
 
 }  // namespace
 
-std::string parameterText(const RenderSettings &s, const ViewAngles &angles) {
+std::string parameterText(const RenderSettings &s, const RealTexts &texts) {
   std::ostringstream text;
-  text << "box = " << joined({s.xMin, s.yMin, s.zMin, s.xMax, s.yMax, s.zMax}) << '\n'
-       << "c = " << joined({s.juliaC[0], s.juliaC[1], s.juliaC[2], s.juliaC[3]}) << '\n'
-       << "w = " << shortest(s.wSlice) << '\n'
-       << "angles = " << joined({angles.a, angles.b, angles.c}) << '\n'
+  text << "box = " << joined(texts, 0, 6) << '\n'
+       << "c = " << joined(texts, 6, 4) << '\n'
+       << "w = " << texts[10] << '\n'
+       << "angles = " << joined(texts, 11, 3) << '\n'
        << "size = " << s.width << 'x' << s.height << '\n'
        << "coarse = " << s.coarseSteps << '\n'
        << "fine = " << s.fineSteps << '\n'
@@ -106,14 +102,27 @@ bool parameterOptions(const std::string &text, const std::string &source,
 }
 
 bool readParameterFile(const std::string &path, std::string *text, std::string *error) {
+  // A picture carries its parameters near its start; a parameter file is
+  // a few lines. Neither needs more than this, and /dev/zero never ends.
+  constexpr size_t kMostBytes = size_t{16} << 20;
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0) {
+    *error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (S_ISDIR(status.st_mode)) {
+    *error = path + ": " + std::strerror(EISDIR);
+    return false;
+  }
+  errno = 0;
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  if (in) content << in.rdbuf();
-  if (!in || in.bad()) {
+  std::string bytes(kMostBytes + 1, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (in.bad() || (!in.eof() && in.fail()) || !in.is_open()) {
     *error = path + ": " + std::strerror(errno ? errno : EIO);
     return false;
   }
-  const std::string bytes = content.str();
+  bytes.resize(static_cast<size_t>(in.gcount()));
   if (bytes.compare(0, sizeof kPngSignature,
                     reinterpret_cast<const char *>(kPngSignature), sizeof kPngSignature) == 0) {
     if (pngParameters(bytes, text)) return true;
@@ -121,7 +130,11 @@ bool readParameterFile(const std::string &path, std::string *text, std::string *
     return false;
   }
   if (bytes.compare(0, 4, "\x76\x2f\x31\x01") == 0)  // OpenEXR's magic number
-    return readExrText(path, kParameterKeyword, text, error);
+    return readExrText(bytes, path, kParameterKeyword, text, error);
+  if (bytes.size() > kMostBytes) {
+    *error = path + ": more than 16 MiB, too large for a parameter file";
+    return false;
+  }
   *text = bytes;
   return true;
 }

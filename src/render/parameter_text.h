@@ -3,13 +3,14 @@
 #include <string>
 #include <vector>
 
+#include "render/positional_arguments.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {
 
 // The parameters of a render as quatdepth-render's option names and values,
 // one "name = value" a line: what a picture carries and --params reads.
-std::string parameterText(const RenderSettings &settings, const ViewAngles &angles);
+std::string parameterText(const RenderSettings &settings, const RealTexts &texts);
 
 // The options a parameter text stands for ("--box", "-1.2,...", ...), in
 // its order. Blank lines and lines starting with '#' are skipped. False

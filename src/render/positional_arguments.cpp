@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "render/render_options.h"
+
 namespace quatdepth {
 namespace {
 
@@ -17,7 +19,36 @@ std::string fixedText(double value, int decimals) {
   return std::string(text, result.ptr);
 }
 
+double *realField(int index, RenderSettings *s, ViewAngles *angles) {
+  double *const fields[kRealParameters] = {
+      &s->xMin,      &s->yMin,      &s->zMin,      &s->xMax,   &s->yMax,
+      &s->zMax,      &s->juliaC[0], &s->juliaC[1], &s->juliaC[2], &s->juliaC[3],
+      &s->wSlice,    &angles->a,    &angles->b,    &angles->c};
+  return fields[index];
+}
+
 }  // namespace
+
+int realParameterIndex(const std::string &name) {
+  for (int i = 0; i < kRealParameters; ++i)
+    if (name == kRealParameterNames[i]) return i;
+  return -1;
+}
+
+void setRealParameter(int index, const std::string &plain, RenderSettings *settings,
+                      ViewAngles *angles, RealTexts *texts) {
+  *realField(index, settings, angles) = parseReal(plain.c_str());
+  (*texts)[static_cast<size_t>(index)] = plain;
+}
+
+RealTexts realTextsOf(const RenderSettings &settings, const ViewAngles &angles) {
+  RenderSettings s = settings;
+  ViewAngles a = angles;
+  RealTexts texts;
+  for (int i = 0; i < kRealParameters; ++i)
+    positionalReal(*realField(i, &s, &a), &texts[static_cast<size_t>(i)]);
+  return texts;
+}
 
 bool positionalReal(double value, std::string *text) {
   // Past 330 decimals the parser's divisor is infinite and adds nothing.
@@ -33,22 +64,16 @@ bool positionalReal(double value, std::string *text) {
   return false;
 }
 
-std::vector<std::string> positionalArguments(const RenderSettings &s, const ViewAngles &angles,
-                                             bool *exact) {
-  const double reals[14] = {s.xMin,      s.yMin,      s.zMin,      s.xMax,   s.yMax,
-                            s.zMax,      s.juliaC[0], s.juliaC[1], s.juliaC[2], s.juliaC[3],
-                            s.wSlice,    angles.a,    angles.b,    angles.c};
-  const int32_t integers[6] = {s.width, s.height, s.coarseSteps, s.fineSteps,
-                               s.maxIterations, s.bailout};
-  std::vector<std::string> arguments;
-  bool allExact = true;
-  for (double value : reals) {
-    std::string text;
-    allExact = positionalReal(value, &text) && allExact;
-    arguments.push_back(text);
-  }
-  for (int32_t value : integers) arguments.push_back(std::to_string(value));
-  if (exact) *exact = allExact;
+std::string decimalText(double value) {
+  char text[64];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  return plainDecimal(std::string(text, result.ptr));
+}
+
+std::vector<std::string> positionalArguments(const RenderSettings &s, const RealTexts &texts) {
+  std::vector<std::string> arguments(texts.begin(), texts.end());
+  for (int32_t value : {s.width, s.height, s.coarseSteps, s.fineSteps, s.maxIterations, s.bailout})
+    arguments.push_back(std::to_string(value));
   return arguments;
 }
 

@@ -1,7 +1,9 @@
 // quatdepth-render: named options to a finished picture, on every core.
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <set>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -61,21 +63,16 @@ class ProgressBar {
 
 // One line a frame.
 int printArguments(const RenderRequest &request) {
-  bool exact = true;
   for (int frame = 0; frame < request.frames; ++frame) {
     RenderSettings s = request.settings;
     ViewAngles angles = request.angles;
-    frameParameters(request.sweeps, frame, request.frames, &s, &angles);
-    bool frameExact = true;
+    RealTexts texts = request.realTexts;
+    frameParameters(request.sweeps, frame, request.frames, &s, &angles, &texts);
     std::string line;
-    for (const std::string &argument : positionalArguments(s, angles, &frameExact))
+    for (const std::string &argument : positionalArguments(s, texts))
       line += (line.empty() ? "" : " ") + argument;
     std::printf("%s\n", line.c_str());
-    exact = exact && frameExact;
   }
-  if (!exact)
-    report("warning: quatdepth's own number reader cannot give some of these values "
-           "exactly; the arguments printed are the nearest it reads");
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     report(std::string("standard output: ") + std::strerror(errno));
     return kRenderCannotWrite;
@@ -101,11 +98,9 @@ bool writePicture(FILE *out, const RenderRequest &request, const MergedRows &sam
 
 // One picture of `s` (one frame) into `output`.
 int renderAndWrite(const RenderRequest &request, const RenderSettings &s,
-                   const ViewAngles &angles, const std::string &label, ImageOutput *output) {
+                   const RealTexts &texts, const std::string &label, ImageOutput *output) {
   const int threads = request.threads > 0 ? request.threads : defaultThreadCount();
-  RenderSettings sampled = s;  // the same box, supersample times as many pixels a side
-  sampled.width *= request.supersample;
-  sampled.height *= request.supersample;
+  const RenderSettings sampled = supersampledSettings(s, request.supersample);
   ProgressBar bar(sampled.height, label);
   MergedRows rows;
   std::string error;
@@ -119,14 +114,15 @@ int renderAndWrite(const RenderRequest &request, const RenderSettings &s,
     report(error);
     return kRenderCannotWrite;
   }
-  const std::string parameters = parameterText(s, angles);
-  const std::vector<PictureText> texts = {{kParameterKeyword, parameters}};
+  const std::string parameters = parameterText(s, texts);
+  const std::vector<PictureText> pictureTexts = {{kParameterKeyword, parameters}};
   const bool picture =
       request.format == ImageFormat::kPng || request.format == ImageFormat::kPgm;
   const bool written =
       request.depthExr ? writeDepthExr(out, rows, s, kParameterKeyword, parameters, &error)
-      : picture        ? writePicture(out, request, rows, texts, &error)
-                       : encodeImage(out, rows, request.format, request.look, &error, texts);
+      : picture        ? writePicture(out, request, rows, pictureTexts, &error)
+                       : encodeImage(out, rows, request.format, request.look, &error,
+                                     pictureTexts);
   if (!written) {
     report(output->name() + ": " + error);
     return kRenderCannotWrite;
@@ -136,6 +132,23 @@ int renderAndWrite(const RenderRequest &request, const RenderSettings &s,
     return kRenderCannotWrite;
   }
   return kRenderSuccess;
+}
+
+// Every frame's folder can take files, before the first frame renders.
+bool checkFrameFolders(const RenderRequest &request) {
+  std::set<std::string> folders;
+  for (int frame = 0; frame < request.frames; ++frame) {
+    const std::string name = frameName(request.output, frame);
+    const size_t slash = name.rfind('/');
+    folders.insert(slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash));
+  }
+  for (const std::string &folder : folders) {
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+      report(folder + ": " + std::strerror(errno) + "; no frame was rendered");
+      return false;
+    }
+  }
+  return true;
 }
 
 int renderMain(int argc, char **argv) {
@@ -148,10 +161,12 @@ int renderMain(int argc, char **argv) {
     return kRenderCannotWrite;
   }
   if (request.printArguments) return printArguments(request);
+  if (request.frames > 1 && !checkFrameFolders(request)) return kRenderCannotWrite;
   for (int frame = 0; frame < request.frames; ++frame) {
     RenderSettings s = request.settings;
     ViewAngles angles = request.angles;
-    frameParameters(request.sweeps, frame, request.frames, &s, &angles);
+    RealTexts texts = request.realTexts;
+    frameParameters(request.sweeps, frame, request.frames, &s, &angles, &texts);
     const bool animated = request.frames > 1;
     const std::string name = animated ? frameName(request.output, frame) : request.output;
     const std::string label = animated ? " frame " + std::to_string(frame + 1) + "/" +
@@ -165,7 +180,7 @@ int renderMain(int argc, char **argv) {
     }
     int status = kRenderSuccess;
     try {
-      status = renderAndWrite(request, s, angles, label, &output);
+      status = renderAndWrite(request, s, texts, label, &output);
     } catch (const std::bad_alloc &) {
       report("not enough memory for a picture of " + std::to_string(s.width) + " x " +
              std::to_string(s.height) + " pixels; nothing was written");

@@ -21,18 +21,25 @@ bool fail(std::string *error, const std::string &message) {
   return false;
 }
 
-// `count` decimals separated by commas, into `values`.
-bool parseDecimals(const std::string &option, const std::string &text, size_t count,
-                   double *values, std::string *error) {
+// `count` decimals separated by commas, into the real parameters from
+// `first` on, each with its text.
+bool parseReals(const std::string &option, const std::string &text, int first, int count,
+                RenderRequest *request, std::string *error) {
   size_t start = 0;
-  for (size_t i = 0; i < count; ++i) {
+  for (int i = 0; i < count; ++i) {
     const size_t comma = text.find(',', start);
     const bool last = i + 1 == count;
-    if (last != (comma == std::string::npos) ||
-        !parseDecimal(text.substr(start, comma - start), &values[i]))
+    const std::string plain =
+        plainDecimal(text.substr(start, comma == std::string::npos ? comma : comma - start));
+    if (last != (comma == std::string::npos) || plain.empty())
       return fail(error, option + " '" + text + "': give " + std::to_string(count) +
                              (count == 1 ? " number" : " numbers separated by commas") +
                              ", as ordinary decimals");
+    double value = 0;
+    if (!parseDecimal(plain, &value))
+      return fail(error, option + " '" + text + "': a number beyond the range of a double");
+    setRealParameter(first + i, plain, &request->settings, &request->angles,
+                     &request->realTexts);
     start = comma + 1;
   }
   return true;
@@ -72,6 +79,7 @@ std::string optionFor(const std::string &parameter) {
 // The text options as they were given, before they are numbers.
 struct OptionTexts {
   std::optional<std::string> box, c, w, angles, size, coarse, fine, iterations, bailout;
+  std::optional<std::string> threads, supersample, frames;
   std::string formatName, lookName = "lit", colormapName = "grey";
   std::vector<std::string> sweeps;
 };
@@ -81,7 +89,8 @@ bool checkFrames(const RenderRequest &request, std::string *error) {
   for (int frame = 0; frame < request.frames; ++frame) {
     RenderSettings s = request.settings;
     ViewAngles angles = request.angles;
-    frameParameters(request.sweeps, frame, request.frames, &s, &angles);
+    RealTexts texts = request.realTexts;
+    frameParameters(request.sweeps, frame, request.frames, &s, &angles, &texts);
     if (const std::optional<LimitViolation> refusal = firstViolatedLimit(&s, &angles)) {
       std::string message = refusal->message.substr(refusal->message.find(' ') + 1);
       message.pop_back();
@@ -94,19 +103,11 @@ bool checkFrames(const RenderRequest &request, std::string *error) {
 bool applyOptions(const OptionTexts &texts, RenderRequest *request, std::string *error) {
   RenderSettings &s = request->settings;
   ViewAngles &angles = request->angles;
-  if (texts.box) {
-    double box[6];
-    if (!parseDecimals("--box", *texts.box, 6, box, error)) return false;
-    s.xMin = box[0], s.yMin = box[1], s.zMin = box[2];
-    s.xMax = box[3], s.yMax = box[4], s.zMax = box[5];
-  }
-  if (texts.c && !parseDecimals("--c", *texts.c, 4, s.juliaC, error)) return false;
-  if (texts.w && !parseDecimals("--w", *texts.w, 1, &s.wSlice, error)) return false;
-  if (texts.angles) {
-    double turn[3];
-    if (!parseDecimals("--angles", *texts.angles, 3, turn, error)) return false;
-    angles = ViewAngles{turn[0], turn[1], turn[2]};
-  }
+  if (texts.box && !parseReals("--box", *texts.box, 0, 6, request, error)) return false;
+  if (texts.c && !parseReals("--c", *texts.c, 6, 4, request, error)) return false;
+  if (texts.w && !parseReals("--w", *texts.w, 10, 1, request, error)) return false;
+  if (texts.angles && !parseReals("--angles", *texts.angles, 11, 3, request, error))
+    return false;
   if (texts.size && !parseSize(*texts.size, &s.width, &s.height, error)) return false;
   const struct {
     const char *option;
@@ -115,7 +116,10 @@ bool applyOptions(const OptionTexts &texts, RenderRequest *request, std::string 
   } wholes[] = {{"--coarse", texts.coarse, &s.coarseSteps},
                 {"--fine", texts.fine, &s.fineSteps},
                 {"--iterations", texts.iterations, &s.maxIterations},
-                {"--bailout", texts.bailout, &s.bailout}};
+                {"--bailout", texts.bailout, &s.bailout},
+                {"--threads", texts.threads, &request->threads},
+                {"--supersample", texts.supersample, &request->supersample},
+                {"--frames", texts.frames, &request->frames}};
   for (const auto &whole : wholes)
     if (whole.text && !parseWhole(whole.option, *whole.text, whole.target, error)) return false;
   deriveViewValues(&s, angles);
@@ -160,7 +164,9 @@ bool applyOptions(const OptionTexts &texts, RenderRequest *request, std::string 
   if (request->colormap != Colormap::kGrey && !request->depthExr &&
       request->format == ImageFormat::kPgm)
     return fail(error, "--colormap " + texts.colormapName + ": a PGM is grey; use png");
-  if (!checkMergedSize(s.width, s.height, error)) return fail(error, "--size: " + *error);
+  if (!checkMergedSize(s.width, s.height, error))
+    return fail(error, "--size " + std::to_string(s.width) + "x" + std::to_string(s.height) +
+                           ": at most 2^28 pixels and 2^24 rows, none negative");
   if (request->supersample < 1 || request->supersample > 16)
     return fail(error, "--supersample " + std::to_string(request->supersample) +
                            ": give 1 to 16 samples a side");
@@ -280,6 +286,7 @@ int parseRenderOptions(int argc, const char *const *argv, RenderRequest *request
 
   const char *const defaults[] = {"quatdepth", nullptr};
   initSettings(&request->settings, defaults, 1, &request->angles);
+  request->realTexts = realTextsOf(request->settings, request->angles);
   OptionTexts texts;
   CLI::App app{"Renders a depth image of a 3-D slice through a 4-D quaternion Julia set "
                "on every core, straight to a picture or to quatdepth's row records.",
@@ -294,7 +301,7 @@ int parseRenderOptions(int argc, const char *const *argv, RenderRequest *request
   app.add_option("--fine", texts.fine, "depth levels per coarse step (default 10)");
   app.add_option("--iterations", texts.iterations, "iteration cap of the membership test (default 10)");
   app.add_option("--bailout", texts.bailout, "escape threshold (default 16)");
-  app.add_option("--threads", request->threads, "render threads (default 0: every core)");
+  app.add_option("--threads", texts.threads, "render threads (default 0: every core)");
   app.add_option("--format", texts.formatName,
                  "png (8-bit picture), png16 (depth + 1, 16-bit), pgm (8-bit picture), "
                  "rows (quatdepth's records) or exr (scene depths, float channel Z); "
@@ -302,10 +309,10 @@ int parseRenderOptions(int argc, const char *const *argv, RenderRequest *request
   app.add_option("--look", texts.lookName, "lit (default) or depth, for png and pgm");
   app.add_option("--colormap", texts.colormapName,
                  "grey (default), viridis, magma or turbo: the colours of png pictures");
-  app.add_option("--supersample", request->supersample,
+  app.add_option("--supersample", texts.supersample,
                  "N: N x N samples a pixel, averaged, for png and pgm pictures (default 1; "
                  "depth formats always take one, exact)");
-  app.add_option("--frames", request->frames,
+  app.add_option("--frames", texts.frames,
                  "N frames, the --animate values stepped from FROM to TO; -o then names "
                  "them with a frame number, as frame%04d.png (default 1)");
   app.add_option("--animate", texts.sweeps,

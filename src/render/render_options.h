@@ -7,6 +7,7 @@
 #include "image/depth_picture.h"
 #include "image/image_files.h"
 #include "render/animation.h"
+#include "render/positional_arguments.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {
@@ -15,6 +16,7 @@ namespace quatdepth {
 struct RenderRequest {
   RenderSettings settings;  // every row, from row 0
   ViewAngles angles;
+  RealTexts realTexts;      // the decimals the real parameters were read from
   std::string output;
   ImageFormat format = ImageFormat::kPng;
   bool depthExr = false;  // an OpenEXR file of scene depths instead of `format`

@@ -1,5 +1,7 @@
 #include "render/threaded_render.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -48,7 +50,24 @@ void renderRows(SharedRender *shared) {
 
 }  // namespace
 
+RenderSettings supersampledSettings(const RenderSettings &s, int n) {
+  RenderSettings sampled = s;
+  if (n <= 1) return sampled;
+  sampled.width *= n;
+  sampled.height *= n;
+  const double back = (n - 1) / (2.0 * n);  // of a pixel
+  const double dx = back * (s.xMax - s.xMin) / s.width;
+  const double dy = back * (s.yMax - s.yMin) / s.height;
+  sampled.xMin -= dx, sampled.xMax -= dx;
+  sampled.yMin -= dy, sampled.yMax -= dy;
+  return sampled;  // centreX and centreY as they were
+}
+
 int defaultThreadCount() {
+  // The cores this process may run on (taskset, a batch system's share).
+  cpu_set_t allowed;
+  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+    return CPU_COUNT(&allowed);
   const unsigned cores = std::thread::hardware_concurrency();
   return cores == 0 ? 1 : static_cast<int>(cores);
 }

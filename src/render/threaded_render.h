@@ -19,6 +19,11 @@ bool renderAllRows(const RenderSettings &settings, SearchPath path, int threads,
                    MergedRows *rows, const std::function<void(int32_t rowsDone)> &onProgress,
                    std::string *error);
 
+// `settings` with `n` x `n` samples a pixel: n times the pixels a side,
+// each pixel's samples centred on where its one sample would be, turned
+// about the same pivot.
+RenderSettings supersampledSettings(const RenderSettings &settings, int n);
+
 // The threads to use when none are asked for: every core.
 int defaultThreadCount();
 
