@@ -17,16 +17,16 @@
 #include <cmath>
 
 #include "image/colormap.h"
-#include "record_decoding.h"
-#include "render/depth_exr.h"
 #include "image/depth_picture.h"
 #include "julia/depth_search.h"
+#include "record_decoding.h"
+#include "render/depth_exr.h"
 #include "render/positional_arguments.h"
 #include "render/render_options.h"
 #include "render/threaded_render.h"
-#include "test_settings.h"
 #include "run_program.h"
 #include "settings/render_settings.h"
+#include "test_settings.h"
 
 namespace quatdepth::testing {
 namespace {
@@ -43,11 +43,15 @@ std::vector<std::string> words(const std::string &line) {
 
 // A small rotated view with every parameter away from its default.
 const std::vector<std::string> kNamedView = {
-    "--box",    "-1.1,-1,-1.2,1.2,1.05,1.15", "--c",     "-0.2,0.25,0.3,-0.05",
-    "--w",      "0.05",                       "--angles", "0.3,-0.5,0.7",
-    "--size",   "37x23",                      "--coarse", "60",
-    "--fine",   "7",                          "--iterations", "25",
-    "--bailout", "12"};
+    "--box",        "-1.1,-1,-1.2,1.2,1.05,1.15",
+    "--c",          "-0.2,0.25,0.3,-0.05",
+    "--w",          "0.05",
+    "--angles",     "0.3,-0.5,0.7",
+    "--size",       "37x23",
+    "--coarse",     "60",
+    "--fine",       "7",
+    "--iterations", "25",
+    "--bailout",    "12"};
 
 class RenderProgram : public ::testing::Test {
  protected:
@@ -77,7 +81,8 @@ TEST_F(RenderProgram, NamedOptionsRenderWhatTheirPrintedArgumentsRender) {
   const ProgramResult printed = render(printOptions);
   ASSERT_EQ(printed.exitStatus, 0) << printed.err;
   EXPECT_EQ(printed.out,
-            "-1.1 -1 -1.2 1.2 1.05 1.15 -0.2 0.25 0.3 -0.05 0.05 0.3 -0.5 0.7 37 23 60 7 25 12\n");
+            "-1.1 -1 -1.2 1.2 1.05 1.15 -0.2 0.25 0.3 -0.05 0.05 0.3 -0.5 0.7 "
+            "37 23 60 7 25 12\n");
   const ProgramResult positional = runProgram(kRenderer, words(printed.out));
   ASSERT_EQ(positional.exitStatus, 0);
   EXPECT_TRUE(rowsOf(kNamedView) == positional.out);
@@ -86,16 +91,20 @@ TEST_F(RenderProgram, NamedOptionsRenderWhatTheirPrintedArgumentsRender) {
 // Decimals quatdepth cannot be given back from their double alone travel
 // as typed: into --print-args, and into a picture's parameters.
 TEST_F(RenderProgram, DecimalsTravelAsTyped) {
-  const std::vector<std::string> view = {"--size", "23x17", "--angles",
-                                         "123456789012345.6789,0.5,0", "--w",
-                                         "-0.30724376544330992", "--c", "-1.5e-1,0.2,0.3,-0.1"};
+  const std::vector<std::string> view = {
+      "--size",   "23x17",
+      "--angles", "123456789012345.6789,0.5,0",
+      "--w",      "-0.30724376544330992",
+      "--c",      "-1.5e-1,0.2,0.3,-0.1"};
   std::vector<std::string> printOptions = view;
   printOptions.push_back("--print-args");
   const ProgramResult printed = render(printOptions);
   ASSERT_EQ(printed.exitStatus, 0) << printed.err;
   EXPECT_EQ(printed.err, "");
-  EXPECT_EQ(printed.out, "-1.2 -1.2 -1.2 1.2 1.2 1.2 -0.15 0.2 0.3 -0.1 -0.30724376544330992 "
-                         "123456789012345.6789 0.5 0 23 17 100 10 10 16\n");
+  EXPECT_EQ(
+      printed.out,
+      "-1.2 -1.2 -1.2 1.2 1.2 1.2 -0.15 0.2 0.3 -0.1 -0.30724376544330992 "
+      "123456789012345.6789 0.5 0 23 17 100 10 10 16\n");
   const std::string rows = rowsOf(view);
   EXPECT_TRUE(runProgram(kRenderer, words(printed.out)).out == rows);
   std::vector<std::string> pngOptions = view;
@@ -112,7 +121,8 @@ TEST_F(RenderProgram, AnyThreadCountWritesTheSameBytes) {
   }());
   std::vector<std::string> printOptions = kNamedView;
   printOptions.push_back("--print-args");
-  const ProgramResult positional = runProgram(kRenderer, words(render(printOptions).out));
+  const ProgramResult positional =
+      runProgram(kRenderer, words(render(printOptions).out));
   ASSERT_TRUE(one == positional.out);  // every row, in order
   for (const char *threads : {"2", "3", "7", "0"}) {
     std::vector<std::string> options = kNamedView;
@@ -130,33 +140,40 @@ TEST_F(RenderProgram, AParameterFileOrPictureRendersTheSameAndLaterOptionsWin) {
   EXPECT_TRUE(rowsOf({"--params", dir_.file("view.png")}) == expected);
 
   // A hand-written file, comments and spacing as people write them.
-  writeFile(dir_.file("view.txt"),
-            "# a rotated view\nbox = -1.1,-1,-1.2,1.2,1.05,1.15\n  c=-0.2,0.25,0.3,-0.05\n\n"
-            "w = 0.05\nangles = 0.3,-0.5,0.7\nsize = 37x23\ncoarse = 60\nfine = 7\n"
-            "iterations = 25\nbailout = 12\n");
+  writeFile(
+      dir_.file("view.txt"),
+      "# a rotated view\nbox = -1.1,-1,-1.2,1.2,1.05,1.15\n  "
+      "c=-0.2,0.25,0.3,-0.05\n\n"
+      "w = 0.05\nangles = 0.3,-0.5,0.7\nsize = 37x23\ncoarse = 60\nfine = 7\n"
+      "iterations = 25\nbailout = 12\n");
   EXPECT_TRUE(rowsOf({"--params", dir_.file("view.txt")}) == expected);
 
   // Options before --params are overridden by it; options after it win.
-  const std::string smaller = rowsOf({"--size", "5x5", "--params", dir_.file("view.png"),
-                                      "--size", "9x4"});
+  const std::string smaller = rowsOf(
+      {"--size", "5x5", "--params", dir_.file("view.png"), "--size", "9x4"});
   std::vector<std::string> direct = kNamedView;
   direct.insert(direct.end(), {"--size", "9x4"});
   EXPECT_TRUE(smaller == rowsOf(direct));
-  EXPECT_TRUE(rowsOf({"--size", "5x5", "--params", dir_.file("view.txt")}) == expected);
+  EXPECT_TRUE(rowsOf({"--size", "5x5", "--params", dir_.file("view.txt")}) ==
+              expected);
 }
 
 TEST_F(RenderProgram, AnExrHoldsSceneDepthsAndInfinityForBackground) {
 #if !defined(QUATDEPTH_WITH_OPENEXR)
-  GTEST_SKIP() << "this build has no OpenEXR (the aarch64 cross build cannot install it)";
+  GTEST_SKIP() << "this build has no OpenEXR (the aarch64 cross build cannot "
+                  "install it)";
 #else
   // A deep box, so scene depths are not just level numbers.
-  const std::vector<std::string> view = {"--box", "-1.2,-1.2,-2,1.2,1.2,1.5", "--size", "21x13",
-                                         "--angles", "0.3,0.5,0.7", "--coarse", "40"};
+  const std::vector<std::string> view = {"--box",    "-1.2,-1.2,-2,1.2,1.2,1.5",
+                                         "--size",   "21x13",
+                                         "--angles", "0.3,0.5,0.7",
+                                         "--coarse", "40"};
   std::vector<std::string> options = view;
   options.insert(options.end(), {"-o", dir_.file("depth.exr")});
   const ProgramResult run = render(options);
   ASSERT_EQ(run.exitStatus, 0) << run.err;
-  const std::vector<std::vector<int32_t>> levels = decodeRecords(rowsOf(view), 21);
+  const std::vector<std::vector<int32_t> > levels =
+      decodeRecords(rowsOf(view), 21);
   ASSERT_EQ(levels.size(), 13u);
 
   Imf::InputFile file(dir_.file("depth.exr").c_str());
@@ -164,8 +181,8 @@ TEST_F(RenderProgram, AnExrHoldsSceneDepthsAndInfinityForBackground) {
   EXPECT_EQ(file.header().channels().findChannel("Z")->type, Imf::FLOAT);
   std::vector<float> z(21 * 13);
   Imf::FrameBuffer frame;
-  frame.insert("Z", Imf::Slice(Imf::FLOAT, reinterpret_cast<char *>(z.data()), sizeof(float),
-                               21 * sizeof(float)));
+  frame.insert("Z", Imf::Slice(Imf::FLOAT, reinterpret_cast<char *>(z.data()),
+                               sizeof(float), 21 * sizeof(float)));
   file.setFrameBuffer(frame);
   file.readPixels(0, 12);
   int background = 0, surface = 0;
@@ -179,7 +196,8 @@ TEST_F(RenderProgram, AnExrHoldsSceneDepthsAndInfinityForBackground) {
       } else {
         ++surface;
         // 400 levels over 3.5 scene units.
-        EXPECT_FLOAT_EQ(depth, static_cast<float>(level * 3.5 / 400)) << x << "," << y;
+        EXPECT_FLOAT_EQ(depth, static_cast<float>(level * 3.5 / 400))
+            << x << "," << y;
       }
     }
   }
@@ -188,9 +206,10 @@ TEST_F(RenderProgram, AnExrHoldsSceneDepthsAndInfinityForBackground) {
   // Its parameters come back with --params, from the file or a pipe.
   EXPECT_TRUE(rowsOf({"--params", dir_.file("depth.exr")}) == rowsOf(view));
   const ProgramResult piped = runProgram(
-      "/bin/sh", {"-c", "cat " + dir_.file("depth.exr") + " | " +
-                            shellCommand(kRender, {"--params", "/dev/stdin", "--format", "rows",
-                                                   "-o", "-"})});
+      "/bin/sh",
+      {"-c", "cat " + dir_.file("depth.exr") + " | " +
+                 shellCommand(kRender, {"--params", "/dev/stdin", "--format",
+                                        "rows", "-o", "-"})});
   EXPECT_EQ(piped.exitStatus, 0) << piped.err;
   EXPECT_TRUE(piped.out == rowsOf(view));
 #endif
@@ -200,8 +219,9 @@ TEST_F(RenderProgram, AnExrHoldsSceneDepthsAndInfinityForBackground) {
 // of the N-times-larger render whose samples centre on the pixels' own;
 // depth formats keep one exact sample.
 TEST_F(RenderProgram, SupersamplingAveragesSamplesCentredOnEachPixel) {
-  const ProgramResult run = render({"--angles", "0.3,0.5,0.7", "--coarse", "50", "--size",
-                                    "26x14", "--supersample", "3", "--format", "pgm", "-o", "-"});
+  const ProgramResult run =
+      render({"--angles", "0.3,0.5,0.7", "--coarse", "50", "--size", "26x14",
+              "--supersample", "3", "--format", "pgm", "-o", "-"});
   ASSERT_EQ(run.exitStatus, 0) << run.err;
   const std::string header = "P5\n26 14\n255\n";
   ASSERT_EQ(run.out.substr(0, header.size()), header);
@@ -215,68 +235,85 @@ TEST_F(RenderProgram, SupersamplingAveragesSamplesCentredOnEachPixel) {
   EXPECT_EQ(sampled.centreX, s.centreX);  // the same pivot
   // The middle sample of a 3 x 3 block is the pixel's own sample.
   for (int32_t x : {0, 7, 25})
-    EXPECT_NEAR(gridCoordinate(sampled.xMin, sampled.xMax, 3 * x + 1, sampled.width),
-                gridCoordinate(s.xMin, s.xMax, x, s.width), 1e-12);
+    EXPECT_NEAR(
+        gridCoordinate(sampled.xMin, sampled.xMax, 3 * x + 1, sampled.width),
+        gridCoordinate(s.xMin, s.xMax, x, s.width), 1e-12);
   MergedRows rows;
   std::string error;
-  ASSERT_TRUE(renderAllRows(sampled, SearchPath::kScalar, 2, &rows, [](int32_t) {}, &error));
+  ASSERT_TRUE(renderAllRows(
+      sampled, SearchPath::kScalar, 2, &rows, [](int32_t) {}, &error));
   const std::vector<uint8_t> large = renderPicture(rows, Look::kLit);
   int edges = 0;
   for (size_t y = 0; y < 14; ++y) {
     for (size_t x = 0; x < 26; ++x) {
       unsigned sum = 0;
       for (size_t dy = 0; dy < 3; ++dy)
-        for (size_t dx = 0; dx < 3; ++dx) sum += large[(3 * y + dy) * 78 + 3 * x + dx];
-      EXPECT_EQ(static_cast<uint8_t>(small[y * 26 + x]), (sum + 4) / 9) << x << "," << y;
+        for (size_t dx = 0; dx < 3; ++dx)
+          sum += large[(3 * y + dy) * 78 + 3 * x + dx];
+      EXPECT_EQ(static_cast<uint8_t>(small[y * 26 + x]), (sum + 4) / 9)
+          << x << "," << y;
       edges += sum % 9 != 0;
     }
   }
   EXPECT_GT(edges, 10) << "samples that differ within a pixel";
-  EXPECT_TRUE(rowsOf({"--size", "26x14", "--supersample", "3"}) == rowsOf({"--size", "26x14"}));
+  EXPECT_TRUE(rowsOf({"--size", "26x14", "--supersample", "3"}) ==
+              rowsOf({"--size", "26x14"}));
 }
 
 TEST_F(RenderProgram, AColourMapGivesAnRgbPngWithABlackBackground) {
-  const ProgramResult run =
-      render({"--size", "30x20", "--colormap", "turbo", "--format", "png", "-o", "-"});
+  const ProgramResult run = render(
+      {"--size", "30x20", "--colormap", "turbo", "--format", "png", "-o", "-"});
   ASSERT_EQ(run.exitStatus, 0) << run.err;
   ASSERT_GT(run.out.size(), 26u);
   EXPECT_EQ(run.out[25], 2) << "PNG colour type RGB";
   const std::vector<uint8_t> grey = {0, 16, 255};
-  for (Colormap map : {Colormap::kViridis, Colormap::kMagma, Colormap::kTurbo}) {
+  for (Colormap map :
+       {Colormap::kViridis, Colormap::kMagma, Colormap::kTurbo}) {
     const std::vector<uint8_t> rgb = colourPicture(grey, map);
     ASSERT_EQ(rgb.size(), 9u);
     EXPECT_EQ(rgb[0] + rgb[1] + rgb[2], 0) << "background stays black";
-    EXPECT_NE(rgb[3] + rgb[4] + rgb[5], rgb[6] + rgb[7] + rgb[8]) << "near and far differ";
+    EXPECT_NE(rgb[3] + rgb[4] + rgb[5], rgb[6] + rgb[7] + rgb[8])
+        << "near and far differ";
   }
 }
 
 TEST_F(RenderProgram, AnAnimationStartsAndEndsAtTheEndsOfItsSweeps) {
-  const ProgramResult run = render({"--size", "19x11", "--frames", "4", "--animate",
-                                    "angleB=0.1:2.9", "--animate", "c1=0.15:0.35", "--format",
-                                    "rows", "-o", dir_.file("frame%03d.rows")});
+  const ProgramResult run =
+      render({"--size", "19x11", "--frames", "4", "--animate", "angleB=0.1:2.9",
+              "--animate", "c1=0.15:0.35", "--format", "rows", "-o",
+              dir_.file("frame%03d.rows")});
   ASSERT_EQ(run.exitStatus, 0) << run.err;
   EXPECT_EQ(runProgram("/bin/ls", {dir_.path()}).out,
             "frame000.rows\nframe001.rows\nframe002.rows\nframe003.rows\n");
   EXPECT_TRUE(readFile(dir_.file("frame000.rows")) ==
-              rowsOf({"--size", "19x11", "--angles", "0,0.1,0", "--c", "-0.1,0.15,0.3,-0.1"}));
+              rowsOf({"--size", "19x11", "--angles", "0,0.1,0", "--c",
+                      "-0.1,0.15,0.3,-0.1"}));
   EXPECT_TRUE(readFile(dir_.file("frame003.rows")) ==
-              rowsOf({"--size", "19x11", "--angles", "0,2.9,0", "--c", "-0.1,0.35,0.3,-0.1"}));
-  EXPECT_FALSE(readFile(dir_.file("frame001.rows")) == readFile(dir_.file("frame002.rows")));
+              rowsOf({"--size", "19x11", "--angles", "0,2.9,0", "--c",
+                      "-0.1,0.35,0.3,-0.1"}));
+  EXPECT_FALSE(readFile(dir_.file("frame001.rows")) ==
+               readFile(dir_.file("frame002.rows")));
   // One frame is the first: FROM.
   EXPECT_EQ(render({"--animate", "angleB=0.25:2.9", "--print-args"}).out,
-            "-1.2 -1.2 -1.2 1.2 1.2 1.2 -0.1 0.2 0.3 -0.1 0 0 0.25 0 300 300 100 10 10 16\n");
+            "-1.2 -1.2 -1.2 1.2 1.2 1.2 -0.1 0.2 0.3 -0.1 0 0 0.25 0 300 300 "
+            "100 10 10 16\n");
   // Steps between values too large to subtract.
-  EXPECT_EQ(render({"--frames", "3", "--animate", "xMin=-1e308:1e308", "--print-args"}).exitStatus,
+  EXPECT_EQ(render({"--frames", "3", "--animate", "xMin=-1e308:1e308",
+                    "--print-args"})
+                .exitStatus,
             0);
 }
 
 // On a terminal (util-linux's script gives one) a bar ends at every row.
 TEST_F(RenderProgram, ATerminalSeesTheProgressBar) {
   const std::string script = findProgram("script");
-  if (script.empty()) GTEST_SKIP() << "needs script (util-linux) for a terminal";
+  if (script.empty())
+    GTEST_SKIP() << "needs script (util-linux) for a terminal";
   const ProgramResult run = runProgram(
-      script, {"-qec", shellCommand(kRender, {"--size", "40x30", "-o", dir_.file("bar.png")}),
-               "/dev/null"});
+      script,
+      {"-qec",
+       shellCommand(kRender, {"--size", "40x30", "-o", dir_.file("bar.png")}),
+       "/dev/null"});
   ASSERT_EQ(run.exitStatus, 0) << run.out;
   EXPECT_NE(run.out.find("] 30/30 rows, "), std::string::npos) << run.out;
   EXPECT_NE(run.out.find(" rows/s"), std::string::npos) << run.out;
@@ -298,7 +335,9 @@ TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
       {{"--size", "-5x5"}, 2, "--size: width is -5"},
       {{"--size", "20000x20000"}, 2, "--size 20000x20000: at most 2^28 pixels"},
       {{"--coarse", "0"}, 2, "--coarse: coarseSteps is 0"},
-      {{"--coarse", "100000", "--fine", "1000"}, 2, "--coarse, --fine: coarseSteps x fineSteps"},
+      {{"--coarse", "100000", "--fine", "1000"},
+       2,
+       "--coarse, --fine: coarseSteps x fineSteps"},
       {{"--fine", "ten"}, 2, "--fine 'ten'"},
       {{"--iterations", "1.5"}, 2, "--iterations '1.5'"},
       {{"--bailout", "99999999999"}, 2, "--bailout '99999999999'"},
@@ -306,24 +345,36 @@ TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
       {{"--look", "shiny"}, 2, "--look 'shiny'"},
       {{"--threads", "-1"}, 2, "--threads -1"},
       {{"--colormap", "rainbow"}, 2, "--colormap 'rainbow'"},
-      {{"--colormap", "viridis", "--format", "pgm"}, 2, "--colormap viridis: a PGM is grey"},
+      {{"--colormap", "viridis", "--format", "pgm"},
+       2,
+       "--colormap viridis: a PGM is grey"},
       {{"--supersample", "0"}, 2, "--supersample 0"},
       {{"--supersample", ""}, 2, "--supersample '': give a whole number"},
       {{"--threads", "0x10"}, 2, "--threads '0x10'"},
       {{"--w", "1e999"}, 2, "--w '1e999': a number beyond the range"},
       {{"--params", dir_.path()}, 3, "Is a directory"},
       {{"--params", "/dev/zero"}, 3, "/dev/zero: more than 16 MiB"},
-      {{"--frames", "2", "--animate", "c0=0:1", "-o", dir_.file("none%d/x.png")},
-       4, "No such file or directory; no frame was rendered"},
-      {{"--frames", "3", "--animate", "angleA=0:1"}, 2, "several frames need one frame number"},
+      {{"--frames", "2", "--animate", "c0=0:1", "-o",
+        dir_.file("none%d/x.png")},
+       4,
+       "No such file or directory; no frame was rendered"},
+      {{"--frames", "3", "--animate", "angleA=0:1"},
+       2,
+       "several frames need one frame number"},
       {{"--frames", "0"}, 2, "--frames 0"},
       {{"--animate", "zoom=1:2"}, 2, "--animate 'zoom=1:2'"},
       {{"--animate", "c0=1:x"}, 2, "--animate 'c0=1:x': FROM and TO"},
-      {{"--frames", "5", "--animate", "angleC=0:1e17", "-o", dir_.file("f%d.png")},
-       2, "--animate: frame 1: angle C is"},
-      {{"--size", "8000x8000", "--supersample", "4"}, 2, "--supersample 4: 32000 x 32000"},
+      {{"--frames", "5", "--animate", "angleC=0:1e17", "-o",
+        dir_.file("f%d.png")},
+       2,
+       "--animate: frame 1: angle C is"},
+      {{"--size", "8000x8000", "--supersample", "4"},
+       2,
+       "--supersample 4: 32000 x 32000"},
       {{"--params"}, 2, "--params needs a file"},
-      {{"--params", dir_.file("nowhere.txt")}, 3, "nowhere.txt: No such file or directory"},
+      {{"--params", dir_.file("nowhere.txt")},
+       3,
+       "nowhere.txt: No such file or directory"},
       {{"--params", dir_.file("bad.txt")}, 2, "bad.txt, line 2: 'zoom = 3'"},
   };
   writeFile(dir_.file("bad.txt"), "coarse = 50\nzoom = 3\n");
@@ -340,8 +391,10 @@ TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
   }
   const ProgramResult noOutput = render({"--size", "10x10"});
   EXPECT_EQ(noOutput.exitStatus, 2);
-  EXPECT_NE(noOutput.err.find("give -o FILE"), std::string::npos) << noOutput.err;
-  EXPECT_EQ(runProgram("/bin/ls", {"-A", dir_.path()}).out, "bad.txt\nkept.png\n");
+  EXPECT_NE(noOutput.err.find("give -o FILE"), std::string::npos)
+      << noOutput.err;
+  EXPECT_EQ(runProgram("/bin/ls", {"-A", dir_.path()}).out,
+            "bad.txt\nkept.png\n");
 }
 
 // Numbers are the renderer's own reading of the same decimal, exponents
@@ -349,9 +402,14 @@ TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
 TEST(RenderNumbers, AreTheRenderersReadingOfTheSameDecimal) {
   const struct {
     std::string given, plain;
-  } cases[] = {{"-0.291", "-0.291"},  {"1.15", "1.15"},       {"+2.", "2"},
-               {".5", "0.5"},         {"-1.5e-3", "-0.0015"}, {"12.5E2", "1250"},
-               {"7e+0", "7"},         {"3.25e1", "32.5"},
+  } cases[] = {{"-0.291", "-0.291"},
+               {"1.15", "1.15"},
+               {"+2.", "2"},
+               {".5", "0.5"},
+               {"-1.5e-3", "-0.0015"},
+               {"12.5E2", "1250"},
+               {"7e+0", "7"},
+               {"3.25e1", "32.5"},
                {"1e-300", "0." + std::string(299, '0') + "1"}};
   for (const auto &c : cases) {
     EXPECT_EQ(plainDecimal(c.given), c.plain) << c.given;
@@ -359,8 +417,9 @@ TEST(RenderNumbers, AreTheRenderersReadingOfTheSameDecimal) {
     ASSERT_TRUE(parseDecimal(c.given, &value)) << c.given;
     EXPECT_EQ(value, parseReal(c.plain.c_str())) << c.given;
   }
-  for (const char *bad : {"", "-", ".", "e5", "1e", "1e1000", "0x10", "1,5", " 1", "1 ", "inf",
-                          "nan", "--1", "1.2.3", "1e5.5", "1e400"}) {
+  for (const char *bad :
+       {"", "-", ".", "e5", "1e", "1e1000", "0x10", "1,5", " 1", "1 ", "inf",
+        "nan", "--1", "1.2.3", "1e5.5", "1e400"}) {
     double value = 0;
     EXPECT_FALSE(parseDecimal(bad, &value)) << bad;
   }

@@ -9,25 +9,30 @@ namespace quatdepth {
 bool parseSweep(const std::string &text, Sweep *sweep, std::string *error) {
   const size_t equals = text.find('=');
   const size_t colon = text.find(':', equals == std::string::npos ? 0 : equals);
-  const int parameter =
-      equals == std::string::npos ? -1 : realParameterIndex(text.substr(0, equals));
+  const int parameter = equals == std::string::npos
+                            ? -1
+                            : realParameterIndex(text.substr(0, equals));
   if (colon == std::string::npos || parameter < 0) {
-    *error = "--animate '" + text + "': give NAME=FROM:TO, NAME one of xMin yMin zMin xMax "
+    *error = "--animate '" + text +
+             "': give NAME=FROM:TO, NAME one of xMin yMin zMin xMax "
              "yMax zMax c0 c1 c2 c3 wSlice angleA angleB angleC";
     return false;
   }
   sweep->parameter = parameter;
   sweep->fromText = plainDecimal(text.substr(equals + 1, colon - equals - 1));
   sweep->toText = plainDecimal(text.substr(colon + 1));
-  if (!parseDecimal(sweep->fromText, &sweep->from) || !parseDecimal(sweep->toText, &sweep->to)) {
-    *error = "--animate '" + text + "': FROM and TO must be ordinary decimals within range";
+  if (!parseDecimal(sweep->fromText, &sweep->from) ||
+      !parseDecimal(sweep->toText, &sweep->to)) {
+    *error = "--animate '" + text +
+             "': FROM and TO must be ordinary decimals within range";
     return false;
   }
   return true;
 }
 
 void frameParameters(const std::vector<Sweep> &sweeps, int frame, int frames,
-                     RenderSettings *settings, ViewAngles *angles, RealTexts *texts) {
+                     RenderSettings *settings, ViewAngles *angles,
+                     RealTexts *texts) {
   for (const Sweep &sweep : sweeps) {
     std::string text = sweep.fromText;
     if (frame > 0 && frame == frames - 1) {
@@ -52,17 +57,20 @@ bool checkFramePattern(const std::string &pattern, std::string *error) {
     }
     size_t end = at + 1;
     if (end < pattern.size() && pattern[end] == '0') ++end;
-    while (end < pattern.size() && end - at < 4 && pattern[end] >= '0' && pattern[end] <= '9')
+    while (end < pattern.size() && end - at < 4 && pattern[end] >= '0' &&
+           pattern[end] <= '9')
       ++end;
     if (end >= pattern.size() || pattern[end] != 'd') {
-      *error = "-o '" + pattern + "': only %d, %4d, %04d (and %% for '%') may follow a '%'";
+      *error = "-o '" + pattern +
+               "': only %d, %4d, %04d (and %% for '%') may follow a '%'";
       return false;
     }
     ++numbers;
     at = end;
   }
   if (numbers != 1) {
-    *error = "-o '" + pattern + "': several frames need one frame number in the name, as "
+    *error = "-o '" + pattern +
+             "': several frames need one frame number in the name, as "
              "frame%04d.png";
     return false;
   }

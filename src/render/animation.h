@@ -12,7 +12,7 @@ namespace quatdepth {
 // One value swept over the frames: FROM at frame 0 to TO at the last,
 // in equal steps.
 struct Sweep {
-  int parameter = 0;            // index in kRealParameterNames
+  int parameter = 0;             // index in kRealParameterNames
   std::string fromText, toText;  // plain decimals
   double from = 0, to = 0;       // as quatdepth reads them
 };
@@ -26,7 +26,8 @@ bool parseSweep(const std::string &text, Sweep *sweep, std::string *error);
 // a value between is a decimal near its step, as quatdepth reads it, so
 // the texts stay exactly what is rendered.
 void frameParameters(const std::vector<Sweep> &sweeps, int frame, int frames,
-                     RenderSettings *settings, ViewAngles *angles, RealTexts *texts);
+                     RenderSettings *settings, ViewAngles *angles,
+                     RealTexts *texts);
 
 // Checks that `pattern` holds exactly one printf-style frame number (%d,
 // %4d, %04d; %% is a plain '%'). False with a message otherwise.

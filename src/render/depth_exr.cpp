@@ -27,18 +27,20 @@ float sceneDepth(const RenderSettings &s, int32_t level) {
   const int32_t levels = s.coarseSteps * s.fineSteps;
   // The level's z exactly as the search forms it, then its distance from
   // the near face.
-  return static_cast<float>(std::fabs(gridCoordinate(s.zMin, s.zMax, level, levels) - s.zMin));
+  return static_cast<float>(
+      std::fabs(gridCoordinate(s.zMin, s.zMax, level, levels) - s.zMin));
 }
 
 #if defined(QUATDEPTH_WITH_OPENEXR)
 
 bool depthExrSupported() { return true; }
 
-bool writeDepthExr(FILE *out, const MergedRows &rows, const RenderSettings &settings,
-                   const std::string &attribute, const std::string &parameters,
-                   std::string *error) {
+bool writeDepthExr(FILE *out, const MergedRows &rows,
+                   const RenderSettings &settings, const std::string &attribute,
+                   const std::string &parameters, std::string *error) {
   std::vector<float> depths(rows.depths.size());
-  for (size_t i = 0; i < depths.size(); ++i) depths[i] = sceneDepth(settings, rows.depths[i]);
+  for (size_t i = 0; i < depths.size(); ++i)
+    depths[i] = sceneDepth(settings, rows.depths[i]);
   std::string bytes;
   try {
     Imf::Header header(rows.width, rows.height);
@@ -50,8 +52,10 @@ bool writeDepthExr(FILE *out, const MergedRows &rows, const RenderSettings &sett
     {
       Imf::OutputFile file(stream, header);
       Imf::FrameBuffer frame;
-      frame.insert("Z", Imf::Slice(Imf::FLOAT, reinterpret_cast<char *>(depths.data()),
-                                   sizeof(float), sizeof(float) * static_cast<size_t>(rows.width)));
+      frame.insert(
+          "Z", Imf::Slice(Imf::FLOAT, reinterpret_cast<char *>(depths.data()),
+                          sizeof(float),
+                          sizeof(float) * static_cast<size_t>(rows.width)));
       file.setFrameBuffer(frame);
       file.writePixels(rows.height);
     }
@@ -68,13 +72,15 @@ bool writeDepthExr(FILE *out, const MergedRows &rows, const RenderSettings &sett
 }
 
 bool readExrText(const std::string &bytes, const std::string &source,
-                 const std::string &attribute, std::string *text, std::string *error) {
+                 const std::string &attribute, std::string *text,
+                 std::string *error) {
   const std::string &path = source;
   try {
     Imf::StdISStream stream;
     stream.str(bytes);
     Imf::InputFile file(stream);
-    const auto *value = file.header().findTypedAttribute<Imf::StringAttribute>(attribute);
+    const auto *value =
+        file.header().findTypedAttribute<Imf::StringAttribute>(attribute);
     if (!value) {
       *error = path + ": an OpenEXR file without quatdepth-render's parameters";
       return false;
@@ -91,14 +97,15 @@ bool readExrText(const std::string &bytes, const std::string &source,
 
 bool depthExrSupported() { return false; }
 
-bool writeDepthExr(FILE *, const MergedRows &, const RenderSettings &, const std::string &,
-                   const std::string &, std::string *error) {
+bool writeDepthExr(FILE *, const MergedRows &, const RenderSettings &,
+                   const std::string &, const std::string &,
+                   std::string *error) {
   *error = "this build has no OpenEXR support";
   return false;
 }
 
-bool readExrText(const std::string &, const std::string &source, const std::string &,
-                 std::string *, std::string *error) {
+bool readExrText(const std::string &, const std::string &source,
+                 const std::string &, std::string *, std::string *error) {
   *error = source + ": an OpenEXR file, and this build has no OpenEXR support";
   return false;
 }

@@ -21,14 +21,15 @@ float sceneDepth(const RenderSettings &settings, int32_t level);
 // Writes `rows` as an OpenEXR file with one 32-bit float channel Z of
 // scene depths, carrying `parameters` as a string attribute under
 // `attribute`. False with the reason when the write fails.
-bool writeDepthExr(FILE *out, const MergedRows &rows, const RenderSettings &settings,
-                   const std::string &attribute, const std::string &parameters,
-                   std::string *error);
+bool writeDepthExr(FILE *out, const MergedRows &rows,
+                   const RenderSettings &settings, const std::string &attribute,
+                   const std::string &parameters, std::string *error);
 
 // The string attribute `attribute` of an OpenEXR file's header, from the
 // file's first bytes (read once, so a pipe works too). False with a
 // message naming `source` when they hold no such header or attribute.
 bool readExrText(const std::string &bytes, const std::string &source,
-                 const std::string &attribute, std::string *text, std::string *error);
+                 const std::string &attribute, std::string *text,
+                 std::string *error);
 
 }  // namespace quatdepth

@@ -1,8 +1,5 @@
 #include "render/parameter_text.h"
 
-#include "render/depth_exr.h"
-#include "render/positional_arguments.h"
-
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -10,6 +7,9 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "render/depth_exr.h"
+#include "render/positional_arguments.h"
 
 namespace quatdepth {
 namespace {
@@ -30,15 +30,17 @@ std::string trimmed(const std::string &text) {
   return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-constexpr const char *kNames[] = {"box",        "c",    "w",          "angles", "size",
-                                  "coarse",     "fine", "iterations", "bailout"};
+constexpr const char *kNames[] = {"box",    "c",          "w",
+                                  "angles", "size",       "coarse",
+                                  "fine",   "iterations", "bailout"};
 
 uint32_t bigEndian32(const unsigned char *bytes) {
-  return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) |
-         uint32_t{bytes[3]};
+  return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) |
+         (uint32_t{bytes[2]} << 8) | uint32_t{bytes[3]};
 }
 
-constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+constexpr unsigned char kPngSignature[8] = {0x89, 'P',  'N',  'G',
+                                            '\r', '\n', 0x1A, '\n'};
 
 // The text of the PNG's tEXt chunk under our keyword, walking the chunks
 // without decoding the image.
@@ -46,7 +48,8 @@ bool pngParameters(const std::string &bytes, std::string *text) {
   const std::string keyword = std::string(kParameterKeyword) + '\0';
   size_t at = sizeof kPngSignature;
   while (bytes.size() - at >= 12) {
-    const auto *chunk = reinterpret_cast<const unsigned char *>(bytes.data() + at);
+    const auto *chunk =
+        reinterpret_cast<const unsigned char *>(bytes.data() + at);
     const uint32_t length = bigEndian32(chunk);
     if (length > bytes.size() - at - 12) return false;
     const std::string type = bytes.substr(at + 4, 4);
@@ -91,7 +94,8 @@ bool parameterOptions(const std::string &text, const std::string &source,
     for (const char *candidate : kNames) known = known || name == candidate;
     if (equals == std::string::npos || !known) {
       *error = source + ", line " + std::to_string(number) + ": '" + line +
-               "' is not 'name = value' with one of box, c, w, angles, size, coarse, fine, "
+               "' is not 'name = value' with one of box, c, w, angles, size, "
+               "coarse, fine, "
                "iterations, bailout";
       return false;
     }
@@ -101,7 +105,8 @@ bool parameterOptions(const std::string &text, const std::string &source,
   return true;
 }
 
-bool readParameterFile(const std::string &path, std::string *text, std::string *error) {
+bool readParameterFile(const std::string &path, std::string *text,
+                       std::string *error) {
   // A picture carries its parameters near its start; a parameter file is
   // a few lines. Neither needs more than this, and /dev/zero never ends.
   constexpr size_t kMostBytes = size_t{16} << 20;
@@ -124,7 +129,8 @@ bool readParameterFile(const std::string &path, std::string *text, std::string *
   }
   bytes.resize(static_cast<size_t>(in.gcount()));
   if (bytes.compare(0, sizeof kPngSignature,
-                    reinterpret_cast<const char *>(kPngSignature), sizeof kPngSignature) == 0) {
+                    reinterpret_cast<const char *>(kPngSignature),
+                    sizeof kPngSignature) == 0) {
     if (pngParameters(bytes, text)) return true;
     *error = path + ": a PNG without quatdepth-render's parameters";
     return false;

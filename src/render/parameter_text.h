@@ -10,7 +10,8 @@ namespace quatdepth {
 
 // The parameters of a render as quatdepth-render's option names and values,
 // one "name = value" a line: what a picture carries and --params reads.
-std::string parameterText(const RenderSettings &settings, const RealTexts &texts);
+std::string parameterText(const RenderSettings &settings,
+                          const RealTexts &texts);
 
 // The options a parameter text stands for ("--box", "-1.2,...", ...), in
 // its order. Blank lines and lines starting with '#' are skipped. False
@@ -22,7 +23,8 @@ bool parameterOptions(const std::string &text, const std::string &source,
 // The parameter text of a file: a PNG's or an EXR's that quatdepth-render
 // wrote, or the file itself when it is neither. False with a message
 // naming the file when it cannot be read or a picture carries none.
-bool readParameterFile(const std::string &path, std::string *text, std::string *error);
+bool readParameterFile(const std::string &path, std::string *text,
+                       std::string *error);
 
 // The PNG tEXt keyword and EXR attribute name the parameters go under.
 constexpr const char *kParameterKeyword = "quatdepth-render";

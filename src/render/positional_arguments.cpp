@@ -9,7 +9,9 @@
 namespace quatdepth {
 namespace {
 
-bool sameDouble(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool sameDouble(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 // `value` with `decimals` digits after the point, never an exponent.
 std::string fixedText(double value, int decimals) {
@@ -21,9 +23,9 @@ std::string fixedText(double value, int decimals) {
 
 double *realField(int index, RenderSettings *s, ViewAngles *angles) {
   double *const fields[kRealParameters] = {
-      &s->xMin,      &s->yMin,      &s->zMin,      &s->xMax,   &s->yMax,
-      &s->zMax,      &s->juliaC[0], &s->juliaC[1], &s->juliaC[2], &s->juliaC[3],
-      &s->wSlice,    &angles->a,    &angles->b,    &angles->c};
+      &s->xMin,   &s->yMin,      &s->zMin,      &s->xMax,      &s->yMax,
+      &s->zMax,   &s->juliaC[0], &s->juliaC[1], &s->juliaC[2], &s->juliaC[3],
+      &s->wSlice, &angles->a,    &angles->b,    &angles->c};
   return fields[index];
 }
 
@@ -35,13 +37,15 @@ int realParameterIndex(const std::string &name) {
   return -1;
 }
 
-void setRealParameter(int index, const std::string &plain, RenderSettings *settings,
-                      ViewAngles *angles, RealTexts *texts) {
+void setRealParameter(int index, const std::string &plain,
+                      RenderSettings *settings, ViewAngles *angles,
+                      RealTexts *texts) {
   *realField(index, settings, angles) = parseReal(plain.c_str());
   (*texts)[static_cast<size_t>(index)] = plain;
 }
 
-RealTexts realTextsOf(const RenderSettings &settings, const ViewAngles &angles) {
+RealTexts realTextsOf(const RenderSettings &settings,
+                      const ViewAngles &angles) {
   RenderSettings s = settings;
   ViewAngles a = angles;
   RealTexts texts;
@@ -70,9 +74,11 @@ std::string decimalText(double value) {
   return plainDecimal(std::string(text, result.ptr));
 }
 
-std::vector<std::string> positionalArguments(const RenderSettings &s, const RealTexts &texts) {
+std::vector<std::string> positionalArguments(const RenderSettings &s,
+                                             const RealTexts &texts) {
   std::vector<std::string> arguments(texts.begin(), texts.end());
-  for (int32_t value : {s.width, s.height, s.coarseSteps, s.fineSteps, s.maxIterations, s.bailout})
+  for (int32_t value : {s.width, s.height, s.coarseSteps, s.fineSteps,
+                        s.maxIterations, s.bailout})
     arguments.push_back(std::to_string(value));
   return arguments;
 }

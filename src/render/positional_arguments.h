@@ -11,7 +11,7 @@ namespace quatdepth {
 // The 14 real parameters in quatdepth's argument order, by these names.
 constexpr int kRealParameters = 14;
 constexpr const char *kRealParameterNames[kRealParameters] = {
-    "xMin", "yMin", "zMin", "xMax", "yMax", "zMax", "c0",
+    "xMin", "yMin", "zMin", "xMax",   "yMax",   "zMax",   "c0",
     "c1",   "c2",   "c3",   "wSlice", "angleA", "angleB", "angleC"};
 
 // Each real parameter as the plain decimal it was read from. quatdepth's
@@ -24,8 +24,9 @@ int realParameterIndex(const std::string &name);
 
 // Sets real parameter `index` to `plain` (a plain decimal, no exponent) as
 // quatdepth reads it, keeping the text. Derived values are left as they were.
-void setRealParameter(int index, const std::string &plain, RenderSettings *settings,
-                      ViewAngles *angles, RealTexts *texts);
+void setRealParameter(int index, const std::string &plain,
+                      RenderSettings *settings, ViewAngles *angles,
+                      RealTexts *texts);
 
 // Texts for values that came from no text (the defaults): the shortest
 // plain decimal that quatdepth reads back as each.

@@ -3,9 +3,9 @@
 
 #include <cerrno>
 #include <chrono>
-#include <set>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -32,24 +32,28 @@ void report(const std::string &message) {
 // place; nothing otherwise, so logs stay clean.
 class ProgressBar {
  public:
-  ProgressBar(int32_t rows, std::string label) : rows_(rows), label_(std::move(label)) {}
+  ProgressBar(int32_t rows, std::string label)
+      : rows_(rows), label_(std::move(label)) {}
 
   void show(int32_t done) {
     if (!terminal_ || rows_ == 0) return;
     constexpr int kWidth = 30;
     const int filled = static_cast<int>(int64_t{done} * kWidth / rows_);
     const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_)
+            .count();
     const double rate = seconds > 0 ? done / seconds : 0;
     char left[32] = "";
     if (rate > 0 && done < rows_) {
       const long remaining = static_cast<long>((rows_ - done) / rate + 0.5);
-      std::snprintf(left, sizeof left, ", %ld:%02ld left", remaining / 60, remaining % 60);
+      std::snprintf(left, sizeof left, ", %ld:%02ld left", remaining / 60,
+                    remaining % 60);
     }
-    std::fprintf(stderr, "\rquatdepth-render%s [%.*s%.*s] %d/%d rows, %.0f rows/s%s   ",
-                 label_.c_str(), filled,
-                 "##############################", kWidth - filled,
-                 "..............................", done, rows_, rate, left);
+    std::fprintf(stderr,
+                 "\rquatdepth-render%s [%.*s%.*s] %d/%d rows, %.0f rows/s%s   ",
+                 label_.c_str(), filled, "##############################",
+                 kWidth - filled, "..............................", done, rows_,
+                 rate, left);
     if (done == rows_) std::fputc('\n', stderr);
     std::fflush(stderr);
   }
@@ -58,7 +62,8 @@ class ProgressBar {
   const int32_t rows_;
   const std::string label_;  // which frame, when there are several
   const bool terminal_ = isatty(STDERR_FILENO) != 0;
-  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  const std::chrono::steady_clock::time_point start_ =
+      std::chrono::steady_clock::now();
 };
 
 // One line a frame.
@@ -82,7 +87,8 @@ int printArguments(const RenderRequest &request) {
 
 // An 8-bit picture: shaded at every sample, coloured, then each pixel's
 // samples averaged.
-bool writePicture(FILE *out, const RenderRequest &request, const MergedRows &samples,
+bool writePicture(FILE *out, const RenderRequest &request,
+                  const MergedRows &samples,
                   const std::vector<PictureText> &texts, std::string *error) {
   std::vector<uint8_t> pixels = renderPicture(samples, request.look);
   int channels = 1;
@@ -91,21 +97,25 @@ bool writePicture(FILE *out, const RenderRequest &request, const MergedRows &sam
     channels = 3;
   }
   if (request.supersample > 1)
-    pixels = shrinkPicture(pixels, samples.width, samples.height, channels, request.supersample);
-  return encodePicture(out, request.settings.width, request.settings.height, channels, pixels,
-                       request.format, error, texts);
+    pixels = shrinkPicture(pixels, samples.width, samples.height, channels,
+                           request.supersample);
+  return encodePicture(out, request.settings.width, request.settings.height,
+                       channels, pixels, request.format, error, texts);
 }
 
 // One picture of `s` (one frame) into `output`.
 int renderAndWrite(const RenderRequest &request, const RenderSettings &s,
-                   const RealTexts &texts, const std::string &label, ImageOutput *output) {
-  const int threads = request.threads > 0 ? request.threads : defaultThreadCount();
+                   const RealTexts &texts, const std::string &label,
+                   ImageOutput *output) {
+  const int threads =
+      request.threads > 0 ? request.threads : defaultThreadCount();
   const RenderSettings sampled = supersampledSettings(s, request.supersample);
   ProgressBar bar(sampled.height, label);
   MergedRows rows;
   std::string error;
-  if (!renderAllRows(sampled, fastestSearchPath(), threads, &rows,
-                     [&bar](int32_t done) { bar.show(done); }, &error)) {
+  if (!renderAllRows(
+          sampled, fastestSearchPath(), threads, &rows,
+          [&bar](int32_t done) { bar.show(done); }, &error)) {
     report(error + "; nothing was written");
     return kRenderFailed;
   }
@@ -115,14 +125,16 @@ int renderAndWrite(const RenderRequest &request, const RenderSettings &s,
     return kRenderCannotWrite;
   }
   const std::string parameters = parameterText(s, texts);
-  const std::vector<PictureText> pictureTexts = {{kParameterKeyword, parameters}};
-  const bool picture =
-      request.format == ImageFormat::kPng || request.format == ImageFormat::kPgm;
+  const std::vector<PictureText> pictureTexts = {
+      {kParameterKeyword, parameters}};
+  const bool picture = request.format == ImageFormat::kPng ||
+                       request.format == ImageFormat::kPgm;
   const bool written =
-      request.depthExr ? writeDepthExr(out, rows, s, kParameterKeyword, parameters, &error)
-      : picture        ? writePicture(out, request, rows, pictureTexts, &error)
-                       : encodeImage(out, rows, request.format, request.look, &error,
-                                     pictureTexts);
+      request.depthExr
+          ? writeDepthExr(out, rows, s, kParameterKeyword, parameters, &error)
+      : picture ? writePicture(out, request, rows, pictureTexts, &error)
+                : encodeImage(out, rows, request.format, request.look, &error,
+                              pictureTexts);
   if (!written) {
     report(output->name() + ": " + error);
     return kRenderCannotWrite;
@@ -140,7 +152,9 @@ bool checkFrameFolders(const RenderRequest &request) {
   for (int frame = 0; frame < request.frames; ++frame) {
     const std::string name = frameName(request.output, frame);
     const size_t slash = name.rfind('/');
-    folders.insert(slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash));
+    folders.insert(slash == std::string::npos ? "."
+                   : slash == 0               ? "/"
+                                              : name.substr(0, slash));
   }
   for (const std::string &folder : folders) {
     if (access(folder.c_str(), W_OK | X_OK) != 0) {
@@ -161,17 +175,20 @@ int renderMain(int argc, char **argv) {
     return kRenderCannotWrite;
   }
   if (request.printArguments) return printArguments(request);
-  if (request.frames > 1 && !checkFrameFolders(request)) return kRenderCannotWrite;
+  if (request.frames > 1 && !checkFrameFolders(request))
+    return kRenderCannotWrite;
   for (int frame = 0; frame < request.frames; ++frame) {
     RenderSettings s = request.settings;
     ViewAngles angles = request.angles;
     RealTexts texts = request.realTexts;
     frameParameters(request.sweeps, frame, request.frames, &s, &angles, &texts);
     const bool animated = request.frames > 1;
-    const std::string name = animated ? frameName(request.output, frame) : request.output;
-    const std::string label = animated ? " frame " + std::to_string(frame + 1) + "/" +
-                                             std::to_string(request.frames)
-                                       : "";
+    const std::string name =
+        animated ? frameName(request.output, frame) : request.output;
+    const std::string label = animated
+                                  ? " frame " + std::to_string(frame + 1) +
+                                        "/" + std::to_string(request.frames)
+                                  : "";
     ImageOutput output;
     std::string error;
     if (!output.open(name, &error)) {
@@ -182,8 +199,8 @@ int renderMain(int argc, char **argv) {
     try {
       status = renderAndWrite(request, s, texts, label, &output);
     } catch (const std::bad_alloc &) {
-      report("not enough memory for a picture of " + std::to_string(s.width) + " x " +
-             std::to_string(s.height) + " pixels; nothing was written");
+      report("not enough memory for a picture of " + std::to_string(s.width) +
+             " x " + std::to_string(s.height) + " pixels; nothing was written");
       status = kRenderFailed;
     }
     if (status != kRenderSuccess) return status;  // the frames before it stand

@@ -23,21 +23,23 @@ bool fail(std::string *error, const std::string &message) {
 
 // `count` decimals separated by commas, into the real parameters from
 // `first` on, each with its text.
-bool parseReals(const std::string &option, const std::string &text, int first, int count,
-                RenderRequest *request, std::string *error) {
+bool parseReals(const std::string &option, const std::string &text, int first,
+                int count, RenderRequest *request, std::string *error) {
   size_t start = 0;
   for (int i = 0; i < count; ++i) {
     const size_t comma = text.find(',', start);
     const bool last = i + 1 == count;
-    const std::string plain =
-        plainDecimal(text.substr(start, comma == std::string::npos ? comma : comma - start));
+    const std::string plain = plainDecimal(
+        text.substr(start, comma == std::string::npos ? comma : comma - start));
     if (last != (comma == std::string::npos) || plain.empty())
-      return fail(error, option + " '" + text + "': give " + std::to_string(count) +
-                             (count == 1 ? " number" : " numbers separated by commas") +
-                             ", as ordinary decimals");
+      return fail(
+          error, option + " '" + text + "': give " + std::to_string(count) +
+                     (count == 1 ? " number" : " numbers separated by commas") +
+                     ", as ordinary decimals");
     double value = 0;
     if (!parseDecimal(plain, &value))
-      return fail(error, option + " '" + text + "': a number beyond the range of a double");
+      return fail(error, option + " '" + text +
+                             "': a number beyond the range of a double");
     setRealParameter(first + i, plain, &request->settings, &request->angles,
                      &request->realTexts);
     start = comma + 1;
@@ -45,21 +47,25 @@ bool parseReals(const std::string &option, const std::string &text, int first, i
   return true;
 }
 
-bool parseWhole(const std::string &option, const std::string &text, int32_t *value,
-                std::string *error) {
+bool parseWhole(const std::string &option, const std::string &text,
+                int32_t *value, std::string *error) {
   const char *end = text.data() + text.size();
   const auto result = std::from_chars(text.data(), end, *value);
   if (text.empty() || result.ec != std::errc() || result.ptr != end)
-    return fail(error, option + " '" + text + "': give a whole number from -2147483648 to "
-                                              "2147483647");
+    return fail(error, option + " '" + text +
+                           "': give a whole number from -2147483648 to "
+                           "2147483647");
   return true;
 }
 
-bool parseSize(const std::string &text, int32_t *width, int32_t *height, std::string *error) {
+bool parseSize(const std::string &text, int32_t *width, int32_t *height,
+               std::string *error) {
   const size_t x = text.find('x');
-  if (x == std::string::npos || !parseWhole("--size", text.substr(0, x), width, error) ||
+  if (x == std::string::npos ||
+      !parseWhole("--size", text.substr(0, x), width, error) ||
       !parseWhole("--size", text.substr(x + 1), height, error))
-    return fail(error, "--size '" + text + "': give WIDTHxHEIGHT, for example 640x360");
+    return fail(
+        error, "--size '" + text + "': give WIDTHxHEIGHT, for example 640x360");
   return true;
 }
 
@@ -67,10 +73,17 @@ bool parseSize(const std::string &text, int32_t *width, int32_t *height, std::st
 std::string optionFor(const std::string &parameter) {
   const struct {
     const char *prefix, *option;
-  } options[] = {{"xM", "--box"},        {"yM", "--box"},          {"zM", "--box"},
-                 {"juliaC", "--c"},      {"wSlice", "--w"},        {"angle", "--angles"},
-                 {"width", "--size"},    {"height", "--size"},     {"coarseSteps x", "--coarse, --fine"},
-                 {"coarseSteps", "--coarse"}, {"fineSteps", "--fine"}};
+  } options[] = {{"xM", "--box"},
+                 {"yM", "--box"},
+                 {"zM", "--box"},
+                 {"juliaC", "--c"},
+                 {"wSlice", "--w"},
+                 {"angle", "--angles"},
+                 {"width", "--size"},
+                 {"height", "--size"},
+                 {"coarseSteps x", "--coarse, --fine"},
+                 {"coarseSteps", "--coarse"},
+                 {"fineSteps", "--fine"}};
   for (const auto &entry : options)
     if (parameter.rfind(entry.prefix, 0) == 0) return entry.option;
   return parameter;
@@ -78,11 +91,19 @@ std::string optionFor(const std::string &parameter) {
 
 // The text options as they were given, before they are numbers.
 struct OptionTexts {
-  std::optional<std::string> box, c, w, angles, size, coarse, fine, iterations, bailout;
+  std::optional<std::string> box, c, w, angles, size, coarse, fine, iterations,
+      bailout;
   std::optional<std::string> threads, supersample, frames;
   std::string formatName, lookName = "lit", colormapName = "grey";
   std::vector<std::string> sweeps;
 };
+
+// "quatdepth: width is -5, but ...\n" as "width is -5, but ...".
+std::string limitMessage(const LimitViolation &refusal) {
+  std::string message = refusal.message.substr(refusal.message.find(' ') + 1);
+  message.pop_back();
+  return message;
+}
 
 // Every frame within the limits, before any is rendered.
 bool checkFrames(const RenderRequest &request, std::string *error) {
@@ -91,24 +112,30 @@ bool checkFrames(const RenderRequest &request, std::string *error) {
     ViewAngles angles = request.angles;
     RealTexts texts = request.realTexts;
     frameParameters(request.sweeps, frame, request.frames, &s, &angles, &texts);
-    if (const std::optional<LimitViolation> refusal = firstViolatedLimit(&s, &angles)) {
-      std::string message = refusal->message.substr(refusal->message.find(' ') + 1);
-      message.pop_back();
-      return fail(error, "--animate: frame " + std::to_string(frame) + ": " + message);
-    }
+    if (const std::optional<LimitViolation> refusal =
+            firstViolatedLimit(&s, &angles))
+      return fail(error, "--animate: frame " + std::to_string(frame) + ": " +
+                             limitMessage(*refusal));
   }
   return true;
 }
 
-bool applyOptions(const OptionTexts &texts, RenderRequest *request, std::string *error) {
+// The render's parameters, every frame's within the limits.
+bool applyParameters(const OptionTexts &texts, RenderRequest *request,
+                     std::string *error) {
   RenderSettings &s = request->settings;
   ViewAngles &angles = request->angles;
-  if (texts.box && !parseReals("--box", *texts.box, 0, 6, request, error)) return false;
-  if (texts.c && !parseReals("--c", *texts.c, 6, 4, request, error)) return false;
-  if (texts.w && !parseReals("--w", *texts.w, 10, 1, request, error)) return false;
-  if (texts.angles && !parseReals("--angles", *texts.angles, 11, 3, request, error))
+  if (texts.box && !parseReals("--box", *texts.box, 0, 6, request, error))
     return false;
-  if (texts.size && !parseSize(*texts.size, &s.width, &s.height, error)) return false;
+  if (texts.c && !parseReals("--c", *texts.c, 6, 4, request, error))
+    return false;
+  if (texts.w && !parseReals("--w", *texts.w, 10, 1, request, error))
+    return false;
+  if (texts.angles &&
+      !parseReals("--angles", *texts.angles, 11, 3, request, error))
+    return false;
+  if (texts.size && !parseSize(*texts.size, &s.width, &s.height, error))
+    return false;
   const struct {
     const char *option;
     const std::optional<std::string> &text;
@@ -121,35 +148,47 @@ bool applyOptions(const OptionTexts &texts, RenderRequest *request, std::string 
                 {"--supersample", texts.supersample, &request->supersample},
                 {"--frames", texts.frames, &request->frames}};
   for (const auto &whole : wholes)
-    if (whole.text && !parseWhole(whole.option, *whole.text, whole.target, error)) return false;
+    if (whole.text &&
+        !parseWhole(whole.option, *whole.text, whole.target, error))
+      return false;
   deriveViewValues(&s, angles);
 
   if (request->frames < 1 || request->frames > 1000000)
-    return fail(error, "--frames " + std::to_string(request->frames) + ": give 1 to 1000000");
+    return fail(error, "--frames " + std::to_string(request->frames) +
+                           ": give 1 to 1000000");
   for (const std::string &text : texts.sweeps) {
     Sweep sweep;
     if (!parseSweep(text, &sweep, error)) return false;
     request->sweeps.push_back(sweep);
   }
 
-  if (const std::optional<LimitViolation> refusal = firstViolatedLimit(&s, &angles)) {
-    // "quatdepth: width is -5, but ..." becomes "--size: width is -5, but ...".
-    std::string message = refusal->message.substr(refusal->message.find(' ') + 1);
-    message.pop_back();
-    return fail(error, optionFor(refusal->parameter) + ": " + message);
-  }
-  if (!request->sweeps.empty() && !checkFrames(*request, error)) return false;
-  if (request->printArguments) return true;  // no output to check
-  if (request->frames > 1 && !checkFramePattern(request->output, error)) return false;
+  if (const std::optional<LimitViolation> refusal =
+          firstViolatedLimit(&s, &angles))
+    return fail(error,
+                optionFor(refusal->parameter) + ": " + limitMessage(*refusal));
+  return request->sweeps.empty() || checkFrames(*request, error);
+}
+
+// What is written, and how: format, look, samples, threads.
+bool applyOutputOptions(const OptionTexts &texts, RenderRequest *request,
+                        std::string *error) {
+  const RenderSettings &s = request->settings;
+  if (request->frames > 1 && !checkFramePattern(request->output, error))
+    return false;
   const std::string &output = request->output;
-  request->depthExr = texts.formatName.empty()
-                          ? output.size() > 4 && output.compare(output.size() - 4, 4, ".exr") == 0
-                          : texts.formatName == "exr";
+  request->depthExr =
+      texts.formatName.empty()
+          ? output.size() > 4 &&
+                output.compare(output.size() - 4, 4, ".exr") == 0
+          : texts.formatName == "exr";
   if (request->depthExr) {
     if (!depthExrSupported())
-      return fail(error, "--format exr: this build has no OpenEXR support (libopenexr-dev)");
-  } else if (texts.formatName.empty() ? !imageFormatFromPath(output, &request->format)
-                                      : !parseImageFormat(texts.formatName, &request->format)) {
+      return fail(
+          error,
+          "--format exr: this build has no OpenEXR support (libopenexr-dev)");
+  } else if (texts.formatName.empty()
+                 ? !imageFormatFromPath(output, &request->format)
+                 : !parseImageFormat(texts.formatName, &request->format)) {
     return fail(error, texts.formatName.empty()
                            ? "cannot tell the format from '" + output +
                                  "': give --format png, png16, pgm, rows or exr"
@@ -160,30 +199,40 @@ bool applyOptions(const OptionTexts &texts, RenderRequest *request, std::string 
     return fail(error, "--look '" + texts.lookName + "': use lit or depth");
   request->look = texts.lookName == "lit" ? Look::kLit : Look::kDepth;
   if (!parseColormap(texts.colormapName, &request->colormap))
-    return fail(error, "--colormap '" + texts.colormapName + "': use grey, viridis, magma or turbo");
+    return fail(error, "--colormap '" + texts.colormapName +
+                           "': use grey, viridis, magma or turbo");
   if (request->colormap != Colormap::kGrey && !request->depthExr &&
       request->format == ImageFormat::kPgm)
-    return fail(error, "--colormap " + texts.colormapName + ": a PGM is grey; use png");
+    return fail(
+        error, "--colormap " + texts.colormapName + ": a PGM is grey; use png");
   if (!checkMergedSize(s.width, s.height, error))
-    return fail(error, "--size " + std::to_string(s.width) + "x" + std::to_string(s.height) +
-                           ": at most 2^28 pixels and 2^24 rows, none negative");
+    return fail(error,
+                "--size " + std::to_string(s.width) + "x" +
+                    std::to_string(s.height) +
+                    ": at most 2^28 pixels and 2^24 rows, none negative");
   if (request->supersample < 1 || request->supersample > 16)
     return fail(error, "--supersample " + std::to_string(request->supersample) +
                            ": give 1 to 16 samples a side");
-  const bool picture = !request->depthExr && (request->format == ImageFormat::kPng ||
-                                              request->format == ImageFormat::kPgm);
-  if (!picture) request->supersample = 1;  // depth formats stay exact, one sample a pixel
+  const bool picture =
+      !request->depthExr && (request->format == ImageFormat::kPng ||
+                             request->format == ImageFormat::kPgm);
+  if (!picture)
+    request->supersample = 1;  // depth formats stay exact, one sample a pixel
   const int64_t sampleWidth = int64_t{s.width} * request->supersample;
   const int64_t sampleHeight = int64_t{s.height} * request->supersample;
   if (sampleWidth > INT32_MAX || sampleHeight > INT32_MAX ||
-      !checkMergedSize(static_cast<int32_t>(sampleWidth), static_cast<int32_t>(sampleHeight),
-                       error))
-    return fail(error, "--supersample " + std::to_string(request->supersample) + ": " +
-                           std::to_string(sampleWidth) + " x " + std::to_string(sampleHeight) +
+      !checkMergedSize(static_cast<int32_t>(sampleWidth),
+                       static_cast<int32_t>(sampleHeight), error))
+    return fail(error, "--supersample " + std::to_string(request->supersample) +
+                           ": " + std::to_string(sampleWidth) + " x " +
+                           std::to_string(sampleHeight) +
                            " samples are more than one render holds");
-  if ((request->depthExr || isPictureFormat(request->format)) && (s.width == 0 || s.height == 0))
-    return fail(error, "--size " + std::to_string(s.width) + "x" + std::to_string(s.height) +
-                           ": a picture needs at least one pixel; use --format rows");
+  if ((request->depthExr || isPictureFormat(request->format)) &&
+      (s.width == 0 || s.height == 0))
+    return fail(error,
+                "--size " + std::to_string(s.width) + "x" +
+                    std::to_string(s.height) +
+                    ": a picture needs at least one pixel; use --format rows");
   if (request->threads < 0 || request->threads > 1024)
     return fail(error, "--threads " + std::to_string(request->threads) +
                            ": give 1 to 1024, or 0 for every core");
@@ -193,16 +242,19 @@ bool applyOptions(const OptionTexts &texts, RenderRequest *request, std::string 
 // The command line with every --params FILE replaced by the options its
 // file stands for, so options after it override it and options before it
 // are overridden.
-bool expandParameterFiles(int argc, const char *const *argv, std::vector<std::string> *arguments,
-                          int *status, std::string *error) {
+bool expandParameterFiles(int argc, const char *const *argv,
+                          std::vector<std::string> *arguments, int *status,
+                          std::string *error) {
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     std::string path;
     if (argument == "--params") {
       if (i + 1 >= argc) {
         *status = kRenderUsage;
-        return fail(error, "--params needs a file: a picture quatdepth-render wrote, or "
-                           "'name = value' lines");
+        return fail(
+            error,
+            "--params needs a file: a picture quatdepth-render wrote, or "
+            "'name = value' lines");
       }
       path = argv[++i];
     } else if (argument.rfind("--params=", 0) == 0) {
@@ -234,7 +286,8 @@ std::string plainDecimal(const std::string &text) {
   std::string digits;
   auto takeDigits = [&] {
     const size_t start = at;
-    while (at < text.size() && text[at] >= '0' && text[at] <= '9') digits += text[at++];
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9')
+      digits += text[at++];
     return at - start;
   };
   size_t integerDigits = takeDigits();
@@ -250,7 +303,8 @@ std::string plainDecimal(const std::string &text) {
     const bool negative = at < text.size() && text[at] == '-';
     if (at < text.size() && (text[at] == '-' || text[at] == '+')) ++at;
     const size_t start = at;
-    while (at < text.size() && text[at] >= '0' && text[at] <= '9' && exponent < 1000)
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9' &&
+           exponent < 1000)
       exponent = exponent * 10 + (text[at++] - '0');
     if (at == start || exponent >= 1000) return "";
     if (negative) exponent = -exponent;
@@ -259,8 +313,11 @@ std::string plainDecimal(const std::string &text) {
   // Move the point: digits before it, then after it, zeros as needed.
   const long point = static_cast<long>(integerDigits) + exponent;
   const long length = static_cast<long>(digits.size());
-  if (point <= 0) return sign + "0." + std::string(static_cast<size_t>(-point), '0') + digits;
-  if (point >= length) return sign + digits + std::string(static_cast<size_t>(point - length), '0');
+  if (point <= 0)
+    return sign + "0." + std::string(static_cast<size_t>(-point), '0') + digits;
+  if (point >= length)
+    return sign + digits +
+           std::string(static_cast<size_t>(point - length), '0');
   return sign + digits.substr(0, static_cast<size_t>(point)) + "." +
          digits.substr(static_cast<size_t>(point));
 }
@@ -274,7 +331,8 @@ bool parseDecimal(const std::string &text, double *value) {
   return true;
 }
 
-int parseRenderOptions(int argc, const char *const *argv, RenderRequest *request) {
+int parseRenderOptions(int argc, const char *const *argv,
+                       RenderRequest *request) {
   std::vector<std::string> arguments;
   std::string error;
   int status = kRenderUsage;
@@ -282,52 +340,73 @@ int parseRenderOptions(int argc, const char *const *argv, RenderRequest *request
     std::fprintf(stderr, "quatdepth-render: %s\n", error.c_str());
     return code;
   };
-  if (!expandParameterFiles(argc, argv, &arguments, &status, &error)) return refuse(status);
+  if (!expandParameterFiles(argc, argv, &arguments, &status, &error))
+    return refuse(status);
 
   const char *const defaults[] = {"quatdepth", nullptr};
   initSettings(&request->settings, defaults, 1, &request->angles);
   request->realTexts = realTextsOf(request->settings, request->angles);
   OptionTexts texts;
-  CLI::App app{"Renders a depth image of a 3-D slice through a 4-D quaternion Julia set "
-               "on every core, straight to a picture or to quatdepth's row records.",
-               "quatdepth-render"};
-  app.add_option("-o,--output", request->output, "output file, or - for standard output");
-  app.add_option("--box", texts.box, "X0,Y0,Z0,X1,Y1,Z1: the view box (default -1.2,-1.2,-1.2,1.2,1.2,1.2)");
-  app.add_option("--c", texts.c, "A,B,C,D: the Julia constant (default -0.1,0.2,0.3,-0.1)");
-  app.add_option("--w", texts.w, "the fourth coordinate of every point (default 0)");
-  app.add_option("--angles", texts.angles, "A,B,C: view angles in radians about x, y, z (default 0,0,0)");
-  app.add_option("--size", texts.size, "WIDTHxHEIGHT in pixels (default 300x300)");
+  CLI::App app{
+      "Renders a depth image of a 3-D slice through a 4-D quaternion Julia set "
+      "on every core, straight to a picture or to quatdepth's row records.",
+      "quatdepth-render"};
+  app.add_option("-o,--output", request->output,
+                 "output file, or - for standard output");
+  app.add_option(
+      "--box", texts.box,
+      "X0,Y0,Z0,X1,Y1,Z1: the view box (default -1.2,-1.2,-1.2,1.2,1.2,1.2)");
+  app.add_option("--c", texts.c,
+                 "A,B,C,D: the Julia constant (default -0.1,0.2,0.3,-0.1)");
+  app.add_option("--w", texts.w,
+                 "the fourth coordinate of every point (default 0)");
+  app.add_option("--angles", texts.angles,
+                 "A,B,C: view angles in radians about x, y, z (default 0,0,0)");
+  app.add_option("--size", texts.size,
+                 "WIDTHxHEIGHT in pixels (default 300x300)");
   app.add_option("--coarse", texts.coarse, "coarse depth steps (default 100)");
-  app.add_option("--fine", texts.fine, "depth levels per coarse step (default 10)");
-  app.add_option("--iterations", texts.iterations, "iteration cap of the membership test (default 10)");
+  app.add_option("--fine", texts.fine,
+                 "depth levels per coarse step (default 10)");
+  app.add_option("--iterations", texts.iterations,
+                 "iteration cap of the membership test (default 10)");
   app.add_option("--bailout", texts.bailout, "escape threshold (default 16)");
-  app.add_option("--threads", texts.threads, "render threads (default 0: every core)");
-  app.add_option("--format", texts.formatName,
-                 "png (8-bit picture), png16 (depth + 1, 16-bit), pgm (8-bit picture), "
-                 "rows (quatdepth's records) or exr (scene depths, float channel Z); "
-                 "default: from the extension");
-  app.add_option("--look", texts.lookName, "lit (default) or depth, for png and pgm");
-  app.add_option("--colormap", texts.colormapName,
-                 "grey (default), viridis, magma or turbo: the colours of png pictures");
+  app.add_option("--threads", texts.threads,
+                 "render threads (default 0: every core)");
+  app.add_option(
+      "--format", texts.formatName,
+      "png (8-bit picture), png16 (depth + 1, 16-bit), pgm (8-bit picture), "
+      "rows (quatdepth's records) or exr (scene depths, float channel Z); "
+      "default: from the extension");
+  app.add_option("--look", texts.lookName,
+                 "lit (default) or depth, for png and pgm");
+  app.add_option(
+      "--colormap", texts.colormapName,
+      "grey (default), viridis, magma or turbo: the colours of png pictures");
   app.add_option("--supersample", texts.supersample,
-                 "N: N x N samples a pixel, averaged, for png and pgm pictures (default 1; "
+                 "N: N x N samples a pixel, averaged, for png and pgm pictures "
+                 "(default 1; "
                  "depth formats always take one, exact)");
-  app.add_option("--frames", texts.frames,
-                 "N frames, the --animate values stepped from FROM to TO; -o then names "
-                 "them with a frame number, as frame%04d.png (default 1)");
+  app.add_option(
+      "--frames", texts.frames,
+      "N frames, the --animate values stepped from FROM to TO; -o then names "
+      "them with a frame number, as frame%04d.png (default 1)");
   app.add_option("--animate", texts.sweeps,
-                 "NAME=FROM:TO, repeatable: NAME one of xMin yMin zMin xMax yMax zMax c0 c1 c2 "
+                 "NAME=FROM:TO, repeatable: NAME one of xMin yMin zMin xMax "
+                 "yMax zMax c0 c1 c2 "
                  "c3 wSlice angleA angleB angleC");
   app.add_flag("--print-args", request->printArguments,
-               "print quatdepth's first 20 arguments for these parameters (a line a frame), "
+               "print quatdepth's first 20 arguments for these parameters (a "
+               "line a frame), "
                "and exit");
-  app.add_option("--params", "FILE: parameters from a picture quatdepth-render wrote, or "
-                             "'name = value' lines; later options override them");
+  app.add_option("--params",
+                 "FILE: parameters from a picture quatdepth-render wrote, or "
+                 "'name = value' lines; later options override them");
   // A later option overrides an earlier one: --params and scripts that add
   // options to a base command rely on it.
   for (CLI::Option *option : app.get_options())
     option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-  app.get_option("--animate")->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.get_option("--animate")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   try {
     // CLI11 takes the arguments last first.
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
@@ -339,7 +418,10 @@ int parseRenderOptions(int argc, const char *const *argv, RenderRequest *request
     error = "give -o FILE (or --print-args); see --help";
     return refuse(kRenderUsage);
   }
-  if (!applyOptions(texts, request, &error)) return refuse(kRenderUsage);
+  if (!applyParameters(texts, request, &error)) return refuse(kRenderUsage);
+  // --print-args writes no output: nothing about one to check.
+  if (!request->printArguments && !applyOutputOptions(texts, request, &error))
+    return refuse(kRenderUsage);
   return -1;
 }
 

@@ -16,15 +16,15 @@ namespace quatdepth {
 struct RenderRequest {
   RenderSettings settings;  // every row, from row 0
   ViewAngles angles;
-  RealTexts realTexts;      // the decimals the real parameters were read from
+  RealTexts realTexts;  // the decimals the real parameters were read from
   std::string output;
   ImageFormat format = ImageFormat::kPng;
   bool depthExr = false;  // an OpenEXR file of scene depths instead of `format`
   Look look = Look::kLit;
   Colormap colormap = Colormap::kGrey;  // for the 8-bit pictures
-  int supersample = 1;                  // samples a side per pixel of an 8-bit picture
-  int threads = 0;  // 0: every core
-  int frames = 1;   // with sweeps, the output name holds a frame number
+  int supersample = 1;  // samples a side per pixel of an 8-bit picture
+  int threads = 0;      // 0: every core
+  int frames = 1;       // with sweeps, the output name holds a frame number
   std::vector<Sweep> sweeps;
   bool printArguments = false;
 };
@@ -41,7 +41,8 @@ enum RenderExit : int {
 // Parses the command line (argv[0] is the program) into `request`. Returns
 // -1 when the run goes on, else the exit status, after --help or a message
 // naming the option at fault on standard error.
-int parseRenderOptions(int argc, const char *const *argv, RenderRequest *request);
+int parseRenderOptions(int argc, const char *const *argv,
+                       RenderRequest *request);
 
 // Reads an ordinary decimal ("0.25", "-1e-3", "+2."): written out without
 // its exponent, then read by quatdepth's own parser, so a number given here

@@ -19,7 +19,8 @@ namespace {
 // What the threads share: the settings and tables, read only, and the
 // next row to take. Each thread writes only the rows it took.
 struct SharedRender {
-  SharedRender(const RenderSettings &s, SearchPath p, const LevelTables &t, MergedRows &r)
+  SharedRender(const RenderSettings &s, SearchPath p, const LevelTables &t,
+               MergedRows &r)
       : settings(s), path(p), tables(t), rows(r) {}
   const RenderSettings &settings;
   SearchPath path;
@@ -39,8 +40,9 @@ void renderRows(SharedRender *shared) {
   for (;;) {
     const int32_t row = shared->nextRow.fetch_add(1);
     if (row >= shared->rows.height) break;
-    findRowDepthsOn(shared->path, &shared->settings, {&shared->tables, &scratch}, row,
-                    shared->rows.depths.data() + static_cast<size_t>(row) * width);
+    findRowDepthsOn(
+        shared->path, &shared->settings, {&shared->tables, &scratch}, row,
+        shared->rows.depths.data() + static_cast<size_t>(row) * width);
     shared->rows.received[static_cast<size_t>(row)] = 1;
     shared->rowsDone.fetch_add(1);
   }
@@ -66,27 +68,33 @@ RenderSettings supersampledSettings(const RenderSettings &s, int n) {
 int defaultThreadCount() {
   // The cores this process may run on (taskset, a batch system's share).
   cpu_set_t allowed;
-  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 &&
+      CPU_COUNT(&allowed) > 0)
     return CPU_COUNT(&allowed);
   const unsigned cores = std::thread::hardware_concurrency();
   return cores == 0 ? 1 : static_cast<int>(cores);
 }
 
 bool renderAllRows(const RenderSettings &settings, SearchPath path, int threads,
-                   MergedRows *rows, const std::function<void(int32_t)> &onProgress,
+                   MergedRows *rows,
+                   const std::function<void(int32_t)> &onProgress,
                    std::string *error) {
   try {
-    if (!initMergedRows(rows, settings.width, settings.height, error)) return false;
+    if (!initMergedRows(rows, settings.width, settings.height, error))
+      return false;
   } catch (const std::bad_alloc &) {
-    *error = "not enough memory for an image of " + std::to_string(settings.width) + " x " +
+    *error = "not enough memory for an image of " +
+             std::to_string(settings.width) + " x " +
              std::to_string(settings.height) + " pixels";
     return false;
   }
   LevelTables tables;
-  if (path != SearchPath::kScalar) buildLevelTables(&settings, &tables);  // only saves time
+  if (path != SearchPath::kScalar)
+    buildLevelTables(&settings, &tables);  // only saves time
   SharedRender shared(settings, path, tables, *rows);
   // Never more threads than rows: a thread with nothing to do costs a start.
-  const int count = std::max(1, std::min(threads, std::max(settings.height, 1)));
+  const int count =
+      std::max(1, std::min(threads, std::max(settings.height, 1)));
   std::vector<std::thread> workers;
   workers.reserve(static_cast<size_t>(count));
   std::string startError;

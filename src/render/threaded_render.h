@@ -16,7 +16,8 @@ namespace quatdepth {
 // work. Returns false with a message when memory or a thread cannot be
 // had. The depths are those quatdepth writes, whatever the thread count.
 bool renderAllRows(const RenderSettings &settings, SearchPath path, int threads,
-                   MergedRows *rows, const std::function<void(int32_t rowsDone)> &onProgress,
+                   MergedRows *rows,
+                   const std::function<void(int32_t rowsDone)> &onProgress,
                    std::string *error);
 
 // `settings` with `n` x `n` samples a pixel: n times the pixels a side,
