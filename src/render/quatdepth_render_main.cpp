@@ -69,12 +69,9 @@ class ProgressBar {
 // One line a frame.
 int printArguments(const RenderRequest &request) {
   for (int frame = 0; frame < request.frames; ++frame) {
-    RenderSettings s = request.settings;
-    ViewAngles angles = request.angles;
-    RealTexts texts = request.realTexts;
-    frameParameters(request.sweeps, frame, request.frames, &s, &angles, &texts);
+    const FrameParameters f = frameOf(request, frame);
     std::string line;
-    for (const std::string &argument : positionalArguments(s, texts))
+    for (const std::string &argument : positionalArguments(f.settings, f.texts))
       line += (line.empty() ? "" : " ") + argument;
     std::printf("%s\n", line.c_str());
   }
@@ -178,10 +175,7 @@ int renderMain(int argc, char **argv) {
   if (request.frames > 1 && !checkFrameFolders(request))
     return kRenderCannotWrite;
   for (int frame = 0; frame < request.frames; ++frame) {
-    RenderSettings s = request.settings;
-    ViewAngles angles = request.angles;
-    RealTexts texts = request.realTexts;
-    frameParameters(request.sweeps, frame, request.frames, &s, &angles, &texts);
+    const FrameParameters f = frameOf(request, frame);
     const bool animated = request.frames > 1;
     const std::string name =
         animated ? frameName(request.output, frame) : request.output;
@@ -197,10 +191,10 @@ int renderMain(int argc, char **argv) {
     }
     int status = kRenderSuccess;
     try {
-      status = renderAndWrite(request, s, texts, label, &output);
+      status = renderAndWrite(request, f.settings, f.texts, label, &output);
     } catch (const std::bad_alloc &) {
-      report("not enough memory for a picture of " + std::to_string(s.width) +
-             " x " + std::to_string(s.height) + " pixels; nothing was written");
+      report("not enough memory for a picture of " + std::to_string(f.settings.width) +
+             " x " + std::to_string(f.settings.height) + " pixels; nothing was written");
       status = kRenderFailed;
     }
     if (status != kRenderSuccess) return status;  // the frames before it stand

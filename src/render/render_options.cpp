@@ -108,12 +108,9 @@ std::string limitMessage(const LimitViolation &refusal) {
 // Every frame within the limits, before any is rendered.
 bool checkFrames(const RenderRequest &request, std::string *error) {
   for (int frame = 0; frame < request.frames; ++frame) {
-    RenderSettings s = request.settings;
-    ViewAngles angles = request.angles;
-    RealTexts texts = request.realTexts;
-    frameParameters(request.sweeps, frame, request.frames, &s, &angles, &texts);
+    const FrameParameters f = frameOf(request, frame);
     if (const std::optional<LimitViolation> refusal =
-            firstViolatedLimit(&s, &angles))
+            firstViolatedLimit(&f.settings, &f.angles))
       return fail(error, "--animate: frame " + std::to_string(frame) + ": " +
                              limitMessage(*refusal));
   }
@@ -329,6 +326,13 @@ bool parseDecimal(const std::string &text, double *value) {
   if (!std::isfinite(parsed)) return false;
   *value = parsed;
   return true;
+}
+
+FrameParameters frameOf(const RenderRequest &request, int frame) {
+  FrameParameters f{request.settings, request.angles, request.realTexts};
+  frameParameters(request.sweeps, frame, request.frames, &f.settings, &f.angles,
+                  &f.texts);
+  return f;
 }
 
 int parseRenderOptions(int argc, const char *const *argv,

@@ -29,6 +29,15 @@ struct RenderRequest {
   bool printArguments = false;
 };
 
+// The parameters of one frame of a request: its sweeps' values for that
+// frame, derived values included.
+struct FrameParameters {
+  RenderSettings settings;
+  ViewAngles angles;
+  RealTexts texts;
+};
+FrameParameters frameOf(const RenderRequest &request, int frame);
+
 // Exit statuses, shared with quatdepth-image where they mean the same.
 enum RenderExit : int {
   kRenderSuccess = 0,
