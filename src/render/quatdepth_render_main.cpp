@@ -15,7 +15,7 @@
 #include "image/image_output.h"
 #include "julia/search_path.h"
 #include "render/animation.h"
-#include "render/depth_exr.h"
+#include "render/frame_output.h"
 #include "render/parameter_text.h"
 #include "render/positional_arguments.h"
 #include "render/render_options.h"
@@ -82,37 +82,16 @@ int printArguments(const RenderRequest &request) {
   return kRenderSuccess;
 }
 
-// An 8-bit picture: shaded at every sample, coloured, then each pixel's
-// samples averaged.
-bool writePicture(FILE *out, const RenderRequest &request,
-                  const MergedRows &samples,
-                  const std::vector<PictureText> &texts, std::string *error) {
-  std::vector<uint8_t> pixels = renderPicture(samples, request.look);
-  int channels = 1;
-  if (request.colormap != Colormap::kGrey) {
-    pixels = colourPicture(pixels, request.colormap);
-    channels = 3;
-  }
-  if (request.supersample > 1)
-    pixels = shrinkPicture(pixels, samples.width, samples.height, channels,
-                           request.supersample);
-  return encodePicture(out, request.settings.width, request.settings.height,
-                       channels, pixels, request.format, error, texts);
-}
-
 // One picture of `s` (one frame) into `output`.
 int renderAndWrite(const RenderRequest &request, const RenderSettings &s,
                    const RealTexts &texts, const std::string &label,
                    ImageOutput *output) {
-  const int threads =
-      request.threads > 0 ? request.threads : defaultThreadCount();
-  const RenderSettings sampled = supersampledSettings(s, request.supersample);
-  ProgressBar bar(sampled.height, label);
-  MergedRows rows;
+  ProgressBar bar(supersampledSettings(s, request.supersample).height, label);
+  MergedRows samples;
   std::string error;
-  if (!renderAllRows(
-          sampled, fastestSearchPath(), threads, &rows,
-          [&bar](int32_t done) { bar.show(done); }, &error)) {
+  if (!renderFrameSamples(
+          request, s, &samples, [&bar](int32_t done) { bar.show(done); },
+          &error)) {
     report(error + "; nothing was written");
     return kRenderFailed;
   }
@@ -121,18 +100,7 @@ int renderAndWrite(const RenderRequest &request, const RenderSettings &s,
     report(error);
     return kRenderCannotWrite;
   }
-  const std::string parameters = parameterText(s, texts);
-  const std::vector<PictureText> pictureTexts = {
-      {kParameterKeyword, parameters}};
-  const bool picture = request.format == ImageFormat::kPng ||
-                       request.format == ImageFormat::kPgm;
-  const bool written =
-      request.depthExr
-          ? writeDepthExr(out, rows, s, kParameterKeyword, parameters, &error)
-      : picture ? writePicture(out, request, rows, pictureTexts, &error)
-                : encodeImage(out, rows, request.format, request.look, &error,
-                              pictureTexts);
-  if (!written) {
+  if (!writeFrame(out, request, s, texts, samples, &error)) {
     report(output->name() + ": " + error);
     return kRenderCannotWrite;
   }

@@ -335,18 +335,8 @@ FrameParameters frameOf(const RenderRequest &request, int frame) {
   return f;
 }
 
-int parseRenderOptions(int argc, const char *const *argv,
-                       RenderRequest *request) {
-  std::vector<std::string> arguments;
-  std::string error;
-  int status = kRenderUsage;
-  auto refuse = [&](int code) {
-    std::fprintf(stderr, "quatdepth-render: %s\n", error.c_str());
-    return code;
-  };
-  if (!expandParameterFiles(argc, argv, &arguments, &status, &error))
-    return refuse(status);
-
+int parseRenderArguments(const std::vector<std::string> &arguments,
+                         RenderRequest *request, std::string *error) {
   const char *const defaults[] = {"quatdepth", nullptr};
   initSettings(&request->settings, defaults, 1, &request->angles);
   request->realTexts = realTextsOf(request->settings, request->angles);
@@ -416,17 +406,30 @@ int parseRenderOptions(int argc, const char *const *argv,
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
     app.parse(reversed);
   } catch (const CLI::ParseError &e) {
-    return app.exit(e) == 0 ? kRenderSuccess : kRenderUsage;
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help
+    *error = std::string(e.what()) + "; see --help";
+    return kRenderUsage;
   }
   if (!request->printArguments && request->output.empty()) {
-    error = "give -o FILE (or --print-args); see --help";
-    return refuse(kRenderUsage);
+    *error = "give -o FILE (or --print-args); see --help";
+    return kRenderUsage;
   }
-  if (!applyParameters(texts, request, &error)) return refuse(kRenderUsage);
+  if (!applyParameters(texts, request, error)) return kRenderUsage;
   // --print-args writes no output: nothing about one to check.
-  if (!request->printArguments && !applyOutputOptions(texts, request, &error))
-    return refuse(kRenderUsage);
+  if (!request->printArguments && !applyOutputOptions(texts, request, error))
+    return kRenderUsage;
   return -1;
+}
+
+int parseRenderOptions(int argc, const char *const *argv,
+                       RenderRequest *request) {
+  std::vector<std::string> arguments;
+  std::string error;
+  int status = kRenderUsage;
+  if (expandParameterFiles(argc, argv, &arguments, &status, &error))
+    status = parseRenderArguments(arguments, request, &error);
+  if (status > 0) std::fprintf(stderr, "quatdepth-render: %s\n", error.c_str());
+  return status;
 }
 
 }  // namespace quatdepth

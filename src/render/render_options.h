@@ -53,6 +53,12 @@ enum RenderExit : int {
 int parseRenderOptions(int argc, const char *const *argv,
                        RenderRequest *request);
 
+// The same for arguments with no --params left among them (argv without
+// argv[0]), the refusal in *error instead of on standard error (only
+// --help prints). Front ends that build the options themselves use it.
+int parseRenderArguments(const std::vector<std::string> &arguments,
+                         RenderRequest *request, std::string *error);
+
 // Reads an ordinary decimal ("0.25", "-1e-3", "+2."): written out without
 // its exponent, then read by quatdepth's own parser, so a number given here
 // is the very double quatdepth takes for the same decimal. False for

@@ -20,12 +20,13 @@ namespace {
 // next row to take. Each thread writes only the rows it took.
 struct SharedRender {
   SharedRender(const RenderSettings &s, SearchPath p, const LevelTables &t,
-               MergedRows &r)
-      : settings(s), path(p), tables(t), rows(r) {}
+               MergedRows &r, const std::atomic<bool> *stopFlag)
+      : settings(s), path(p), tables(t), rows(r), stop(stopFlag) {}
   const RenderSettings &settings;
   SearchPath path;
   const LevelTables &tables;
   MergedRows &rows;
+  const std::atomic<bool> *stop;  // may be null
   std::atomic<int32_t> nextRow{0};
   std::atomic<int32_t> rowsDone{0};
   std::mutex mutex;
@@ -38,6 +39,7 @@ void renderRows(SharedRender *shared) {
   if (shared->tables.sinA) makeRowScratch(&shared->settings, &scratch);
   const size_t width = static_cast<size_t>(shared->rows.width);
   for (;;) {
+    if (shared->stop && shared->stop->load(std::memory_order_relaxed)) break;
     const int32_t row = shared->nextRow.fetch_add(1);
     if (row >= shared->rows.height) break;
     findRowDepthsOn(
@@ -78,7 +80,7 @@ int defaultThreadCount() {
 bool renderAllRows(const RenderSettings &settings, SearchPath path, int threads,
                    MergedRows *rows,
                    const std::function<void(int32_t)> &onProgress,
-                   std::string *error) {
+                   std::string *error, const std::atomic<bool> *stop) {
   try {
     if (!initMergedRows(rows, settings.width, settings.height, error))
       return false;
@@ -91,7 +93,7 @@ bool renderAllRows(const RenderSettings &settings, SearchPath path, int threads,
   LevelTables tables;
   if (path != SearchPath::kScalar)
     buildLevelTables(&settings, &tables);  // only saves time
-  SharedRender shared(settings, path, tables, *rows);
+  SharedRender shared(settings, path, tables, *rows, stop);
   // Never more threads than rows: a thread with nothing to do costs a start.
   const int count =
       std::max(1, std::min(threads, std::max(settings.height, 1)));
@@ -129,6 +131,10 @@ bool renderAllRows(const RenderSettings &settings, SearchPath path, int threads,
   for (std::thread &worker : workers) worker.join();
   rows->rowsReceived = shared.rowsDone.load();
   onProgress(shared.rowsDone.load());
+  if (rows->rowsReceived < settings.height) {
+    *error = "stopped before every row was rendered";
+    return false;
+  }
   return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -14,11 +15,14 @@ namespace quatdepth {
 // threads, each taking the next row not yet taken, all with `path`.
 // `onProgress` is called on the calling thread every `interval` while they
 // work. Returns false with a message when memory or a thread cannot be
-// had. The depths are those quatdepth writes, whatever the thread count.
+// had, or when `stop` (if given) is set before every row is done: the
+// threads finish the rows they hold and take no more. The depths are those
+// quatdepth writes, whatever the thread count.
 bool renderAllRows(const RenderSettings &settings, SearchPath path, int threads,
                    MergedRows *rows,
                    const std::function<void(int32_t rowsDone)> &onProgress,
-                   std::string *error);
+                   std::string *error,
+                   const std::atomic<bool> *stop = nullptr);
 
 // `settings` with `n` x `n` samples a pixel: n times the pixels a side,
 // each pixel's samples centred on where its one sample would be, turned

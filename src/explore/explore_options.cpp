@@ -1,0 +1,87 @@
+#include "explore/explore_options.h"
+
+#include <arpa/inet.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <optional>
+
+#include "explore/view_query.h"
+#include "render/parameter_text.h"
+#include "render/render_options.h"
+
+namespace quatdepth {
+namespace {
+
+int refuse(int status, const std::string &message) {
+  std::fprintf(stderr, "quatdepth-explore: %s\n", message.c_str());
+  return status;
+}
+
+bool isIpAddress(const std::string &text) {
+  unsigned char address[16];
+  return inet_pton(AF_INET, text.c_str(), address) == 1 ||
+         inet_pton(AF_INET6, text.c_str(), address) == 1;
+}
+
+// The view of a picture quatdepth-render wrote, or of a parameter file,
+// read as quatdepth-render reads it.
+int readStartView(const std::string &path, ExploreOptions *options) {
+  std::string text, error;
+  if (!readParameterFile(path, &text, &error))
+    return refuse(kExploreCannotRead, error);
+  std::vector<std::string> arguments;
+  if (!parameterOptions(text, path, &arguments, &error))
+    return refuse(kExploreUsage, error);
+  arguments.push_back("--print-args");  // the view, no output to check
+  RenderRequest request;
+  if (parseRenderArguments(arguments, &request, &error) >= 0)
+    return refuse(kExploreUsage, "--params " + path + ": " + error);
+  options->startView = viewOf(request);
+  return -1;
+}
+
+}  // namespace
+
+int parseExploreOptions(int argc, const char *const *argv,
+                        ExploreOptions *options) {
+  CLI::App app{
+      "Serves a page for finding a view of a quaternion Julia set by looking "
+      "at it: drag, zoom and slide, then take away the picture and the "
+      "command that renders it.",
+      "quatdepth-explore"};
+  std::optional<std::string> params;
+  app.add_option("--port", options->port,
+                 "TCP port (default 0: any free one; the address is printed)")
+      ->check(CLI::Range(0, 65535));
+  app.add_option("--listen", options->listenAddress,
+                 "IP address to serve on (default 127.0.0.1, this machine "
+                 "only)");
+  app.add_option("--threads", options->threads,
+                 "render threads (default 0: every core)")
+      ->check(CLI::Range(0, 1024));
+  app.add_option("--params", params,
+                 "FILE: start from the view of a picture quatdepth-render "
+                 "wrote, or of 'name = value' lines");
+  app.add_option("--max-pixels", options->maxSamples,
+                 "the most samples (pixels x supersamples) one view may ask "
+                 "for (default 4194304)")
+      ->check(CLI::Range(int64_t{1}, int64_t{1} << 32));
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError &e) {
+    return app.exit(e) == 0 ? kExploreStopped : kExploreUsage;
+  }
+  if (!isIpAddress(options->listenAddress))
+    return refuse(kExploreUsage, "--listen '" + options->listenAddress +
+                                     "': give an IP address, as 127.0.0.1 "
+                                     "or ::1");
+  if (params) return readStartView(*params, options);
+  RenderRequest defaults;
+  std::string error;
+  parseRenderArguments({"--print-args"}, &defaults, &error);
+  options->startView = viewOf(defaults);
+  return -1;
+}
+
+}  // namespace quatdepth

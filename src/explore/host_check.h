@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+namespace quatdepth {
+
+// Whether a request's Host header names this server: the address it
+// listens on (or "localhost" when that is a loopback address) and its
+// port. A page that a foreign name was rebound to this address sends that
+// foreign name and is refused. On a wildcard address (0.0.0.0, ::) any
+// IP address is taken, since only names can be rebound.
+bool hostNamesServer(const std::string &host, const std::string &listenAddress,
+                     int port);
+
+// The address in URL form: IPv6 in brackets, a wildcard as its loopback.
+std::string urlHost(const std::string &listenAddress);
+
+// Whether the address is one of this machine's loopback addresses.
+bool isLoopbackAddress(const std::string &address);
+
+}  // namespace quatdepth

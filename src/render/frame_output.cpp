@@ -1,0 +1,63 @@
+#include "render/frame_output.h"
+
+#include <vector>
+
+#include "image/colormap.h"
+#include "image/depth_picture.h"
+#include "image/image_files.h"
+#include "julia/search_path.h"
+#include "render/depth_exr.h"
+#include "render/parameter_text.h"
+#include "render/threaded_render.h"
+
+namespace quatdepth {
+namespace {
+
+// An 8-bit picture: shaded at every sample, coloured, then each pixel's
+// samples averaged.
+bool writePicture(FILE *out, const RenderRequest &request,
+                  const RenderSettings &s, const MergedRows &samples,
+                  const std::vector<PictureText> &texts, std::string *error) {
+  std::vector<uint8_t> pixels = renderPicture(samples, request.look);
+  int channels = 1;
+  if (request.colormap != Colormap::kGrey) {
+    pixels = colourPicture(pixels, request.colormap);
+    channels = 3;
+  }
+  if (request.supersample > 1)
+    pixels = shrinkPicture(pixels, samples.width, samples.height, channels,
+                           request.supersample);
+  return encodePicture(out, s.width, s.height, channels, pixels,
+                       request.format, error, texts);
+}
+
+}  // namespace
+
+bool renderFrameSamples(const RenderRequest &request, const RenderSettings &s,
+                        MergedRows *samples,
+                        const std::function<void(int32_t)> &onProgress,
+                        std::string *error, const std::atomic<bool> *stop) {
+  const int threads =
+      request.threads > 0 ? request.threads : defaultThreadCount();
+  return renderAllRows(supersampledSettings(s, request.supersample),
+                       fastestSearchPath(), threads, samples, onProgress,
+                       error, stop);
+}
+
+bool writeFrame(FILE *out, const RenderRequest &request,
+                const RenderSettings &s, const RealTexts &texts,
+                const MergedRows &samples, std::string *error) {
+  const std::string parameters = parameterText(s, texts);
+  const std::vector<PictureText> pictureTexts = {
+      {kParameterKeyword, parameters}};
+  if (request.depthExr)
+    return writeDepthExr(out, samples, s, kParameterKeyword, parameters,
+                         error);
+  if (request.format == ImageFormat::kPng ||
+      request.format == ImageFormat::kPgm)
+    return writePicture(out, request, s, samples, pictureTexts, error);
+  return encodeImage(out, samples, request.format, request.look, error,
+                     pictureTexts);
+}
+
+}  // namespace quatdepth
