@@ -49,6 +49,7 @@ int exploreMain(int argc, char **argv) {
     report("standard output: cannot write the address");
     return kExploreCannotWrite;
   }
+  report("open " + server.url() + " in a browser; Ctrl-C stops");
 
   std::atomic<bool> serving{true};
   std::thread stopper([&server, &stopSignals, &serving] {
