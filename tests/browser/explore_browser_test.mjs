@@ -1,0 +1,557 @@
+// End to end: quatdepth-explore's page in headless Chromium, driven with
+// the mouse and the keyboard as a person would, checked against the
+// server's own answers and against the command-line programs.
+//
+//   node tests/browser/explore_browser_test.mjs EXPLORE_BIN QUATDEPTH_BIN OUT_DIR
+//
+// Exit 0: every check passed; 1: a check failed (the first is named);
+// 77: skipped (no puppeteer-core, no Chromium, or it cannot start);
+// 2: usage.
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+
+const SKIPPED = 77;
+const TIME_LIMIT_MS = 90_000;
+const BROWSER_ARGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync'];
+
+// Workload 1 of the README's speed section, as a view.
+const WORKLOAD_1 = {
+  box: '-1.2,-1.2,-1.2,1.2,1.2,1.2', c: '-0.1,0.2,0.3,-0.1', w: '0', angles: '0.3,0.5,0.7',
+  size: '640x360', coarse: '400', fine: '10', iterations: '20', bailout: '16',
+};
+
+if (process.argv.length !== 5) {
+  console.error('usage: node explore_browser_test.mjs EXPLORE_BIN QUATDEPTH_BIN OUT_DIR');
+  process.exit(2);
+}
+const [exploreBin, quatdepthBin, outDir] = process.argv.slice(2).map((p) => path.resolve(p));
+const renderBin = path.join(path.dirname(quatdepthBin), 'quatdepth-render');
+
+class CheckFailed extends Error {}
+
+const checked = [];
+const notChecked = [];
+const pass = (what) => {
+  checked.push(what);
+  console.log(`ok: ${what}`);
+};
+function check(condition, what, detail = '') {
+  if (!condition) throw new CheckFailed(`${what}${detail ? `: ${detail}` : ''}`);
+  pass(what);
+}
+
+function skip(reason) {
+  console.log(`skipped: ${reason}`);
+  process.exit(SKIPPED);
+}
+
+let puppeteer;
+try {
+  puppeteer = (await import('puppeteer-core')).default;
+} catch (err) {
+  skip(`puppeteer-core cannot be imported (run npm ci --ignore-scripts in tests/browser): ${err.message}`);
+}
+const chromium = process.env.CHROMIUM || '/usr/bin/chromium';
+if (!fs.existsSync(chromium)) skip(`no Chromium at ${chromium} (set CHROMIUM)`);
+for (const bin of [exploreBin, quatdepthBin]) {
+  if (!fs.existsSync(bin)) {
+    console.error(`FAILED: ${bin} does not exist`);
+    process.exit(1);
+  }
+}
+fs.mkdirSync(outDir, { recursive: true });
+
+// ---- helpers -----------------------------------------------------------
+
+const median = (values) => {
+  const sorted = [...values].sort((a, b) => a - b);
+  const mid = Math.floor(sorted.length / 2);
+  return sorted.length % 2 ? sorted[mid] : (sorted[mid - 1] + sorted[mid]) / 2;
+};
+
+const fragmentOf = (url) => Object.fromEntries(new URL(url).hash.slice(1).split('&').filter(Boolean)
+  .map((part) => {
+    const eq = part.indexOf('=');
+    return [decodeURIComponent(part.slice(0, eq)), decodeURIComponent(part.slice(eq + 1))];
+  }));
+
+const numbers = (text) => text.split(',').map(Number);
+
+function run(bin, args, options = {}) {
+  return new Promise((resolve, reject) => {
+    const child = spawn(bin, args, { stdio: ['ignore', 'pipe', 'pipe'], ...options });
+    const out = [];
+    const err = [];
+    child.stdout.on('data', (d) => out.push(d));
+    child.stderr.on('data', (d) => err.push(d));
+    child.on('error', reject);
+    child.on('close', (code, signal) => resolve({
+      code, signal, stdout: Buffer.concat(out), stderr: Buffer.concat(err).toString(),
+    }));
+  });
+}
+
+// The server prints its address as its first line once it listens.
+function startServer() {
+  return new Promise((resolve, reject) => {
+    const child = spawn(exploreBin, ['--port', '0'], { stdio: ['ignore', 'pipe', 'pipe'] });
+    let out = '';
+    let err = '';
+    const timer = setTimeout(() => reject(new CheckFailed(`no address from ${exploreBin} in 10 s; stderr: ${err}`)), 10_000);
+    child.stderr.on('data', (d) => { err += d; });
+    child.stdout.on('data', (d) => {
+      out += d;
+      const newline = out.indexOf('\n');
+      if (newline >= 0) {
+        clearTimeout(timer);
+        resolve({ child, address: out.slice(0, newline).trim() });
+      }
+    });
+    child.on('error', (e) => {
+      clearTimeout(timer);
+      reject(e);
+    });
+    child.on('exit', (code, signal) => {
+      clearTimeout(timer);
+      reject(new CheckFailed(`${exploreBin} exited (${code ?? signal}) before printing its address; stderr: ${err}`));
+    });
+  });
+}
+
+async function get(url) {
+  const response = await fetch(url);
+  return { status: response.status, type: response.headers.get('content-type') ?? '',
+    bytes: Buffer.from(await response.arrayBuffer()) };
+}
+
+// The picture on screen is settled when it is the full render of the
+// current view and the positional arguments describe the same view.
+function settledIn(previous) {
+  const e = window.quatdepthExplorer;
+  if (!e || !e.shown || e.shown.kind !== 'full') return false;
+  const query = e.queryOf(e.view);
+  const img = document.getElementById('picture');
+  return e.shown.query === query && e.shown.view === query && query !== previous
+    && img.dataset.kind === 'full' && img.dataset.query === query && img.complete
+    && document.getElementById('positional-args').dataset.query === query;
+}
+
+async function settle(page, previous = null, what = 'the full picture') {
+  try {
+    await page.waitForFunction(settledIn, { timeout: 20_000 }, previous);
+  } catch {
+    const state = await page.evaluate(() => ({
+      shown: window.quatdepthExplorer?.shown, view: window.quatdepthExplorer?.view,
+      refusal: window.quatdepthExplorer?.refusal, status: document.getElementById('status')?.textContent,
+    }));
+    throw new CheckFailed(`${what} never arrived: ${JSON.stringify(state)}`);
+  }
+  return page.evaluate(() => window.quatdepthExplorer.shown);
+}
+
+// The bytes behind the picture on screen, as the page received them.
+const displayedBytes = async (page) => Buffer.from(await page.evaluate(async () => {
+  const bytes = new Uint8Array(await window.quatdepthExplorer.shownBlob.arrayBuffer());
+  let text = '';
+  for (const b of bytes) text += String.fromCharCode(b);
+  return btoa(text);
+}), 'base64');
+
+async function drag(page, dx, dy, { shift = false, button = 'left' } = {}) {
+  const box = await (await page.$('#stage')).boundingBox();
+  const x = box.x + box.width / 2;
+  const y = box.y + box.height / 2;
+  await page.mouse.move(x, y);
+  if (shift) await page.keyboard.down('Shift');
+  await page.mouse.down({ button });
+  await page.mouse.move(x + dx, y + dy, { steps: 8 });
+  await page.mouse.up({ button });
+  if (shift) await page.keyboard.up('Shift');
+}
+
+// What the page measured for the view on screen: its preview and its full picture.
+async function timingsOfShown(page) {
+  return page.evaluate(() => {
+    const e = window.quatdepthExplorer;
+    const mine = e.timings.filter((t) => t.view === e.shown.view);
+    return { preview: mine.filter((t) => t.kind === 'preview').at(-1), full: mine.filter((t) => t.kind === 'full').at(-1) };
+  });
+}
+
+async function typeInto(page, selector, text) {
+  await page.click(selector, { clickCount: 3 });
+  await page.keyboard.press('End');
+  await page.keyboard.down('Shift');
+  await page.keyboard.press('Home');
+  await page.keyboard.up('Shift');
+  await page.keyboard.type(text);
+  await page.keyboard.press('Enter');
+}
+
+const PNG_SIGNATURE = Buffer.from([137, 80, 78, 71, 13, 10, 26, 10]);
+
+function pngSize(bytes) {
+  if (bytes.length < 24 || !bytes.subarray(0, 8).equals(PNG_SIGNATURE)) return null;
+  return { width: bytes.readUInt32BE(16), height: bytes.readUInt32BE(20) };
+}
+
+// ---- the checks --------------------------------------------------------
+
+async function dragAndMeasure(page, name, drags) {
+  const previews = [];
+  const fulls = [];
+  let shown = await page.evaluate(() => window.quatdepthExplorer.shown);
+  for (let i = 0; i < drags; i++) {
+    await drag(page, 40 + 10 * i, -(20 + 5 * i));
+    shown = await settle(page, shown.query, `${name}: the full picture after drag ${i + 1}`);
+    const { preview, full } = await timingsOfShown(page);
+    if (!preview) throw new CheckFailed(`${name}: no preview came before the full picture of drag ${i + 1}`);
+    previews.push(preview.ms);
+    fulls.push(full.ms);
+  }
+  console.log(`timing ${name}: drag->preview ${median(previews).toFixed(1)} ms, drag->full ${median(fulls).toFixed(1)} ms`
+    + ` (median of ${drags} drags; preview ${previews.map((t) => t.toFixed(1)).join(' ')}; full ${fulls.map((t) => t.toFixed(1)).join(' ')})`);
+  return shown;
+}
+
+async function checkRefusal(page, address) {
+  const before = await page.evaluate(() => ({
+    shown: window.quatdepthExplorer.shown, src: document.getElementById('picture').src,
+    c0: document.getElementById('c0').value, size: document.getElementById('size').value,
+  }));
+  await typeInto(page, '#c0', '0.1x');
+  try {
+    await page.waitForFunction(() => {
+      const slot = document.getElementById('error-c');
+      return !slot.hidden && slot.textContent.length > 0;
+    }, { timeout: 10_000 });
+  } catch {
+    throw new CheckFailed('a refused c shows no message beside the c inputs');
+  }
+  const after = await page.evaluate(() => ({
+    message: document.getElementById('error-c').textContent,
+    general: document.getElementById('general-message').hidden,
+    src: document.getElementById('picture').src,
+    shown: window.quatdepthExplorer.shown,
+    fragment: location.hash,
+  }));
+  const server = await get(new URL(`image.png?${after.fragment.slice(1)}`, address));
+  check(server.status === 400 && server.type.startsWith('text/plain'),
+    'the server refuses c = 0.1x,... with 400 text/plain', `${server.status} ${server.type}`);
+  check(after.message === server.bytes.toString().trim() && after.message.startsWith('--c'),
+    'the server\'s message for the bad c is shown beside the c inputs', JSON.stringify(after.message));
+  check(after.general, 'a message naming --c is not repeated in the general message area');
+  check(after.src === before.src && after.shown.query === before.shown.query,
+    'the refused value leaves the last good picture on screen', `${before.src} -> ${after.src}`);
+
+  await typeInto(page, '#c0', before.c0);
+  const cleared = await page.waitForFunction(() => document.getElementById('error-c').hidden
+    && !document.querySelector('.field.refused'), { timeout: 10_000 }).then(() => true, () => false);
+  const back = await settle(page, null, 'the picture after correcting c0');
+  check(back.query === before.shown.query && cleared,
+    'correcting c0 brings back the same view and clears the message');
+
+  // Too many pixels: the server's own limit, shown beside the size.
+  await typeInto(page, '#size', '4000x4000');
+  try {
+    await page.waitForFunction(() => !document.getElementById('error-size').hidden, { timeout: 10_000 });
+  } catch {
+    throw new CheckFailed('a size over the server\'s limit shows no message beside the size');
+  }
+  const big = await page.evaluate(() => ({ status: window.quatdepthExplorer.refusal?.status }));
+  check(big.status === 413, 'a 4000x4000 picture is refused with 413 and the message is beside the size',
+    JSON.stringify(big));
+  await typeInto(page, '#size', before.size);
+  await settle(page, null, 'the picture after restoring the size');
+}
+
+async function checkRowsAndArgs(page, address) {
+  const shown = await page.evaluate(() => window.quatdepthExplorer.shown);
+  const argsText = await page.$eval('#positional-args', (el) => el.textContent);
+  const args = argsText.trim().split(/ +/);
+  check(args.length === 20 && args.every((a) => /^-?\d+(\.\d+)?$/.test(a)),
+    '#positional-args holds quatdepth\'s 20 arguments as plain decimals', JSON.stringify(argsText));
+  const server = await get(new URL(`args?${shown.view}`, address));
+  check(server.status === 200 && server.bytes.toString() === `${argsText}\n`,
+    '#positional-args is exactly the server\'s /args line for the shown view');
+  const rows = await get(new URL(`rows?${shown.view}`, address));
+  const ran = await run(quatdepthBin, args);
+  const view = await page.evaluate(() => window.quatdepthExplorer.view);
+  const [w, h] = view.size.split('x').map(Number);
+  check(rows.status === 200 && rows.bytes.length === h * 4 * (w + 1),
+    `/rows for the shown view is ${h} records of ${w} pixels`, `${rows.status}, ${rows.bytes.length} bytes`);
+  check(ran.code === 0 && ran.stdout.equals(rows.bytes),
+    'quatdepth run with #positional-args writes the same bytes as /rows for the shown picture',
+    `exit ${ran.code}, ${ran.stdout.length} vs ${rows.bytes.length} bytes; ${ran.stderr}`);
+}
+
+// The command the page shows, run by a shell with the real program, must
+// write the bytes the page displays.
+async function checkRenderCommand(page) {
+  const command = await page.$eval('#render-command', (el) => el.textContent);
+  const view = await page.evaluate(() => window.quatdepthExplorer.view);
+  for (const [key, value] of Object.entries(view)) {
+    if (!command.includes(`--${key} ${value}`) && !command.includes(`--${key} '${value}'`)) {
+      throw new CheckFailed(`#render-command has no --${key} ${value}: ${command}`);
+    }
+  }
+  pass('#render-command names every setting of the view');
+  if (!fs.existsSync(renderBin)) {
+    notChecked.push(`running #render-command (no ${renderBin})`);
+    return;
+  }
+  check(/^quatdepth-render .* -o view\.png$/.test(command), '#render-command is quatdepth-render ... -o view.png', command);
+  // Standard output has no extension to tell the format by.
+  const script = `"$RENDER"${command.slice('quatdepth-render'.length, -' -o view.png'.length)} --format png -o -`;
+  const ran = await run('/bin/sh', ['-c', script], { env: { ...process.env, RENDER: renderBin } });
+  const displayed = await displayedBytes(page);
+  check(ran.code === 0 && ran.stdout.equals(displayed),
+    'the shown quatdepth-render command writes exactly the PNG on screen', `exit ${ran.code}: ${ran.stderr}`);
+}
+
+// Two marks, the command sweeping between them, and its frames: the
+// first must be A's picture and the last B's.
+async function checkAnimation(page, address) {
+  await page.click('#mark-a');
+  const a = await page.evaluate(() => window.quatdepthExplorer.view);
+  let shown = await page.evaluate(() => window.quatdepthExplorer.shown);
+  await drag(page, 30, 25);
+  shown = await settle(page, shown.query, 'the picture for mark B');
+  // Wheel zoom moves the box too, so the sweep covers box values as well.
+  await page.mouse.wheel({ deltaY: -200 });
+  shown = await settle(page, shown.query, 'the zoomed picture for mark B');
+  await page.click('#mark-b');
+  const b = await page.evaluate(() => window.quatdepthExplorer.view);
+  await typeInto(page, '#frames', '2');
+  const command = await page.$eval('#animate-command', (el) => el.textContent);
+  const names = ['xMin', 'yMin', 'zMin', 'xMax', 'yMax', 'zMax', 'c0', 'c1', 'c2', 'c3', 'wSlice', 'angleA', 'angleB', 'angleC'];
+  const real = (v) => [...v.box.split(','), ...v.c.split(','), v.w, ...v.angles.split(',')];
+  const ra = real(a);
+  const rb = real(b);
+  const expected = names.filter((_, i) => Number(ra[i]) !== Number(rb[i]))
+    .map((n) => `--animate ${n}=${ra[names.indexOf(n)]}:${rb[names.indexOf(n)]}`);
+  const found = command.match(/--animate \S+/g) ?? [];
+  check(expected.length >= 8 && JSON.stringify(found) === JSON.stringify(expected),
+    'the animation command sweeps exactly the real parameters that differ between A and B, in order',
+    `expected ${expected.join(' ')}; got ${command}`);
+  check(command.startsWith(`quatdepth-render --box ${a.box} `) && command.includes(' --frames 2 ')
+    && command.endsWith(' -o frame%04d.png'), 'the animation command starts from A with --frames 2', command);
+
+  if (!fs.existsSync(renderBin)) {
+    notChecked.push(`running the animation command (no ${renderBin})`);
+    return;
+  }
+  const frames = fs.mkdtempSync(path.join(os.tmpdir(), 'quatdepth-explore-frames-'));
+  try {
+    const script = `"$RENDER"${command.slice('quatdepth-render'.length, -' frame%04d.png'.length)} "$FRAMES/frame%04d.rows"`;
+    const ran = await run('/bin/sh', ['-c', script], { env: { ...process.env, RENDER: renderBin, FRAMES: frames } });
+    check(ran.code === 0, 'the animation command runs', ran.stderr);
+    const queryOf = (v) => page.evaluate((view) => window.quatdepthExplorer.queryOf(view), v);
+    const rowsA = await get(new URL(`rows?${await queryOf(a)}`, address));
+    const rowsB = await get(new URL(`rows?${await queryOf(b)}`, address));
+    check(!rowsA.bytes.equals(rowsB.bytes), 'marks A and B render differently');
+    check(fs.readFileSync(path.join(frames, 'frame0000.rows')).equals(rowsA.bytes)
+      && fs.readFileSync(path.join(frames, 'frame0001.rows')).equals(rowsB.bytes),
+    'the animation\'s first frame is A\'s render and its last is B\'s');
+  } finally {
+    fs.rmSync(frames, { recursive: true, force: true });
+  }
+}
+
+async function checkGestures(page) {
+  // Shift-drag rolls: only angle C moves.
+  let before = fragmentOf(page.url());
+  let shown = await page.evaluate(() => window.quatdepthExplorer.shown);
+  await drag(page, 60, 0, { shift: true });
+  shown = await settle(page, shown.query, 'the picture after a shift-drag');
+  let after = fragmentOf(page.url());
+  const [a0, b0, c0] = numbers(before.angles);
+  const [a1, b1, c1] = numbers(after.angles);
+  check(a1 === a0 && b1 === b0 && c1 !== c0 && shown.query.includes(`angles=${after.angles}&`),
+    'a shift-drag changes angle C alone', `${before.angles} -> ${after.angles}`);
+
+  // The wheel scales the box about its centre.
+  before = after;
+  await page.mouse.wheel({ deltaY: 300 });
+  shown = await settle(page, shown.query, 'the picture after the wheel');
+  after = fragmentOf(page.url());
+  const box0 = numbers(before.box);
+  const box1 = numbers(after.box);
+  const ratios = [0, 1, 2].map((i) => (box1[i + 3] - box1[i]) / (box0[i + 3] - box0[i]));
+  const centresKept = [0, 1, 2].every((i) => Math.abs((box1[i] + box1[i + 3]) - (box0[i] + box0[i + 3])) < 1e-4);
+  check(ratios[0] > 1.01 && ratios.every((r) => Math.abs(r - ratios[0]) < 1e-4) && centresKept,
+    'the wheel (down) zooms out, scaling all six box values about the box centre', `${before.box} -> ${after.box}`);
+
+  // Right-drag and the arrow keys move the box in x and y.
+  before = after;
+  await drag(page, -50, 30, { button: 'right' });
+  shown = await settle(page, shown.query, 'the picture after a right-drag');
+  after = fragmentOf(page.url());
+  const moved = numbers(after.box).map((v, i) => v - numbers(before.box)[i]);
+  check(moved[0] > 0 && moved[1] < 0 && moved[2] === 0 && Math.abs(moved[0] - moved[3]) < 1e-5
+    && Math.abs(moved[1] - moved[4]) < 1e-5 && moved[5] === 0 && after.angles === before.angles,
+  'a right-drag moves the box in x and y, keeping its extent, z and the angles', `${before.box} -> ${after.box}`);
+
+  before = after;
+  await page.focus('#stage');
+  await page.keyboard.press('ArrowRight');
+  shown = await settle(page, shown.query, 'the picture after an arrow key');
+  after = fragmentOf(page.url());
+  const stepped = numbers(after.box).map((v, i) => v - numbers(before.box)[i]);
+  check(stepped[0] > 0 && Math.abs(stepped[0] - stepped[3]) < 1e-5 && stepped[1] === 0 && stepped[4] === 0,
+    'the right arrow key moves the box along x', `${before.box} -> ${after.box}`);
+  check(/^[-\d.,]+$/.test(after.box) && /^[-\d.,]+$/.test(after.angles)
+    && after.box.split(',').every((v) => v.replace(/^-|\./g, '').length <= 16),
+  'moved numbers are short plain decimals', `${after.box} ${after.angles}`);
+}
+
+async function main(cleanup) {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'quatdepth-explore-chromium-'));
+  cleanup.push(() => fs.rmSync(profile, { recursive: true, force: true }));
+  let browser;
+  try {
+    browser = await puppeteer.launch({
+      executablePath: chromium, headless: true, args: [...BROWSER_ARGS, `--user-data-dir=${profile}`],
+      defaultViewport: { width: 1280, height: 800 },
+    });
+  } catch (err) {
+    for (const step of cleanup.reverse()) step();
+    // Nothing was checked yet, so nothing passes.
+    skip(`Chromium at ${chromium} cannot start: ${err.message.split('\n')[0]}`);
+  }
+  cleanup.push(() => browser.close().catch(() => {}));
+
+  const { child: server, address } = await startServer();
+  cleanup.push(() => server.kill('SIGTERM'));
+  check(/^http:\/\/127\.0\.0\.1:\d+\/$/.test(address), 'the server prints its address first', address);
+  const origin = new URL(address).origin;
+
+  const page = await browser.newPage();
+
+  const pageErrors = [];
+  const foreign = [];
+  const pictureRequests = [];
+  page.on('pageerror', (err) => pageErrors.push(err.message));
+  page.on('console', (msg) => { if (msg.type() === 'error') console.log(`page console: ${msg.text()}`); });
+  page.on('request', (request) => {
+    const url = request.url();
+    if (!url.startsWith(origin) && !url.startsWith('blob:') && !url.startsWith('data:')) foreign.push(url);
+    if (url.startsWith(`${origin}/image.png?`)) pictureRequests.push(new URL(url).searchParams);
+  });
+
+  // ---- first picture
+  const index = await get(address);
+  check(index.status === 200 && !index.bytes.includes('__START_VIEW__'), 'the page comes with its start view filled in');
+  await page.goto(address);
+  let shown = await settle(page, null, 'the first full picture');
+  const first = await page.evaluate(() => ({
+    view: window.quatdepthExplorer.view, hash: location.hash,
+    natural: [document.getElementById('picture').naturalWidth, document.getElementById('picture').naturalHeight],
+  }));
+  const startView = JSON.parse(index.bytes.toString().match(/<script id="start-view" type="application\/json">([^<]*)<\/script>/)[1]);
+  check(Object.entries(startView).every(([k, v]) => first.view[k] === v),
+    'the page starts at the server\'s start view', JSON.stringify(first.view));
+  check(first.hash === `#${shown.view}` && first.hash.includes(`box=${first.view.box}&`),
+    'the fragment holds the whole view with commas readable', first.hash);
+  const [sw, sh] = first.view.size.split('x').map(Number);
+  check(first.natural[0] === sw && first.natural[1] === sh, `the full picture is ${first.view.size}`, first.natural.join('x'));
+  const firstTimings = await timingsOfShown(page);
+  const previewQuery = firstTimings.preview && new URLSearchParams(firstTimings.preview.query);
+  check(previewQuery && previewQuery.get('size') === `${Math.max(1, Math.floor(sw / 4))}x${Math.max(1, Math.floor(sh / 4))}`
+    && previewQuery.get('coarse') === String(Math.max(1, Math.floor(Number(first.view.coarse) / 4))),
+  'a preview at a quarter of the size and of the coarse steps came first', firstTimings.preview?.query);
+  const served = await get(new URL(shown.src, address));
+  check(served.status === 200 && served.type.startsWith('image/png') && served.bytes.equals(await displayedBytes(page)),
+    'the picture on screen is the server\'s PNG for the shown view');
+
+  // ---- drag, then reload
+  const anglesBefore = fragmentOf(page.url()).angles;
+  shown = await dragAndMeasure(page, 'default', 3);
+  const dragged = fragmentOf(page.url());
+  const [da, db, dc] = numbers(dragged.angles).map((v, i) => v - numbers(anglesBefore)[i]);
+  check(da !== 0 && db !== 0 && dc === 0, 'dragging turns the view about x and y', `${anglesBefore} -> ${dragged.angles}`);
+  check(shown.query.includes(`angles=${dragged.angles}&`) && shown.query !== `${first.hash.slice(1)}`,
+    'a new full picture arrived for the dragged angles', shown.query);
+  check(/^-?\d+(\.\d{1,4})?(,-?\d+(\.\d{1,4})?){2}$/.test(dragged.angles), 'dragged angles are plain decimals of at most 4 places',
+    dragged.angles);
+  const seqs = pictureRequests.map((p) => [p.get('page'), Number(p.get('seq'))]);
+  check(seqs.length > 2 && seqs.every(([id, n], i) => /^[A-Za-z0-9_-]{1,64}$/.test(id ?? '') && id === seqs[0][0]
+    && Number.isInteger(n) && (i === 0 || n > seqs[i - 1][1])), 'every picture request carries this page\'s id and an increasing seq',
+  JSON.stringify(seqs.slice(0, 5)));
+
+  const url = page.url();
+  const bytesBefore = await displayedBytes(page);
+  const servedBefore = await get(new URL(shown.src, address));
+  await page.reload();
+  const reloaded = await settle(page, null, 'the picture after reload');
+  check(page.url() === url && reloaded.query === shown.query, 'a reload shows the same view', `${shown.query} -> ${reloaded.query}`);
+  const servedAfter = await get(new URL(reloaded.src, address));
+  check((await displayedBytes(page)).equals(bytesBefore) && servedAfter.bytes.equals(servedBefore.bytes),
+    'after reload, the same PNG bytes are on screen and served for the shown picture');
+
+  await checkRowsAndArgs(page, address);
+  await checkRenderCommand(page);
+  const links = await page.evaluate(() => ({
+    png: document.getElementById('save-png').getAttribute('href'),
+    exr: document.getElementById('save-exr').getAttribute('href'),
+    download: document.getElementById('save-png').hasAttribute('download'),
+  }));
+  const exr = await get(new URL(links.exr, address));
+  check(links.png === `image.png?${reloaded.view}` && links.download && links.exr === `depth.exr?${reloaded.view}`
+    && exr.status === 200 && exr.bytes.readUInt32LE(0) === 20000630,
+  'the save links name the shown view, and the EXR link serves an OpenEXR file', JSON.stringify(links));
+
+  await checkGestures(page);
+  await checkRefusal(page, address);
+  await checkAnimation(page, address);
+
+  // ---- workload 1, opened through the fragment (a hashchange: the page is already open)
+  const workloadHash = `#${Object.entries(WORKLOAD_1).map(([k, v]) => `${k}=${v}`).join('&')}`;
+  await page.evaluate((hash) => { location.hash = hash; }, workloadHash);
+  shown = await settle(page, null, 'workload 1\'s picture');
+  const wv = await page.evaluate(() => window.quatdepthExplorer.view);
+  check(Object.entries(WORKLOAD_1).every(([k, v]) => wv[k] === v), 'a changed fragment opens its view (workload 1)', JSON.stringify(wv));
+  const wt = await timingsOfShown(page);
+  console.log(`timing workload 1 (opened): preview ${wt.preview?.ms.toFixed(1) ?? '-'} ms, full ${wt.full.ms.toFixed(1)} ms`);
+  await dragAndMeasure(page, 'workload 1', 3);
+
+  // The panel scrolled while the checks typed into it; a person first sees its top.
+  await page.evaluate(() => { document.getElementById('panel').scrollTop = 0; document.activeElement?.blur(); });
+  await page.screenshot({ path: path.join(outDir, 'explore-screenshot.png') });
+  console.log(`screenshot: ${path.join(outDir, 'explore-screenshot.png')}`);
+
+  check(pageErrors.length === 0, 'the page threw no errors', pageErrors.join('; '));
+  check(foreign.length === 0, 'the page asked for nothing outside the server', foreign.join(' '));
+}
+
+// ---- run ---------------------------------------------------------------
+
+const cleanup = [];
+let status = 0;
+const limit = setTimeout(() => {
+  console.error(`FAILED: not done within ${TIME_LIMIT_MS / 1000} s`);
+  for (const step of cleanup.reverse()) {
+    try { step(); } catch { /* going down anyway */ }
+  }
+  process.exit(1);
+}, TIME_LIMIT_MS);
+try {
+  await main(cleanup);
+} catch (err) {
+  status = 1;
+  console.error(`FAILED: ${err instanceof CheckFailed ? err.message : err.stack}`);
+}
+for (const step of cleanup.reverse()) {
+  try {
+    await step();
+  } catch {
+    // Cleaning up after a failure must not hide it.
+  }
+}
+clearTimeout(limit);
+for (const what of notChecked) console.log(`not checked: ${what}`);
+console.log(`${checked.length} passed, ${status} failed`);
+process.exit(status);
