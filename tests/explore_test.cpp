@@ -168,13 +168,14 @@ TEST(Explorer, RefusesWhatQuatdepthRenderRefusesWithItsMessage) {
   for (const std::string view :
        {"c=0.1,0.2,0.3", "w=nan", "size=640", "size=0x5", "coarse=0",
         "fine=ten", "iterations=1.5", "angles=0,0,1e17", "look=shiny",
-        "colormap=rainbow", "supersample=0", "supersample=17"}) {
+        "colormap=rainbow", "supersample=0", "supersample=17", "size=",
+        "c=&w=1"}) {
     SCOPED_TRACE(view);
     const auto answer = client.Get("/image.png?" + view);
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, 400);
     std::vector<std::string> options = renderOptions(view);
-    options.insert(options.end(), {"--format", "png", "-o", "-"});
+    options.insert(options.begin(), {"--format", "png", "-o", "-"});
     const ProgramResult refused = runProgram(kRender, options);
     ASSERT_EQ(refused.exitStatus, 2);
     EXPECT_EQ("quatdepth-render: " + answer->body, refused.err);
@@ -238,6 +239,23 @@ TEST(Explorer, AnswersOnlyItsOwnAddress) {
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, host.status) << "Host: " << host.host;
   }
+  const auto twice = client.Get(
+      "/args", {{"Host", "127.0.0.1:" + port}, {"Host", "evil.example"}});
+  ASSERT_TRUE(twice);
+  EXPECT_EQ(twice->status, 403) << "two Host headers, the first ours";
+  const auto foreignPost = client.Post("/image.png", {{"Host", "evil.example"}},
+                                       "size=8x8", "text/plain");
+  ASSERT_TRUE(foreignPost);
+  EXPECT_EQ(foreignPost->status, 403) << "a foreign page's POST";
+}
+
+TEST(Explorer, APortInUseIsRefused) {
+  RunningExplorer first;
+  ASSERT_GT(first.port(), 0);
+  const ProgramResult second =
+      runProgram(kExplore, {"--port", std::to_string(first.port())});
+  EXPECT_EQ(second.exitStatus, 1) << "two servers share port " << first.port();
+  EXPECT_NE(second.err.find("cannot listen"), std::string::npos) << second.err;
 }
 
 TEST(HostCheck, NamesThisServerOnly) {
@@ -309,8 +327,11 @@ TEST(Explorer, ANewerRequestOfThePageStopsTheOlderOne) {
 
 TEST(Explorer, CtrlCStopsARenderInProgress) {
   RunningExplorer explorer;
+  // One row of points inside the set at a cap of two billion: hours, and
+  // renders stop only between rows, so the server must end without it.
   std::future<httplib::Result> render = std::async(std::launch::async, [&] {
-    return explorer.client().Get("/rows?size=2048x2048&iterations=1000");
+    return explorer.client().Get(
+        "/rows?size=16x1&box=-0.3,0,-0.3,0.3,0.1,0.3&iterations=2000000000");
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_EQ(explorer.stop(), 0);

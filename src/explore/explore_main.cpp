@@ -1,5 +1,6 @@
 // quatdepth-explore: find a view by looking at it, in a browser.
 #include <pthread.h>
+#include <unistd.h>
 #include <signal.h>
 
 #include <atomic>
@@ -16,6 +17,8 @@
 
 namespace quatdepth {
 namespace {
+
+constexpr auto kStopGrace = std::chrono::seconds(2);
 
 void report(const std::string &message) {
   std::fprintf(stderr, "quatdepth-explore: %s\n", message.c_str());
@@ -42,7 +45,10 @@ int exploreMain(int argc, char **argv) {
     return kExploreFailed;
   }
   if (!isLoopbackAddress(options.listenAddress))
-    report("serving on " + urlHost(options.listenAddress) +
+    report("listening on " + options.listenAddress +
+           (options.listenAddress == "0.0.0.0" || options.listenAddress == "::"
+                ? " (every address of this machine)"
+                : "") +
            ": anyone who can reach it can render with this machine's CPU");
   if (closed.output || std::printf("%s\n", server.url().c_str()) < 0 ||
       std::fflush(stdout) != 0) {
@@ -56,9 +62,18 @@ int exploreMain(int argc, char **argv) {
     int signal = 0;
     sigwait(&stopSignals, &signal);
     // A signal that came before the server was listening finds nothing to
-    // stop yet: stop until it has stopped.
+    // stop yet: stop until it has stopped. Renders stop between rows, and
+    // a row at a high cap can take minutes: past a grace period the
+    // process ends without them (it writes no files, so nothing is lost
+    // but the answers those clients would have had).
+    const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
     while (serving.load()) {
       server.stop();
+      if (std::chrono::steady_clock::now() > deadline) {
+        report("stopped with renders still running");
+        std::fflush(nullptr);
+        _exit(kExploreStopped);
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   });

@@ -96,6 +96,13 @@ struct ExploreServer::State {
   int port = 0;
 
   void routes();
+  // A render that a newer one of its page, or the server's end, stopped.
+  void stopped(httplib::Response &response) {
+    if (renders.stopped())
+      answer(response, 503, "the server is stopping");
+    else
+      answer(response, 409, "superseded by a newer request");
+  }
   void servePage(const httplib::Request &, httplib::Response &) const;
   void serveView(const httplib::Request &, httplib::Response &,
                  ViewOutput output);
@@ -166,8 +173,8 @@ void ExploreServer::State::serveView(const httplib::Request &request,
     }
   }
   const Supersession::StopFlag stop = renders.begin(page, sequence);
-  if (!stop) {
-    answer(response, 409, "superseded by a newer request");
+  if (!stop || renders.stopped()) {
+    stopped(response);
     return;
   }
   MergedRows samples;
@@ -181,7 +188,7 @@ void ExploreServer::State::serveView(const httplib::Request &request,
   }
   renders.end(page, sequence);
   if (!rendered) {
-    if (stop->load()) answer(response, 409, "superseded by a newer request");
+    if (stop->load()) stopped(response);
     else answer(response, 500, error);
     return;
   }
@@ -201,7 +208,9 @@ void ExploreServer::State::serveView(const httplib::Request &request,
 void ExploreServer::State::routes() {
   server.set_pre_routing_handler(
       [this](const httplib::Request &request, httplib::Response &response) {
-        if (hostNamesServer(request.get_header_value("Host"),
+        // Two Host headers could name two servers: neither is taken.
+        if (request.get_header_value_count("Host") == 1 &&
+            hostNamesServer(request.get_header_value("Host"),
                             options.listenAddress, port))
           return httplib::Server::HandlerResponse::Unhandled;
         answer(response, 403,
@@ -248,8 +257,11 @@ void ExploreServer::State::routes() {
       [](const httplib::Request &request, httplib::Response &response) {
         // Methods the router has no table for, or a POST without its
         // length, are refused here.
-        if (request.method != "GET" && request.method != "HEAD") {
-          response.set_header("Allow", "GET, HEAD");
+        const bool otherMethod = !request.method.empty() &&
+                                 request.method != "GET" &&
+                                 request.method != "HEAD";
+        if (otherMethod && (response.status == 400 || response.status == 404)) {
+          if (!response.has_header("Allow")) response.set_header("Allow", "GET, HEAD");
           answer(response, 405, "only GET and HEAD are answered");
         } else if (response.body.empty())
           answer(response, response.status,
@@ -261,6 +273,18 @@ void ExploreServer::State::routes() {
 ExploreServer::ExploreServer(ExploreOptions options)
     : state_(std::make_unique<State>()) {
   state_->options = std::move(options);
+  httplib::Server &server = state_->server;
+  // Without the library's SO_REUSEPORT: a second server on a port in use
+  // fails instead of sharing its connections.
+  server.set_socket_options([](socket_t socket) {
+    const int yes = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
+  // Requests carry no bodies; idle connections (a browser's) and slow
+  // clients hold a thread each, so keep them short and have threads spare.
+  server.set_payload_max_length(64 * 1024);
+  server.set_keep_alive_timeout(2);
+  server.new_task_queue = [] { return new httplib::ThreadPool(32); };
   state_->routes();
 }
 

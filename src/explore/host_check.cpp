@@ -42,7 +42,12 @@ bool isLoopbackAddress(const std::string &address) {
   in_addr a4;
   if (inet_pton(AF_INET, address.c_str(), &a4) == 1)
     return (ntohl(a4.s_addr) >> 24) == 127;
-  return sameAddress(address, "::1");
+  in6_addr a6;
+  if (inet_pton(AF_INET6, address.c_str(), &a6) != 1) return false;
+  // ::1, or 127.x.x.x mapped into IPv6 (::ffff:127.0.0.1).
+  static const unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+  return sameAddress(address, "::1") ||
+         (std::equal(mapped, mapped + 12, a6.s6_addr) && a6.s6_addr[12] == 127);
 }
 
 bool hostNamesServer(const std::string &host, const std::string &listenAddress,

@@ -32,4 +32,9 @@ void Supersession::stopAll() {
     for (auto &[sequence, flag] : p.running) flag->store(true);
 }
 
+bool Supersession::stopped() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stopped_;
+}
+
 }  // namespace quatdepth

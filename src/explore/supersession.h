@@ -25,6 +25,7 @@ class Supersession {
 
   // Every request's flag set, and every later one refused: the server stops.
   void stopAll();
+  bool stopped();
 
  private:
   struct Page {

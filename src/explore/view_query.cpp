@@ -49,8 +49,14 @@ std::optional<QueryRefusal> viewOptions(
                                    "': a view takes " + viewKeyList()};
     if (query.count(key) > 1)
       return QueryRefusal{400, "'" + key + "' is given more than once"};
-    // One word, so a value that starts with a dash stays a value.
-    options->push_back("--" + key + "=" + value);
+    // One word, so a value that starts with a dash stays a value; an
+    // empty one as its own word, or the option would take the next.
+    if (value.empty()) {
+      options->push_back("--" + key);
+      options->push_back("");
+    } else {
+      options->push_back("--" + key + "=" + value);
+    }
   }
   options->push_back("--threads=" + std::to_string(threads));
   switch (output) {

@@ -254,7 +254,9 @@ async function checkRefusal(page, address) {
   check(back.query === before.shown.query && cleared,
     'correcting c0 brings back the same view and clears the message');
 
-  // Too many pixels: the server's own limit, shown beside the size.
+  // Too many pixels: the server's own limit, shown beside the size. The
+  // preview (1000 x 1000) is within it, so the preview arrives first.
+  const shownBefore = await page.evaluate(() => window.quatdepthExplorer.shown);
   await typeInto(page, '#size', '4000x4000');
   try {
     await page.waitForFunction(() => !document.getElementById('error-size').hidden, { timeout: 10_000 });
@@ -264,6 +266,19 @@ async function checkRefusal(page, address) {
   const big = await page.evaluate(() => ({ status: window.quatdepthExplorer.refusal?.status }));
   check(big.status === 413, 'a 4000x4000 picture is refused with 413 and the message is beside the size',
     JSON.stringify(big));
+  await page.waitForFunction((q) => window.quatdepthExplorer.shown?.query === q,
+    { timeout: 10_000 }, shownBefore.query).catch(() => {});
+  const kept = await page.evaluate(() => {
+    const img = document.getElementById('picture');
+    return { shown: window.quatdepthExplorer.shown, text: window.quatdepthExplorer.refusal?.text,
+      kind: img.dataset.kind, query: img.dataset.query };
+  });
+  check(kept.shown?.kind === 'full' && kept.shown.query === shownBefore.query &&
+    kept.kind === 'full' && kept.query === shownBefore.query,
+    'a refused full picture leaves the last good one on screen, not the preview of the refused view',
+    JSON.stringify(kept));
+  check(typeof kept.text === 'string' && kept.text.includes('4000x4000'),
+    'the refusal names the size typed, not the preview\'s', kept.text);
   await typeInto(page, '#size', before.size);
   await settle(page, null, 'the picture after restoring the size');
 }

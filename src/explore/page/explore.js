@@ -225,6 +225,7 @@
     shown: null,
     shownBlob: null,
     lastFull: null,
+    lastFullPicture: null,
     timings: [],
     refusal: null,
     marks: { A: null, B: null },
@@ -426,7 +427,15 @@
       return;
     }
     if (outcome.refusal) {
+      if (kind === 'preview' && !render.pending) {
+        // The preview's own size or steps would be named: ask for the view
+        // itself, whose refusal names what the user gave.
+        startRequest(job, 'full', job.view);
+        return;
+      }
       showRefusal(outcome.refusal);
+      // A preview of the refused view must not stand for a picture.
+      if (kind === 'full' && state.shown?.kind === 'preview') restoreLastFull();
       pump();
       return;
     }
@@ -440,7 +449,8 @@
     return ms;
   }
 
-  function showPicture({ img, blob }, kind, query, job) {
+  // Puts a decoded picture on screen in place of the one there.
+  function placePicture(img, kind, query) {
     const old = $('picture');
     img.id = 'picture';
     img.alt = old.alt;
@@ -449,6 +459,41 @@
     img.dataset.query = query;
     old.replaceWith(img);
     if (old.src.startsWith('blob:')) URL.revokeObjectURL(old.src);
+  }
+
+  // Back to the last full picture (the one the panel describes), or to
+  // none when there was none.
+  async function restoreLastFull() {
+    const last = state.lastFullPicture;
+    const refused = state.shown;
+    $('timing-preview').textContent = 'preview –';
+    $('timing-full').textContent = 'full –';
+    if (!last) {
+      const img = new Image();
+      placePicture(img, '', '');
+      state.shown = null;
+      state.shownBlob = null;
+      return;
+    }
+    const img = new Image();
+    img.src = URL.createObjectURL(last.blob);
+    try {
+      await img.decode();
+    } catch {
+      URL.revokeObjectURL(img.src);
+      return;
+    }
+    if (state.shown !== refused) {
+      URL.revokeObjectURL(img.src);  // a newer picture came meanwhile
+      return;
+    }
+    placePicture(img, 'full', last.query);
+    state.shown = { kind: 'full', query: last.query, src: `image.png?${last.query}`, view: last.query };
+    state.shownBlob = last.blob;
+  }
+
+  function showPicture({ img, blob }, kind, query, job) {
+    placePicture(img, kind, query);
     const ms = performance.now() - job.t0;
 
     const viewQuery = queryOf(job.view);
@@ -461,6 +506,7 @@
     clearRefusal();
     if (kind === 'full') {
       state.lastFull = { ...job.view };
+      state.lastFullPicture = { blob, query };
       describeShown(job.view);
     }
     return ms;
