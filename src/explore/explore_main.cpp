@@ -1,11 +1,10 @@
 // quatdepth-explore: find a view by looking at it, in a browser.
 #include <pthread.h>
-#include <unistd.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -36,7 +35,7 @@ int exploreMain(int argc, char **argv) {
   sigemptyset(&stopSignals);
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stopSignals, signal);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
+  signal(SIGPIPE, SIG_IGN);
 
   ExploreServer server(options);
   std::string error;
@@ -46,7 +45,7 @@ int exploreMain(int argc, char **argv) {
   }
   if (!isLoopbackAddress(options.listenAddress))
     report("listening on " + options.listenAddress +
-           (options.listenAddress == "0.0.0.0" || options.listenAddress == "::"
+           (isWildcardAddress(options.listenAddress)
                 ? " (every address of this machine)"
                 : "") +
            ": anyone who can reach it can render with this machine's CPU");

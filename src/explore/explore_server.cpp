@@ -60,6 +60,26 @@ bool isPageId(const std::string &id) {
   return true;
 }
 
+std::string jsonString(const std::string &text);
+
+// The page, the view it starts from put in as a JSON object of strings.
+std::string pageWithView(
+    std::string page,
+    const std::vector<std::pair<std::string, std::string>> &view) {
+  std::string json = "{";
+  for (const auto &[key, value] : view) {
+    if (json.size() > 1) json += ',';
+    json += jsonString(key);
+    json += ':';
+    json += jsonString(value);
+  }
+  json += "}";
+  const std::string slot = "__START_VIEW__";
+  const size_t at = page.find(slot);
+  if (at != std::string::npos) page.replace(at, slot.size(), json);
+  return page;
+}
+
 std::string jsonString(const std::string &text) {
   std::string json = "\"";
   for (const char c : text) {
@@ -94,6 +114,7 @@ struct ExploreServer::State {
   Supersession renders;
   std::atomic<uint64_t> anonymous{0};  // requests of no page, numbered
   int port = 0;
+  std::string indexPage;  // with the start view in it
 
   void routes();
   // A render that a newer one of its page, or the server's end, stopped.
@@ -103,10 +124,31 @@ struct ExploreServer::State {
     else
       answer(response, 409, "superseded by a newer request");
   }
+  // Which page a request is of, and its number there: a page numbers its
+  // requests, and any other request is a page of its own. False when the
+  // two are malformed or one comes without the other.
+  bool pageRequest(const httplib::Request &, std::string *page,
+                   uint64_t *sequence);
   void servePage(const httplib::Request &, httplib::Response &) const;
   void serveView(const httplib::Request &, httplib::Response &,
                  ViewOutput output);
 };
+
+bool ExploreServer::State::pageRequest(const httplib::Request &request,
+                                       std::string *page, uint64_t *sequence) {
+  if (!request.has_param(kPageKey) && !request.has_param(kSequenceKey)) {
+    page->assign(1, '~');
+    page->append(std::to_string(anonymous.fetch_add(1)));
+    *sequence = 0;
+    return true;
+  }
+  *page = request.get_param_value(kPageKey);
+  const std::string number = request.get_param_value(kSequenceKey);
+  const char *end = number.data() + number.size();
+  const auto read = std::from_chars(number.data(), end, *sequence);
+  return isPageId(*page) && !number.empty() && read.ec == std::errc() &&
+         read.ptr == end;
+}
 
 void ExploreServer::State::servePage(const httplib::Request &request,
                                      httplib::Response &response) const {
@@ -114,21 +156,10 @@ void ExploreServer::State::servePage(const httplib::Request &request,
   for (size_t i = 0; i < kPageAssetCount; ++i) {
     const PageAsset &asset = kPageAssets[i];
     if (path != asset.path) continue;
-    std::string bytes(asset.bytes);
-    if (path == "/index.html") {
-      std::string view = "{";
-      for (const auto &[key, value] : options.startView) {
-        if (view.size() > 1) view += ',';
-        view += jsonString(key);
-        view += ':';
-        view += jsonString(value);
-      }
-      view += "}";
-      const size_t at = bytes.find("__START_VIEW__");
-      if (at != std::string::npos) bytes.replace(at, 14, view);
-    }
     response.set_header("Cache-Control", "no-cache");
-    response.set_content(bytes, asset.contentType);
+    response.set_content(path == "/index.html" ? indexPage
+                                               : std::string(asset.bytes),
+                         asset.contentType);
     return;
   }
   answer(response, 404, "not found: " + request.path);
@@ -145,35 +176,19 @@ void ExploreServer::State::serveView(const httplib::Request &request,
     return;
   }
   if (output == ViewOutput::kArguments) {
-    std::string line;
-    for (const std::string &argument :
-         positionalArguments(render.settings, render.realTexts)) {
-      if (!line.empty()) line += ' ';
-      line += argument;
-    }
-    answer(response, 200, line);
+    answer(response, 200, positionalLine(render.settings, render.realTexts));
     return;
   }
-
-  // A page numbers its requests; any other request is a page of its own.
-  std::string page(1, '~');
-  page += std::to_string(anonymous.fetch_add(1));
+  std::string page;
   uint64_t sequence = 0;
-  if (request.has_param(kPageKey) || request.has_param(kSequenceKey)) {
-    page = request.get_param_value(kPageKey);
-    const std::string number = request.get_param_value(kSequenceKey);
-    const char *end = number.data() + number.size();
-    const auto read = std::from_chars(number.data(), end, sequence);
-    if (!isPageId(page) || number.empty() || read.ec != std::errc() ||
-        read.ptr != end) {
-      answer(response, 400,
-             "give page (1 to 64 letters, digits, - or _) and seq (a whole "
-             "number from 0) together");
-      return;
-    }
+  if (!pageRequest(request, &page, &sequence)) {
+    answer(response, 400,
+           "give page (1 to 64 letters, digits, - or _) and seq (a whole "
+           "number from 0) together");
+    return;
   }
   const Supersession::StopFlag stop = renders.begin(page, sequence);
-  if (!stop || renders.stopped()) {
+  if (!stop) {
     stopped(response);
     return;
   }
@@ -273,6 +288,10 @@ void ExploreServer::State::routes() {
 ExploreServer::ExploreServer(ExploreOptions options)
     : state_(std::make_unique<State>()) {
   state_->options = std::move(options);
+  for (size_t i = 0; i < kPageAssetCount; ++i)
+    if (std::string_view(kPageAssets[i].path) == "/index.html")
+      state_->indexPage = pageWithView(std::string(kPageAssets[i].bytes),
+                                       state_->options.startView);
   httplib::Server &server = state_->server;
   // Without the library's SO_REUSEPORT: a second server on a port in use
   // fails instead of sharing its connections.

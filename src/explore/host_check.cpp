@@ -50,6 +50,10 @@ bool isLoopbackAddress(const std::string &address) {
          (std::equal(mapped, mapped + 12, a6.s6_addr) && a6.s6_addr[12] == 127);
 }
 
+bool isWildcardAddress(const std::string &address) {
+  return sameAddress(address, "0.0.0.0") || sameAddress(address, "::");
+}
+
 bool hostNamesServer(const std::string &host, const std::string &listenAddress,
                      int port) {
   // Host is NAME, NAME:PORT, [V6] or [V6]:PORT; no port means 80.
@@ -79,11 +83,10 @@ bool hostNamesServer(const std::string &host, const std::string &listenAddress,
   }
   if (hostPort != port || name.empty()) return false;
 
-  if (lowered(name) == "localhost") return isLoopbackAddress(listenAddress) ||
-                                           sameAddress(listenAddress, "0.0.0.0") ||
-                                           sameAddress(listenAddress, "::");
-  if (sameAddress(listenAddress, "0.0.0.0") || sameAddress(listenAddress, "::"))
-    return isIpv4(name) || isIpv6(name);
+  const bool wildcard = isWildcardAddress(listenAddress);
+  if (lowered(name) == "localhost")
+    return wildcard || isLoopbackAddress(listenAddress);
+  if (wildcard) return isIpv4(name) || isIpv6(name);
   return sameAddress(name, listenAddress);
 }
 

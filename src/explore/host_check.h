@@ -18,4 +18,7 @@ std::string urlHost(const std::string &listenAddress);
 // Whether the address is one of this machine's loopback addresses.
 bool isLoopbackAddress(const std::string &address);
 
+// Whether the address is every address of the machine (0.0.0.0, ::).
+bool isWildcardAddress(const std::string &address);
+
 }  // namespace quatdepth

@@ -83,4 +83,13 @@ std::vector<std::string> positionalArguments(const RenderSettings &s,
   return arguments;
 }
 
+std::string positionalLine(const RenderSettings &s, const RealTexts &texts) {
+  std::string line;
+  for (const std::string &argument : positionalArguments(s, texts)) {
+    if (!line.empty()) line += ' ';
+    line += argument;
+  }
+  return line;
+}
+
 }  // namespace quatdepth

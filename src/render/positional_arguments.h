@@ -36,6 +36,10 @@ RealTexts realTextsOf(const RenderSettings &settings, const ViewAngles &angles);
 std::vector<std::string> positionalArguments(const RenderSettings &settings,
                                              const RealTexts &texts);
 
+// The same, separated by spaces: the line --print-args prints.
+std::string positionalLine(const RenderSettings &settings,
+                           const RealTexts &texts);
+
 // The shortest plain decimal (no exponent) that quatdepth's parseReal reads
 // as exactly `value`, or false with a near decimal in *text.
 bool positionalReal(double value, std::string *text);

@@ -9,14 +9,9 @@
 #include <string>
 #include <utility>
 
-#include "image/colormap.h"
-#include "image/depth_picture.h"
-#include "image/image_files.h"
 #include "image/image_output.h"
-#include "julia/search_path.h"
 #include "render/animation.h"
 #include "render/frame_output.h"
-#include "render/parameter_text.h"
 #include "render/positional_arguments.h"
 #include "render/render_options.h"
 #include "render/threaded_render.h"
@@ -70,10 +65,7 @@ class ProgressBar {
 int printArguments(const RenderRequest &request) {
   for (int frame = 0; frame < request.frames; ++frame) {
     const FrameParameters f = frameOf(request, frame);
-    std::string line;
-    for (const std::string &argument : positionalArguments(f.settings, f.texts))
-      line += (line.empty() ? "" : " ") + argument;
-    std::printf("%s\n", line.c_str());
+    std::printf("%s\n", positionalLine(f.settings, f.texts).c_str());
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     report(std::string("standard output: ") + std::strerror(errno));
