@@ -260,6 +260,8 @@ TEST(Explorer, APortInUseIsRefused) {
 
 TEST(HostCheck, NamesThisServerOnly) {
   EXPECT_TRUE(hostNamesServer("[::1]:8080", "::1", 8080));
+  EXPECT_TRUE(hostNamesServer("[::1]", "::1", 80)) << "no port means 80";
+  EXPECT_FALSE(hostNamesServer("[::1]:", "::1", 80));
   EXPECT_TRUE(hostNamesServer("localhost:8080", "::1", 8080));
   EXPECT_FALSE(hostNamesServer("127.0.0.1:8080", "::1", 8080));
   EXPECT_TRUE(hostNamesServer("127.0.0.1", "127.0.0.1", 80));

@@ -58,24 +58,27 @@ bool hostNamesServer(const std::string &host, const std::string &listenAddress,
                      int port) {
   // Host is NAME, NAME:PORT, [V6] or [V6]:PORT; no port means 80.
   std::string name = host, portText;
+  bool hasPort = false;
   if (!host.empty() && host[0] == '[') {
     const size_t close = host.find(']');
     if (close == std::string::npos) return false;
     name = host.substr(1, close - 1);
     if (close + 1 < host.size()) {
       if (host[close + 1] != ':') return false;
+      hasPort = true;
       portText = host.substr(close + 2);
     }
     if (!isIpv6(name)) return false;
   } else {
     const size_t colon = host.find(':');
     if (colon != std::string::npos) {
+      hasPort = true;
       name = host.substr(0, colon);
       portText = host.substr(colon + 1);
     }
   }
   int hostPort = 80;
-  if (!portText.empty() || host.find(':') != std::string::npos) {
+  if (hasPort) {
     const char *end = portText.data() + portText.size();
     const auto read = std::from_chars(portText.data(), end, hostPort);
     if (portText.empty() || read.ec != std::errc() || read.ptr != end)
