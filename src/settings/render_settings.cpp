@@ -1,8 +1,5 @@
 #include "settings/render_settings.h"
 
-#include <cmath>
-#include <limits>
-
 namespace quatdepth {
 namespace {
 
@@ -83,18 +80,6 @@ double parseReal(const char *text) {
   }
   // Subtracting from 0.0 makes "-0" positive zero.
   return negative ? 0.0 - value : value;
-}
-
-double viewSine(double angle) {
-  if (!(std::fabs(angle) < kLargestTurnableAngle))
-    return std::numeric_limits<double>::quiet_NaN();
-  return std::sin(angle);
-}
-
-double viewCosine(double angle) {
-  if (!(std::fabs(angle) < kLargestTurnableAngle))
-    return std::numeric_limits<double>::quiet_NaN();
-  return std::cos(angle);
 }
 
 void parseArguments(const char *const *argv, int argc, RenderSettings *settings,

@@ -68,8 +68,10 @@ void deriveViewValues(RenderSettings *settings, const ViewAngles &angles);
 void initSettings(RenderSettings *settings, const char *const *argv, int argc,
                   ViewAngles *angles = nullptr);
 
-// Sine and cosine as the renderer uses them: not-a-number for angles of
-// magnitude kLargestTurnableAngle or more, or non-finite ones.
+// Sine and cosine as the renderer uses them: correctly rounded to the
+// nearest double, so every CPU and C library gives the same bits; not-a-
+// number for angles of magnitude kLargestTurnableAngle or more, or
+// non-finite ones.
 double viewSine(double angle);
 double viewCosine(double angle);
 
