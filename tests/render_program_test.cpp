@@ -26,6 +26,7 @@
 #include "render/threaded_render.h"
 #include "run_program.h"
 #include "settings/render_settings.h"
+#include "settings/settings_limits.h"
 #include "test_settings.h"
 
 namespace quatdepth::testing {
@@ -238,6 +239,10 @@ TEST_F(RenderProgram, SupersamplingAveragesSamplesCentredOnEachPixel) {
     EXPECT_NEAR(
         gridCoordinate(sampled.xMin, sampled.xMax, 3 * x + 1, sampled.width),
         gridCoordinate(s.xMin, s.xMax, x, s.width), 1e-12);
+  for (int32_t y : {0, 6, 13})
+    EXPECT_NEAR(
+        gridCoordinate(sampled.yMin, sampled.yMax, 3 * y + 1, sampled.height),
+        gridCoordinate(s.yMin, s.yMax, y, s.height), 1e-12);
   MergedRows rows;
   std::string error;
   ASSERT_TRUE(renderAllRows(
@@ -293,6 +298,24 @@ TEST_F(RenderProgram, AnAnimationStartsAndEndsAtTheEndsOfItsSweeps) {
                       "-0.1,0.35,0.3,-0.1"}));
   EXPECT_FALSE(readFile(dir_.file("frame001.rows")) ==
                readFile(dir_.file("frame002.rows")));
+  // Every frame steps by (TO - FROM) / (frames - 1), from FROM to TO.
+  const ProgramResult steps = render({"--frames", "5", "--animate",
+                                      "angleB=0:1", "--animate", "wSlice=-0.5:0.5",
+                                      "--print-args"});
+  ASSERT_EQ(steps.exitStatus, 0) << steps.err;
+  std::istringstream lines(steps.out);
+  const char *expected[][2] = {{"0", "-0.5"}, {"0.25", "-0.25"}, {"0.5", "0"},
+                               {"0.75", "0.25"}, {"1", "0.5"}};
+  for (const auto &frame : expected) {
+    std::string line;
+    ASSERT_TRUE(std::getline(lines, line)) << steps.out;
+    const std::vector<std::string> arguments = words(line);
+    ASSERT_EQ(arguments.size(), 20u) << line;
+    EXPECT_EQ(arguments[12], frame[0]) << line;
+    EXPECT_EQ(arguments[10], frame[1]) << line;
+  }
+  std::string extra;
+  EXPECT_FALSE(std::getline(lines, extra)) << "five frames, no more";
   // One frame is the first: FROM.
   EXPECT_EQ(render({"--animate", "angleB=0.25:2.9", "--print-args"}).out,
             "-1.2 -1.2 -1.2 1.2 1.2 1.2 -0.1 0.2 0.3 -0.1 0 0 0.25 0 300 300 "
@@ -302,6 +325,41 @@ TEST_F(RenderProgram, AnAnimationStartsAndEndsAtTheEndsOfItsSweeps) {
                     "--print-args"})
                 .exitStatus,
             0);
+}
+
+// Each limit itself is accepted, and more threads than rows (or no rows
+// at all) still render every row once.
+TEST_F(RenderProgram, TheLimitsThemselvesAreAccepted) {
+  const std::string one = rowsOf({"--size", "3x2", "--threads", "1"});
+  ASSERT_FALSE(one.empty());
+  EXPECT_TRUE(rowsOf({"--size", "3x2", "--threads", "1024"}) == one);
+  EXPECT_TRUE(rowsOf({"--size", "3x2", "--threads", "0"}) == one);
+  EXPECT_EQ(rowsOf({"--size", "3x0", "--threads", "4"}), "");
+  EXPECT_EQ(rowsOf({"--size", "0x3", "--threads", "4"}).size(), 3u * 4u)
+      << "three records of a row index alone";
+  const ProgramResult sampled = render(
+      {"--size", "2x1", "--supersample", "16", "--format", "pgm", "-o", "-"});
+  EXPECT_EQ(sampled.exitStatus, 0) << sampled.err;
+  EXPECT_EQ(sampled.out.rfind("P5\n2 1\n255\n", 0), 0u);
+}
+
+// A refusal of the limits names the option that sets the parameter.
+TEST(RenderLimits, RefusalsNameTheOptionOfEachParameter) {
+  const char *options[] = {"--box", "--box", "--box", "--box", "--box",
+                           "--box", "--c",   "--c",   "--c",   "--c",
+                           "--w",   "--angles", "--angles", "--angles"};
+  for (int parameter = 0; parameter < 14; ++parameter) {
+    RenderSettings s = defaultSettings();
+    ViewAngles angles;
+    double *reals[] = {&s.xMin, &s.yMin, &s.zMin, &s.xMax, &s.yMax,
+                       &s.zMax, &s.juliaC[0], &s.juliaC[1], &s.juliaC[2],
+                       &s.juliaC[3], &s.wSlice, &angles.a, &angles.b, &angles.c};
+    *reals[parameter] = INFINITY;
+    const std::optional<LimitViolation> refusal = firstViolatedLimit(&s, &angles);
+    ASSERT_TRUE(refusal) << parameter;
+    EXPECT_EQ(optionForParameter(refusal->parameter), options[parameter])
+        << refusal->parameter;
+  }
 }
 
 // On a terminal (util-linux's script gives one) a bar ends at every row.
@@ -317,6 +375,17 @@ TEST_F(RenderProgram, ATerminalSeesTheProgressBar) {
   ASSERT_EQ(run.exitStatus, 0) << run.out;
   EXPECT_NE(run.out.find("] 30/30 rows, "), std::string::npos) << run.out;
   EXPECT_NE(run.out.find(" rows/s"), std::string::npos) << run.out;
+  // Frames are counted from 1 to the last.
+  const ProgramResult frames = runProgram(
+      script, {"-qec",
+               shellCommand(kRender, {"--size", "8x6", "--frames", "2", "--animate",
+                                      "angleA=0:1", "-o", dir_.file("f%d.png")}),
+               "/dev/null"});
+  ASSERT_EQ(frames.exitStatus, 0) << frames.out;
+  EXPECT_NE(frames.out.find("quatdepth-render frame 1/2 ["), std::string::npos) << frames.out;
+  EXPECT_NE(frames.out.find("quatdepth-render frame 2/2 ["), std::string::npos) << frames.out;
+  EXPECT_EQ(frames.out.find("frame 0/"), std::string::npos) << frames.out;
+  EXPECT_EQ(frames.out.find("frame 3/"), std::string::npos) << frames.out;
 }
 
 TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
@@ -376,6 +445,21 @@ TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
        3,
        "nowhere.txt: No such file or directory"},
       {{"--params", dir_.file("bad.txt")}, 2, "bad.txt, line 2: 'zoom = 3'"},
+      // Two numbers where one is meant.
+      {{"--w", "0.1,0.2"}, 2, "--w '0.1,0.2': give 1 number"},
+      {{"--angles", "1,2,3,4"}, 2, "--angles '1,2,3,4': give 3 numbers"},
+      {{"--animate", "angleB=0,1:2"}, 2, "--animate 'angleB=0,1:2'"},
+      {{"--animate", "angleB=0:1:2"}, 2, "--animate 'angleB=0:1:2'"},
+      // One past each limit; TheLimitsThemselvesAreAccepted takes the limits.
+      {{"--supersample", "17"}, 2, "--supersample 17: give 1 to 16"},
+      {{"--threads", "1025"}, 2, "--threads 1025: give 1 to 1024"},
+      {{"--frames", "1000001"}, 2, "--frames 1000001: give 1 to 1000000"},
+      {{"--size", "0x10"}, 2, "--size 0x10: a picture needs at least one pixel"},
+      {{"--size", "10x0"}, 2, "--size 10x0: a picture needs at least one pixel"},
+      {{"--size", "1x16777217", "--format", "rows"}, 2, "--size: height is 16777217"},
+      {{"--size", "16384x16385", "--format", "rows"}, 2, "--size 16384x16385: at most 2^28"},
+      {{"--size", "1x8388609", "--supersample", "2"}, 2, "--supersample 2: 2 x 16777218"},
+      {{"--size", "8388609x16", "--supersample", "2"}, 2, "--supersample 2: 16777218 x 32"},
   };
   writeFile(dir_.file("bad.txt"), "coarse = 50\nzoom = 3\n");
   writeFile(dir_.file("kept.png"), "an older picture");

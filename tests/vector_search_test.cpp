@@ -1,6 +1,7 @@
 // Every vector path against the scalar reference, on many random views.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include <cmath>
@@ -173,6 +174,26 @@ TEST(SearchPath, NamesRoundTrip) {
   SearchPath unchanged = SearchPath::kAvx2;
   EXPECT_FALSE(parseSearchPath("avx1024", &unchanged));
   EXPECT_EQ(unchanged, SearchPath::kAvx2);
+}
+
+// By default a CPU gets the widest vector it runs: the bytes are the same
+// on every path, so only this notices a narrower one chosen first.
+TEST(SearchPath, TheDefaultIsTheWidestThisCpuRuns) {
+  const struct {
+    SearchPath path;
+    int doublesPerVector;
+  } hardwarePaths[] = {{SearchPath::kAvx512, 8}, {SearchPath::kAvx2, 4},
+                       {SearchPath::kSse2, 2},   {SearchPath::kNeon, 2},
+                       {SearchPath::kScalar, 1}};
+  int widest = 0;
+  for (const auto &p : hardwarePaths)
+    if (isSearchPathSupported(p.path)) widest = std::max(widest, p.doublesPerVector);
+  for (const auto &p : hardwarePaths)
+    if (p.path == fastestSearchPath()) {
+      EXPECT_EQ(p.doublesPerVector, widest) << searchPathName(p.path);
+      return;
+    }
+  ADD_FAILURE() << "the default is not a hardware path: " << searchPathName(fastestSearchPath());
 }
 
 }  // namespace

@@ -69,8 +69,9 @@ bool parseSize(const std::string &text, int32_t *width, int32_t *height,
   return true;
 }
 
-// The option that sets each parameter the limits name.
-std::string optionFor(const std::string &parameter) {
+}  // namespace
+
+std::string optionForParameter(const std::string &parameter) {
   const struct {
     const char *prefix, *option;
   } options[] = {{"xM", "--box"},
@@ -88,6 +89,8 @@ std::string optionFor(const std::string &parameter) {
     if (parameter.rfind(entry.prefix, 0) == 0) return entry.option;
   return parameter;
 }
+
+namespace {
 
 // The text options as they were given, before they are numbers.
 struct OptionTexts {
@@ -162,7 +165,7 @@ bool applyParameters(const OptionTexts &texts, RenderRequest *request,
   if (const std::optional<LimitViolation> refusal =
           firstViolatedLimit(&s, &angles))
     return fail(error,
-                optionFor(refusal->parameter) + ": " + limitMessage(*refusal));
+                optionForParameter(refusal->parameter) + ": " + limitMessage(*refusal));
   return request->sweeps.empty() || checkFrames(*request, error);
 }
 

@@ -69,4 +69,7 @@ bool parseDecimal(const std::string &text, double *value);
 // "" when `text` is not an ordinary decimal or its exponent is beyond 999.
 std::string plainDecimal(const std::string &text);
 
+// The option that sets a parameter the limits name ("wSlice" is --w).
+std::string optionForParameter(const std::string &parameter);
+
 }  // namespace quatdepth
