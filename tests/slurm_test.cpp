@@ -303,6 +303,55 @@ TEST_F(SlurmTest, AMergeThatFailsFailsTheRunAndDeletesNothing) {
   EXPECT_EQ(readFile(out + ".part-1.rows").size(), 54u);
 }
 
+// sbatch --wait reports a merge cancelled before it ran as a success.
+TEST_F(SlurmTest, AMergeThatNeverRanFailsTheRun) {
+  RunOptions slurm;
+  slurm.environment = environment_;
+  const std::string waitForMerge =
+      "for i in $(seq 200); do [ -n \"$(" + programs_["squeue"] +
+      " -h -n quatdepth-merge)\" ] && break; sleep 0.1; done; ";
+
+  // The user cancels the run while the array still waits to start, so no
+  // part has been written.
+  const std::string out = dir_.file("julia.rows");
+  ProgramResult run = runProgram(
+      "/bin/bash",
+      {"-c", shellCommand(bin_ + "/quatdepth-slurm",
+                          concat({"--wait", "-n", "4", "--sbatch",
+                                  "--output=" + dir_.file("slurm-%j.out") +
+                                      " --time=5 --begin=now+600",
+                                  "-o", out},
+                                 smallView())) +
+                 " & script=$!; " + waitForMerge + programs_["scancel"] +
+                 " --user=root; wait $script"},
+      slurm);
+  EXPECT_NE(run.exitStatus, 0) << run.out << run.err;
+  EXPECT_NE(run.err.find("merge did not succeed"), std::string::npos) << run.err;
+  EXPECT_FALSE(exists(out));
+
+  // Task 0 cancels the merge, and Slurm has forgotten the merge by the
+  // time it is asked (as it does once MinJobAge has passed): the parts
+  // left behind tell, under a name the shell would read as a pattern too.
+  mkdir(dir_.file("forgetful").c_str(), 0755);
+  writeFile(dir_.file("forgetful/scontrol"),
+            "#!/bin/sh\necho 'slurm_load_jobs error: Invalid job id specified' >&2\nexit 1\n");
+  chmod(dir_.file("forgetful/scontrol").c_str(), 0755);
+  const std::string cancelling = dir_.file("cancelling-quatdepth");
+  writeFile(cancelling, "#!/bin/sh\n"
+                        "if [ \"${21}\" = 0 ]; then\n  " + waitForMerge + "\n"
+                        "  scancel --name=quatdepth-merge\n"
+                        "fi\n"
+                        "exec '" + kRenderer + "' \"$@\"\n");
+  chmod(cancelling.c_str(), 0755);
+  const std::string pattern = dir_.file("julia[2].rows");
+  run = runSlurmScript(concat({"-o", pattern}, smallView()),
+                       {{"QUATDEPTH", cancelling},
+                        {"PATH", dir_.file("forgetful") + ":" + (getenv("PATH") ? getenv("PATH") : "")}});
+  EXPECT_NE(run.exitStatus, 0) << run.out << run.err << jobLogs();
+  EXPECT_NE(run.err.find("merge did not succeed"), std::string::npos) << run.err;
+  EXPECT_FALSE(exists(pattern));
+}
+
 // Mistakes are found before anything is submitted: an sbatch that only
 // records its call comes first on the PATH.
 TEST(SlurmScript, HelpAndMistakesNeedNoClusterAndSubmitNothing) {
