@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -201,6 +203,49 @@ TEST(ParallelScript, AFailedRendererFailsTheRun) {
                          [](const std::string &line) { return line.ends_with(" 1 4"); }),
             runs.end())
       << "the failing job never ran";
+}
+
+// GNU parallel's -j holds for every host alike, so this machine's core
+// count, the default here, must not reach hosts given with -S: without -j
+// each runs one job per CPU of its own, which parallel finds out there.
+// A parallel that only records its arguments and the renderings it is
+// given comes first on the PATH.
+TEST(ParallelScript, HostsRunOneJobPerCpuOfTheirOwnUnlessToldOtherwise) {
+  TemporaryDirectory dir;
+  writeFile(dir.file("parallel"), "#!/bin/sh\n"
+                                  "printf '%s\\n' \"$@\" > '" + dir.file("arguments") + "'\n"
+                                  "for last; do :; done\n"
+                                  "cat \"$last\" > '" + dir.file("renderings") + "'\n");
+  chmod(dir.file("parallel").c_str(), 0755);
+  RunOptions fake;
+  fake.environment = {{"PATH", dir.path() + ":" + (getenv("PATH") ? getenv("PATH") : "")}};
+  auto run = [&](std::vector<std::string> args) {
+    std::remove(dir.file("arguments").c_str());
+    for (const std::string &word : tallView()) args.push_back(word);
+    const ProgramResult result = runProgram(kParallel, args, fake);
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    return lines(readFile(dir.file("arguments")));
+  };
+  const auto has = [](const std::vector<std::string> &words, const std::string &option,
+                      const std::string &value) {
+    for (size_t k = 0; k + 1 < words.size(); ++k)
+      if (words[k] == option && words[k + 1] == value) return true;
+    return false;
+  };
+
+  std::vector<std::string> arguments = run({"-S", "alpha,beta"});
+  EXPECT_TRUE(has(arguments, "-S", "alpha,beta"));
+  EXPECT_EQ(std::count(arguments.begin(), arguments.end(), "-j"), 0)
+      << "a job count is imposed on the hosts";
+
+  // A host said to have 3 CPUs runs 3 jobs, and the image is cut for them.
+  arguments = run({"-S", "3/alpha"});
+  EXPECT_EQ(std::count(arguments.begin(), arguments.end(), "-j"), 0)
+      << "a job count is imposed on the host";
+  EXPECT_EQ(lines(readFile(dir.file("renderings"))).size(), 4u * 3);
+
+  // Told, each host runs that many.
+  EXPECT_TRUE(has(run({"-j", "3", "-S", "alpha,beta"}), "-j", "3"));
 }
 
 }  // namespace

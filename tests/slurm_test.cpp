@@ -256,6 +256,8 @@ TEST_F(SlurmTest, ATaskThatDiesFailsTheMergeKeepsItsWholeRecordsAndOnlyItsLostRo
     EXPECT_TRUE(exists(out + part)) << part << " is gone";
   EXPECT_EQ(readFile(out + ".part-1.partial.rows").size(), 36u)
       << "the dead task's part is not cut back to its whole record";
+  // The merge names the task to look into, not only the rows it lacks.
+  EXPECT_NE(jobLogs().find("tasks that did not finish: 1;"), std::string::npos) << jobLogs();
 
   // The repair, as the help shows it: only the lost rows, then the merge.
   const std::string parts = "'" + out + "'.part-*.rows";
@@ -277,6 +279,77 @@ TEST_F(SlurmTest, ATaskThatDiesFailsTheMergeKeepsItsWholeRecordsAndOnlyItsLostRo
   ASSERT_EQ(merge.exitStatus, 0) << merge.err;
   EXPECT_TRUE(readFile(dir_.file("repaired.rows")) == expected)
       << "the repaired rows differ from one plain run";
+}
+
+// Every task succeeds, yet the merge fails: the run fails, and the parts
+// and the image of an earlier run are left as they were.
+TEST_F(SlurmTest, AMergeThatFailsFailsTheRunAndDeletesNothing) {
+  // Task 1 (rows 1, 5, 9) ends well having written one record and a half:
+  // its part is there, but cut short, so quatdepth-image --strict fails.
+  const std::string cutShort = dir_.file("cut-short-quatdepth");
+  writeFile(cutShort, "#!/bin/sh\n"
+                      "[ \"${21}\" = 1 ] || exec '" + kRenderer + "' \"$@\"\n"
+                      "'" + kRenderer + "' \"$@\" | head -c 54\n");
+  chmod(cutShort.c_str(), 0755);
+  const std::string out = dir_.file("julia.rows");
+  writeFile(out, "the image of an earlier run");
+  const ProgramResult run =
+      runSlurmScript(concat({"-o", out}, smallView()), {{"QUATDEPTH", cutShort}});
+  EXPECT_NE(run.exitStatus, 0) << run.out << run.err << jobLogs();
+  EXPECT_NE(run.err.find("merge did not succeed"), std::string::npos) << run.err;
+  EXPECT_EQ(readFile(out), "the image of an earlier run");
+  for (const char *part : {".part-0.rows", ".part-1.rows", ".part-2.rows", ".part-3.rows"})
+    EXPECT_TRUE(exists(out + part)) << part << " is gone";
+  EXPECT_EQ(readFile(out + ".part-1.rows").size(), 54u);
+}
+
+// sbatch --wait reports a merge cancelled before it ran as a success.
+TEST_F(SlurmTest, AMergeThatNeverRanFailsTheRun) {
+  RunOptions slurm;
+  slurm.environment = environment_;
+  const std::string waitForMerge =
+      "for i in $(seq 200); do [ -n \"$(" + programs_["squeue"] +
+      " -h -n quatdepth-merge)\" ] && break; sleep 0.1; done; ";
+
+  // The user cancels the run while the array still waits to start, so no
+  // part has been written.
+  const std::string out = dir_.file("julia.rows");
+  ProgramResult run = runProgram(
+      "/bin/bash",
+      {"-c", shellCommand(bin_ + "/quatdepth-slurm",
+                          concat({"--wait", "-n", "4", "--sbatch",
+                                  "--output=" + dir_.file("slurm-%j.out") +
+                                      " --time=5 --begin=now+600",
+                                  "-o", out},
+                                 smallView())) +
+                 " & script=$!; " + waitForMerge + programs_["scancel"] +
+                 " --user=root; wait $script"},
+      slurm);
+  EXPECT_NE(run.exitStatus, 0) << run.out << run.err;
+  EXPECT_NE(run.err.find("merge did not succeed"), std::string::npos) << run.err;
+  EXPECT_FALSE(exists(out));
+
+  // Task 0 cancels the merge, and Slurm has forgotten the merge by the
+  // time it is asked (as it does once MinJobAge has passed): the parts
+  // left behind tell, under a name the shell would read as a pattern too.
+  mkdir(dir_.file("forgetful").c_str(), 0755);
+  writeFile(dir_.file("forgetful/scontrol"),
+            "#!/bin/sh\necho 'slurm_load_jobs error: Invalid job id specified' >&2\nexit 1\n");
+  chmod(dir_.file("forgetful/scontrol").c_str(), 0755);
+  const std::string cancelling = dir_.file("cancelling-quatdepth");
+  writeFile(cancelling, "#!/bin/sh\n"
+                        "if [ \"${21}\" = 0 ]; then\n  " + waitForMerge + "\n"
+                        "  scancel --name=quatdepth-merge\n"
+                        "fi\n"
+                        "exec '" + kRenderer + "' \"$@\"\n");
+  chmod(cancelling.c_str(), 0755);
+  const std::string pattern = dir_.file("julia[2].rows");
+  run = runSlurmScript(concat({"-o", pattern}, smallView()),
+                       {{"QUATDEPTH", cancelling},
+                        {"PATH", dir_.file("forgetful") + ":" + (getenv("PATH") ? getenv("PATH") : "")}});
+  EXPECT_NE(run.exitStatus, 0) << run.out << run.err << jobLogs();
+  EXPECT_NE(run.err.find("merge did not succeed"), std::string::npos) << run.err;
+  EXPECT_FALSE(exists(pattern));
 }
 
 // Mistakes are found before anything is submitted: an sbatch that only

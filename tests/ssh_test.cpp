@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fcntl.h>
 #include <string>
 #include <thread>
@@ -182,6 +183,20 @@ TEST(OverSsh, TwoHostsMergeToOnePlainRunAndALostHostFailsTheRun) {
   run = runOverSsh(setup, arguments);
   ASSERT_EQ(run.exitStatus, 0) << run.err;
   EXPECT_EQ(run.out.size(), 6u * 4 * 65);
+
+  // A renderer that fails out there fails the run here: one slice's.
+  const std::string remote = setup.remoteBin + "/quatdepth";
+  ASSERT_EQ(std::rename(remote.c_str(), (remote + "-real").c_str()), 0);
+  writeFile(remote, "#!/bin/sh\n"
+                    "[ \"${21}\" = 5 ] && { echo row 5 failed out there >&2; exit 3; }\n"
+                    "exec '" + remote + "-real' \"$@\"\n");
+  chmod(remote.c_str(), 0755);
+  arguments = {"-j", "2", "-S", "alpha,beta"};
+  arguments.insert(arguments.end(), view.begin(), view.end());
+  run = runOverSsh(setup, arguments);
+  EXPECT_NE(run.exitStatus, 0) << run.err;
+  EXPECT_NE(run.err.find("row 5 failed out there"), std::string::npos) << run.err;
+  ASSERT_EQ(std::rename((remote + "-real").c_str(), remote.c_str()), 0);
 
   // A host that cannot be reached fails the run, with ssh's reason.
   arguments = {"-j", "2", "-S", "alpha,gamma"};
