@@ -346,7 +346,8 @@ TEST(Explorer, StartsFromAPicturesView) {
   TemporaryDirectory folder;
   const std::string picture = folder.file("view.png");
   ASSERT_EQ(runProgram(kRender, {"--size", "12x9", "--c", "-0.2,0.7,0,0.05",
-                                 "--angles", "0.125,0,-1.5", "-o", picture})
+                                 "--angles", "0.125,0,-1.5", "--colormap", "magma",
+                                 "--look", "depth", "--supersample", "3", "-o", picture})
                 .exitStatus,
             0);
   RunningExplorer explorer({"--params", picture});
@@ -355,6 +356,10 @@ TEST(Explorer, StartsFromAPicturesView) {
   EXPECT_NE(page->body.find(R"("c":"-0.2,0.7,0,0.05")"), std::string::npos);
   EXPECT_NE(page->body.find(R"("angles":"0.125,0,-1.5")"), std::string::npos);
   EXPECT_NE(page->body.find(R"("size":"12x9")"), std::string::npos);
+  // How the picture looked comes with it.
+  EXPECT_NE(page->body.find(R"("colormap":"magma")"), std::string::npos);
+  EXPECT_NE(page->body.find(R"("look":"depth")"), std::string::npos);
+  EXPECT_NE(page->body.find(R"("supersample":"3")"), std::string::npos);
 }
 
 TEST(Explorer, RefusesBadOptionsWithTheirStatus) {
@@ -383,6 +388,9 @@ TEST(Explorer, RefusesBadOptionsWithTheirStatus) {
   toFullDisk.stdoutPath = "/dev/full";
   const ProgramResult full = runProgram(kExplore, {}, toFullDisk);
   EXPECT_EQ(full.exitStatus, 4) << full.err;
+  const ProgramResult help = runProgram(kExplore, {"--help"}, toFullDisk);
+  EXPECT_EQ(help.exitStatus, 4) << help.err;
+  EXPECT_NE(help.err.find("standard output: No space left"), std::string::npos) << help.err;
 }
 
 }  // namespace

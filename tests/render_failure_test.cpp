@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "run_program.h"
@@ -114,8 +115,14 @@ TEST_F(DiskFailure, AFullDiskOrFileSizeLimitIsReported) {
     EXPECT_EQ(run.exitStatus, 4) << format << ": " << run.err;
     EXPECT_NE(run.err.find("No space left on device"), std::string::npos) << run.err;
   }
-  const ProgramResult arguments = runProgram(kRender, {"--print-args"}, full);
-  EXPECT_EQ(arguments.exitStatus, 4) << arguments.err;
+  // Whatever goes to standard output, help included.
+  for (const auto &[program, option] : {std::pair{kRender, "--print-args"},
+                                        std::pair{kRender, "--help"},
+                                        std::pair{kImage, "--help"}}) {
+    const ProgramResult run = runProgram(program, {option}, full);
+    EXPECT_EQ(run.exitStatus, 4) << program << " " << option << ": " << run.err;
+    EXPECT_NE(run.err.find("standard output: No space left"), std::string::npos) << run.err;
+  }
 }
 
 }  // namespace

@@ -148,6 +148,11 @@ TEST_F(RenderProgram, AParameterFileOrPictureRendersTheSameAndLaterOptionsWin) {
       "w = 0.05\nangles = 0.3,-0.5,0.7\nsize = 37x23\ncoarse = 60\nfine = 7\n"
       "iterations = 25\nbailout = 12\n");
   EXPECT_TRUE(rowsOf({"--params", dir_.file("view.txt")}) == expected);
+  // As some editors save it: a byte-order mark and CRLF line ends.
+  std::string marked = "\xEF\xBB\xBF";
+  for (char c : readFile(dir_.file("view.txt"))) marked += c == '\n' ? "\r\n" : std::string(1, c);
+  writeFile(dir_.file("marked.txt"), marked);
+  EXPECT_TRUE(rowsOf({"--params", dir_.file("marked.txt")}) == expected);
 
   // Options before --params are overridden by it; options after it win.
   const std::string smaller = rowsOf(
@@ -157,6 +162,45 @@ TEST_F(RenderProgram, AParameterFileOrPictureRendersTheSameAndLaterOptionsWin) {
   EXPECT_TRUE(smaller == rowsOf(direct));
   EXPECT_TRUE(rowsOf({"--size", "5x5", "--params", dir_.file("view.txt")}) ==
               expected);
+}
+
+// A picture's parameters render that picture again, byte for byte, with
+// its look, colours and samples.
+TEST_F(RenderProgram, APicturesParametersRenderItAgain) {
+  for (const char *look : {"lit", "depth"}) {
+    for (const char *map : {"grey", "viridis", "magma", "turbo"}) {
+      SCOPED_TRACE(std::string(look) + ", " + map);
+      const std::string first = dir_.file("first.png"), again = dir_.file("again.png");
+      const ProgramResult run =
+          render({"--size", "24x16", "--angles", "0.3,0.5,0", "--look", look,
+                  "--colormap", map, "--supersample", "2", "-o", first});
+      ASSERT_EQ(run.exitStatus, 0) << run.err;
+      const ProgramResult rerun = render({"--params", first, "-o", again});
+      ASSERT_EQ(rerun.exitStatus, 0) << rerun.err;
+      EXPECT_TRUE(readFile(first) == readFile(again));
+      // The parameters of the second picture are the first's.
+      const ProgramResult third = render({"--params", again, "-o", first});
+      ASSERT_EQ(third.exitStatus, 0) << third.err;
+      EXPECT_TRUE(readFile(first) == readFile(again));
+    }
+  }
+}
+
+// A name with a frame number is numbered for a single frame too, and a
+// name whose '%' is no frame number is taken as it is.
+TEST_F(RenderProgram, OneFrameIsNumberedWhenItsNameAsksForIt) {
+  for (const std::vector<std::string> &frames :
+       {std::vector<std::string>{}, std::vector<std::string>{"--frames", "1"}}) {
+    std::vector<std::string> options = {"--size", "4x3", "-o", dir_.file("z%04d.rows")};
+    options.insert(options.end(), frames.begin(), frames.end());
+    const ProgramResult run = render(options);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(runProgram("/bin/ls", {dir_.path()}).out, "z0000.rows\n");
+    std::remove(dir_.file("z0000.rows").c_str());
+  }
+  const ProgramResult literal = render({"--size", "4x3", "-o", dir_.file("100%.png")});
+  EXPECT_EQ(literal.exitStatus, 0) << literal.err;
+  EXPECT_EQ(runProgram("/bin/ls", {dir_.path()}).out, "100%.png\n");
 }
 
 TEST_F(RenderProgram, AnExrHoldsSceneDepthsAndInfinityForBackground) {
@@ -445,6 +489,13 @@ TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
        3,
        "nowhere.txt: No such file or directory"},
       {{"--params", dir_.file("bad.txt")}, 2, "bad.txt, line 2: 'zoom = 3'"},
+      {{"--params", dir_.file("twice.txt")}, 2, "twice.txt, lines 1 and 3: 'c' is given twice"},
+      // Bytes a terminal would act on are shown escaped, and only a few.
+      {{"--params", dir_.file("binary.txt")},
+       2,
+       "binary.txt, line 1: '\\x7FELF\\x1B[2J\\x00\\x9B" + std::string(58, 'A') + "...' is not"},
+      {{"--threads", "99999999999"}, 2, "--threads 99999999999: give 1 to 1024, or 0"},
+      {{"--supersample", "99999999999"}, 2, "--supersample 99999999999: give 1 to 16"},
       // Two numbers where one is meant.
       {{"--w", "0.1,0.2"}, 2, "--w '0.1,0.2': give 1 number"},
       {{"--angles", "1,2,3,4"}, 2, "--angles '1,2,3,4': give 3 numbers"},
@@ -462,6 +513,9 @@ TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
       {{"--size", "8388609x16", "--supersample", "2"}, 2, "--supersample 2: 16777218 x 32"},
   };
   writeFile(dir_.file("bad.txt"), "coarse = 50\nzoom = 3\n");
+  writeFile(dir_.file("twice.txt"), "c = 0,0,0,0\nsize = 3x3\n c= 1,2,3,4\n");
+  writeFile(dir_.file("binary.txt"),
+            std::string("\x7F" "ELF\x1B[2J\0\x9B", 10) + std::string(500, 'A') + "\n");
   writeFile(dir_.file("kept.png"), "an older picture");
   for (const auto &c : cases) {
     std::vector<std::string> options = {"-o", dir_.file("kept.png")};
@@ -478,7 +532,7 @@ TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
   EXPECT_NE(noOutput.err.find("give -o FILE"), std::string::npos)
       << noOutput.err;
   EXPECT_EQ(runProgram("/bin/ls", {"-A", dir_.path()}).out,
-            "bad.txt\nkept.png\n");
+            "bad.txt\nbinary.txt\nkept.png\ntwice.txt\n");
 }
 
 // Numbers are the renderer's own reading of the same decimal, exponents

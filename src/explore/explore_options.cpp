@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "explore/view_query.h"
+#include "image/image_output.h"
 #include "render/parameter_text.h"
 #include "render/render_options.h"
 
@@ -70,7 +71,10 @@ int parseExploreOptions(int argc, const char *const *argv,
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &e) {
-    return app.exit(e) == 0 ? kExploreStopped : kExploreUsage;
+    if (app.exit(e) != 0) return kExploreUsage;
+    std::string error;  // --help: what it printed must have arrived
+    return flushStandardOutput(&error) ? kExploreStopped
+                                       : refuse(kExploreCannotWrite, error);
   }
   if (!isIpAddress(options->listenAddress))
     return refuse(kExploreUsage, "--listen '" + options->listenAddress +

@@ -20,16 +20,6 @@ std::string viewKeyList() {
   return list;
 }
 
-const char *colormapName(Colormap colormap) {
-  switch (colormap) {
-    case Colormap::kViridis: return "viridis";
-    case Colormap::kMagma: return "magma";
-    case Colormap::kTurbo: return "turbo";
-    case Colormap::kGrey: break;
-  }
-  return "grey";
-}
-
 std::string joined(const RealTexts &texts, int first, int count) {
   std::string text;
   for (int i = first; i < first + count; ++i)

@@ -175,4 +175,14 @@ std::vector<uint8_t> shrinkPicture(const std::vector<uint8_t> &pixels, int32_t w
   return small;
 }
 
+const char *colormapName(Colormap colormap) {
+  switch (colormap) {
+    case Colormap::kViridis: return "viridis";
+    case Colormap::kMagma: return "magma";
+    case Colormap::kTurbo: return "turbo";
+    case Colormap::kGrey: break;
+  }
+  return "grey";
+}
+
 }  // namespace quatdepth

@@ -12,6 +12,7 @@ enum class Colormap { kGrey, kViridis, kMagma, kTurbo };
 
 // "grey", "viridis", "magma" or "turbo".
 bool parseColormap(const std::string &name, Colormap *colormap);
+const char *colormapName(Colormap colormap);
 
 // The picture's pixels through the map: 0 (background) stays black, every
 // other grey level takes the map's colour at that level. RGB, row-major.

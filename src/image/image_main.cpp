@@ -146,7 +146,11 @@ int parseOptions(int argc, char **argv, ImageOptions *options) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &e) {
-    return app.exit(e) == 0 ? kImageSuccess : kImageUsage;
+    if (app.exit(e) != 0) return kImageUsage;
+    std::string error;  // --help: what it printed must have arrived
+    if (flushStandardOutput(&error)) return kImageSuccess;
+    std::fprintf(stderr, "quatdepth-image: %s\n", error.c_str());
+    return kImageCannotWrite;
   }
   if (options->listMissing == !options->output.empty()) {
     std::fprintf(stderr, "quatdepth-image: %s\n",

@@ -246,4 +246,11 @@ ClosedStreams occupyClosedStreams() {
   return closed;
 }
 
+bool flushStandardOutput(std::string *error) {
+  errno = 0;
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+  *error = std::string("standard output: ") + reason(errno ? errno : EIO);
+  return false;
+}
+
 }  // namespace quatdepth

@@ -70,4 +70,8 @@ struct ClosedStreams {
 };
 ClosedStreams occupyClosedStreams();
 
+// Flushes standard output. False with "standard output: REASON" when what
+// was written to it could not all be (a full disk, a closed file).
+bool flushStandardOutput(std::string *error);
+
 }  // namespace quatdepth

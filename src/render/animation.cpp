@@ -77,6 +77,11 @@ bool checkFramePattern(const std::string &pattern, std::string *error) {
   return true;
 }
 
+bool holdsFramePattern(const std::string &name) {
+  std::string unused;
+  return checkFramePattern(name, &unused);
+}
+
 std::string frameName(const std::string &pattern, int frame) {
   const int length = std::snprintf(nullptr, 0, pattern.c_str(), frame);
   std::string name(static_cast<size_t>(length) + 1, '\0');

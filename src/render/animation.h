@@ -33,6 +33,9 @@ void frameParameters(const std::vector<Sweep> &sweeps, int frame, int frames,
 // %4d, %04d; %% is a plain '%'). False with a message otherwise.
 bool checkFramePattern(const std::string &pattern, std::string *error);
 
+// Whether `name` is such a pattern.
+bool holdsFramePattern(const std::string &name);
+
 // The pattern with its frame number filled in.
 std::string frameName(const std::string &pattern, int frame);
 

@@ -47,7 +47,7 @@ bool renderFrameSamples(const RenderRequest &request, const RenderSettings &s,
 bool writeFrame(FILE *out, const RenderRequest &request,
                 const RenderSettings &s, const RealTexts &texts,
                 const MergedRows &samples, std::string *error) {
-  const std::string parameters = parameterText(s, texts);
+  const std::string parameters = parameterText(request, s, texts);
   const std::vector<PictureText> pictureTexts = {
       {kParameterKeyword, parameters}};
   if (request.depthExr)

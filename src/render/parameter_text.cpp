@@ -3,10 +3,14 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 
+#include "image/colormap.h"
+#include "image/depth_picture.h"
 #include "render/depth_exr.h"
 #include "render/positional_arguments.h"
 
@@ -29,9 +33,29 @@ std::string trimmed(const std::string &text) {
   return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-constexpr const char *kNames[] = {"box",    "c",          "w",
-                                  "angles", "size",       "coarse",
-                                  "fine",   "iterations", "bailout"};
+constexpr const char *kNames[] = {
+    "box",  "c",          "w",       "angles", "size",     "coarse",
+    "fine", "iterations", "bailout", "look",   "colormap", "supersample"};
+
+// A line of a refused file as a terminal can show it: bytes that are not
+// printable ASCII escaped, and long lines cut short.
+std::string quotedLine(const std::string &line) {
+  constexpr size_t kMostShown = 80;
+  std::string shown;
+  size_t i = 0;
+  for (; i < line.size() && shown.size() < kMostShown; ++i) {
+    const auto byte = static_cast<unsigned char>(line[i]);
+    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+      shown += static_cast<char>(byte);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      shown += escaped;
+    }
+  }
+  if (i < line.size()) shown += "...";
+  return shown;
+}
 
 uint32_t bigEndian32(const unsigned char *bytes) {
   return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) |
@@ -65,7 +89,8 @@ bool pngParameters(const std::string &bytes, std::string *text) {
 
 }  // namespace
 
-std::string parameterText(const RenderSettings &s, const RealTexts &texts) {
+std::string parameterText(const RenderRequest &request, const RenderSettings &s,
+                          const RealTexts &texts) {
   std::ostringstream text;
   text << "box = " << joined(texts, 0, 6) << '\n'
        << "c = " << joined(texts, 6, 4) << '\n'
@@ -75,13 +100,20 @@ std::string parameterText(const RenderSettings &s, const RealTexts &texts) {
        << "coarse = " << s.coarseSteps << '\n'
        << "fine = " << s.fineSteps << '\n'
        << "iterations = " << s.maxIterations << '\n'
-       << "bailout = " << s.bailout << '\n';
+       << "bailout = " << s.bailout << '\n'
+       << "look = " << (request.look == Look::kDepth ? "depth" : "lit") << '\n'
+       << "colormap = " << colormapName(request.colormap) << '\n'
+       << "supersample = " << request.supersample << '\n';
   return text.str();
 }
 
 bool parameterOptions(const std::string &text, const std::string &source,
                       std::vector<std::string> *options, std::string *error) {
-  std::istringstream lines(text);
+  // Editors on some systems begin a UTF-8 file with a byte-order mark.
+  constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+  const bool marked = text.compare(0, 3, kByteOrderMark) == 0;
+  std::istringstream lines(marked ? text.substr(3) : text);
+  std::map<std::string, int> lineOfName;
   int number = 0;
   for (std::string line; std::getline(lines, line);) {
     ++number;
@@ -92,10 +124,20 @@ bool parameterOptions(const std::string &text, const std::string &source,
     bool known = false;
     for (const char *candidate : kNames) known = known || name == candidate;
     if (equals == std::string::npos || !known) {
-      *error = source + ", line " + std::to_string(number) + ": '" + line +
+      *error = source + ", line " + std::to_string(number) + ": '" +
+               quotedLine(line) +
                "' is not 'name = value' with one of box, c, w, angles, size, "
-               "coarse, fine, "
-               "iterations, bailout";
+               "coarse, fine, iterations, bailout, look, colormap, "
+               "supersample";
+      return false;
+    }
+    // Which of two would win is a guess the file's author should not
+    // have to make.
+    const auto [earlier, first] = lineOfName.emplace(name, number);
+    if (!first) {
+      *error = source + ", lines " + std::to_string(earlier->second) +
+               " and " + std::to_string(number) + ": '" + name +
+               "' is given twice";
       return false;
     }
     options->push_back("--" + name);

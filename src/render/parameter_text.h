@@ -4,19 +4,24 @@
 #include <vector>
 
 #include "render/positional_arguments.h"
+#include "render/render_options.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {
 
 // The parameters of a render as quatdepth-render's option names and values,
 // one "name = value" a line: what a picture carries and --params reads.
-std::string parameterText(const RenderSettings &settings,
+// The view is `settings` and `texts` (one frame's); how the picture looks
+// comes from `request`.
+std::string parameterText(const RenderRequest &request,
+                          const RenderSettings &settings,
                           const RealTexts &texts);
 
 // The options a parameter text stands for ("--box", "-1.2,...", ...), in
-// its order. Blank lines and lines starting with '#' are skipped. False
-// with a message naming `source` and the line for a line that is not
-// "name = value" with a known name.
+// its order. A leading UTF-8 byte-order mark, blank lines and lines
+// starting with '#' are skipped. False with a message naming `source` and
+// the line for a line that is not "name = value" with a known name (shown
+// escaped and cut short), or for a name given twice.
 bool parameterOptions(const std::string &text, const std::string &source,
                       std::vector<std::string> *options, std::string *error);
 

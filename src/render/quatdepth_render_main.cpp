@@ -67,8 +67,9 @@ int printArguments(const RenderRequest &request) {
     const FrameParameters f = frameOf(request, frame);
     std::printf("%s\n", positionalLine(f.settings, f.texts).c_str());
   }
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    report(std::string("standard output: ") + std::strerror(errno));
+  std::string error;
+  if (!flushStandardOutput(&error)) {
+    report(error);
     return kRenderCannotWrite;
   }
   return kRenderSuccess;
@@ -137,8 +138,11 @@ int renderMain(int argc, char **argv) {
   for (int frame = 0; frame < request.frames; ++frame) {
     const FrameParameters f = frameOf(request, frame);
     const bool animated = request.frames > 1;
-    const std::string name =
-        animated ? frameName(request.output, frame) : request.output;
+    // A name with a frame number is numbered even for one frame, so a
+    // script's frame%04d.png is frame0000.png whatever the count.
+    const std::string name = animated || holdsFramePattern(request.output)
+                                 ? frameName(request.output, frame)
+                                 : request.output;
     const std::string label = animated
                                   ? " frame " + std::to_string(frame + 1) +
                                         "/" + std::to_string(request.frames)

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "image/image_output.h"
 #include "image/row_merge.h"
 #include "render/depth_exr.h"
 #include "render/parameter_text.h"
@@ -20,6 +21,11 @@ bool fail(std::string *error, const std::string &message) {
   *error = message;
   return false;
 }
+
+// What a whole-number option takes, where it is narrower than an int.
+constexpr const char *kThreadsRange = "give 1 to 1024, or 0 for every core";
+constexpr const char *kSupersampleRange = "give 1 to 16 samples a side";
+constexpr const char *kFramesRange = "give 1 to 1000000";
 
 // `count` decimals separated by commas, into the real parameters from
 // `first` on, each with its text.
@@ -47,10 +53,15 @@ bool parseReals(const std::string &option, const std::string &text, int first,
   return true;
 }
 
+// A whole number; beyond an int, refused with the option's own `range`
+// when it has one, as a number within an int but out of range would be.
 bool parseWhole(const std::string &option, const std::string &text,
-                int32_t *value, std::string *error) {
+                int32_t *value, std::string *error,
+                const char *range = nullptr) {
   const char *end = text.data() + text.size();
   const auto result = std::from_chars(text.data(), end, *value);
+  if (range && result.ec == std::errc::result_out_of_range && result.ptr == end)
+    return fail(error, option + " " + text + ": " + range);
   if (text.empty() || result.ec != std::errc() || result.ptr != end)
     return fail(error, option + " '" + text +
                            "': give a whole number from -2147483648 to "
@@ -140,22 +151,25 @@ bool applyParameters(const OptionTexts &texts, RenderRequest *request,
     const char *option;
     const std::optional<std::string> &text;
     int32_t *target;
-  } wholes[] = {{"--coarse", texts.coarse, &s.coarseSteps},
-                {"--fine", texts.fine, &s.fineSteps},
-                {"--iterations", texts.iterations, &s.maxIterations},
-                {"--bailout", texts.bailout, &s.bailout},
-                {"--threads", texts.threads, &request->threads},
-                {"--supersample", texts.supersample, &request->supersample},
-                {"--frames", texts.frames, &request->frames}};
+    const char *range;
+  } wholes[] = {
+      {"--coarse", texts.coarse, &s.coarseSteps, nullptr},
+      {"--fine", texts.fine, &s.fineSteps, nullptr},
+      {"--iterations", texts.iterations, &s.maxIterations, nullptr},
+      {"--bailout", texts.bailout, &s.bailout, nullptr},
+      {"--threads", texts.threads, &request->threads, kThreadsRange},
+      {"--supersample", texts.supersample, &request->supersample,
+       kSupersampleRange},
+      {"--frames", texts.frames, &request->frames, kFramesRange}};
   for (const auto &whole : wholes)
-    if (whole.text &&
-        !parseWhole(whole.option, *whole.text, whole.target, error))
+    if (whole.text && !parseWhole(whole.option, *whole.text, whole.target,
+                                  error, whole.range))
       return false;
   deriveViewValues(&s, angles);
 
   if (request->frames < 1 || request->frames > 1000000)
-    return fail(error, "--frames " + std::to_string(request->frames) +
-                           ": give 1 to 1000000");
+    return fail(error, "--frames " + std::to_string(request->frames) + ": " +
+                           kFramesRange);
   for (const std::string &text : texts.sweeps) {
     Sweep sweep;
     if (!parseSweep(text, &sweep, error)) return false;
@@ -167,6 +181,22 @@ bool applyParameters(const OptionTexts &texts, RenderRequest *request,
     return fail(error,
                 optionForParameter(refusal->parameter) + ": " + limitMessage(*refusal));
   return request->sweeps.empty() || checkFrames(*request, error);
+}
+
+// How an 8-bit picture looks, whatever is written: a picture's parameters
+// carry it, so --params renders the same picture.
+bool applyPictureOptions(const OptionTexts &texts, RenderRequest *request,
+                         std::string *error) {
+  if (texts.lookName != "lit" && texts.lookName != "depth")
+    return fail(error, "--look '" + texts.lookName + "': use lit or depth");
+  request->look = texts.lookName == "lit" ? Look::kLit : Look::kDepth;
+  if (!parseColormap(texts.colormapName, &request->colormap))
+    return fail(error, "--colormap '" + texts.colormapName +
+                           "': use grey, viridis, magma or turbo");
+  if (request->supersample < 1 || request->supersample > 16)
+    return fail(error, "--supersample " + std::to_string(request->supersample) +
+                           ": " + kSupersampleRange);
+  return true;
 }
 
 // What is written, and how: format, look, samples, threads.
@@ -195,12 +225,6 @@ bool applyOutputOptions(const OptionTexts &texts, RenderRequest *request,
                            : "--format '" + texts.formatName +
                                  "': use png, png16, pgm, rows or exr");
   }
-  if (texts.lookName != "lit" && texts.lookName != "depth")
-    return fail(error, "--look '" + texts.lookName + "': use lit or depth");
-  request->look = texts.lookName == "lit" ? Look::kLit : Look::kDepth;
-  if (!parseColormap(texts.colormapName, &request->colormap))
-    return fail(error, "--colormap '" + texts.colormapName +
-                           "': use grey, viridis, magma or turbo");
   if (request->colormap != Colormap::kGrey && !request->depthExr &&
       request->format == ImageFormat::kPgm)
     return fail(
@@ -210,9 +234,6 @@ bool applyOutputOptions(const OptionTexts &texts, RenderRequest *request,
                 "--size " + std::to_string(s.width) + "x" +
                     std::to_string(s.height) +
                     ": at most 2^28 pixels and 2^24 rows, none negative");
-  if (request->supersample < 1 || request->supersample > 16)
-    return fail(error, "--supersample " + std::to_string(request->supersample) +
-                           ": give 1 to 16 samples a side");
   const bool picture =
       !request->depthExr && (request->format == ImageFormat::kPng ||
                              request->format == ImageFormat::kPgm);
@@ -234,8 +255,8 @@ bool applyOutputOptions(const OptionTexts &texts, RenderRequest *request,
                     std::to_string(s.height) +
                     ": a picture needs at least one pixel; use --format rows");
   if (request->threads < 0 || request->threads > 1024)
-    return fail(error, "--threads " + std::to_string(request->threads) +
-                           ": give 1 to 1024, or 0 for every core");
+    return fail(error, "--threads " + std::to_string(request->threads) + ": " +
+                           kThreadsRange);
   return true;
 }
 
@@ -409,7 +430,10 @@ int parseRenderArguments(const std::vector<std::string> &arguments,
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
     app.parse(reversed);
   } catch (const CLI::ParseError &e) {
-    if (e.get_exit_code() == 0) return app.exit(e);  // --help
+    if (e.get_exit_code() == 0) {  // --help
+      app.exit(e);
+      return flushStandardOutput(error) ? kRenderSuccess : kRenderCannotWrite;
+    }
     *error = std::string(e.what()) + "; see --help";
     return kRenderUsage;
   }
@@ -417,7 +441,9 @@ int parseRenderArguments(const std::vector<std::string> &arguments,
     *error = "give -o FILE (or --print-args); see --help";
     return kRenderUsage;
   }
-  if (!applyParameters(texts, request, error)) return kRenderUsage;
+  if (!applyParameters(texts, request, error) ||
+      !applyPictureOptions(texts, request, error))
+    return kRenderUsage;
   // --print-args writes no output: nothing about one to check.
   if (!request->printArguments && !applyOutputOptions(texts, request, error))
     return kRenderUsage;
