@@ -1,11 +1,13 @@
-// What a picture's pixels are: each colour map against the published
-// values it comes from.
+// What a picture's pixels are: the shading of simple depths, worked out by
+// hand from the light the pictures are lit by, and each colour map against
+// the published values it comes from.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <numeric>
 #include <set>
 #include <sstream>
@@ -14,12 +16,93 @@
 
 #include "image/colormap.h"
 #include "png_reading.h"
+#include "record_decoding.h"
 #include "run_program.h"
 
 namespace quatdepth::testing {
 namespace {
 
+const std::string kImage = QUATDEPTH_IMAGE_PROGRAM;
 const std::string kRender = QUATDEPTH_RENDER_PROGRAM;
+
+// quatdepth-image's 8-bit picture, row-major, of a width x height image
+// of depthOf(x, y) (-1 for no surface) in `look`.
+std::vector<uint8_t> pictureOf(int width, int height,
+                               const std::function<int(int, int)> &depthOf,
+                               const std::string &look) {
+  TemporaryDirectory dir;
+  std::vector<int> rows(static_cast<size_t>(height));
+  std::iota(rows.begin(), rows.end(), 0);
+  writeFile(dir.file("in.rows"), encodeRecords(width, rows, depthOf));
+  const std::string w = std::to_string(width), h = std::to_string(height);
+  const ProgramResult run =
+      runProgram(kImage, {"--width", w, "--height", h, "--look", look, "--format", "pgm", "-o",
+                          "-", dir.file("in.rows")});
+  const std::string header = "P5\n" + w + " " + h + "\n255\n";
+  if (run.exitStatus != 0 || run.out.rfind(header, 0) != 0) {
+    ADD_FAILURE() << "quatdepth-image: " << run.err;
+    return {};
+  }
+  return std::vector<uint8_t>(run.out.begin() + static_cast<ptrdiff_t>(header.size()),
+                              run.out.end());
+}
+
+// The light comes from the top left and towards the viewer, along
+// (-1, -1, -1.5), |light| = sqrt(4.25). A surface's brightness b is 0.12
+// ambient plus 0.88 of the cosine between its normal and the light,
+// dimmed to 0.55 of that at the farthest depth present; it is drawn as the
+// grey 16 + round(239 b). The background is 0.
+
+TEST(Shading, AFlatSurfaceIsItsOwnNearestDepthFacingTheViewer) {
+  // A flat plane at depth 37 with a hole in it. The hole's edges and the
+  // picture's read as flat, not as cliffs down to some other depth.
+  const auto plane = [](int x, int y) { return x == 3 && y == 2 ? -1 : 37; };
+  const size_t hole = 2 * 7 + 3;
+  // Normal (0, 0, -1): cosine 1.5 / sqrt(4.25) = 0.72761;
+  // b = 0.12 + 0.88 x 0.72761 = 0.76029, and 239 b = 181.71.
+  std::vector<uint8_t> expected(7 * 5, 16 + 182);
+  expected[hole] = 0;
+  EXPECT_EQ(pictureOf(7, 5, plane, "lit"), expected);
+  std::fill(expected.begin(), expected.end(), 255);  // near is bright
+  expected[hole] = 0;
+  EXPECT_EQ(pictureOf(7, 5, plane, "depth"), expected);
+}
+
+TEST(Shading, SlopesFacingTheLightAreBrighterThanSlopesFacingAway) {
+  // Depths 10, 12, ..., 18 over 5 x 5 pixels, deepening one way.
+  const struct {
+    std::string towards;  // where it deepens
+    std::function<int(int, int)> depth;
+    int centre;
+  } ramps[] = {
+      // Deeper to the right: it faces right, away from the light. The
+      // relief is drawn with the depths' span a third of the picture's
+      // width, so 2 levels a pixel is a slope of 2 x 5 / (3 x 8) = 5/12:
+      // normal (5/12, 0, -1), of length 13/12. Cosine
+      // (-5/12 + 1.5) / (13/12 x sqrt(4.25)) = 0.48507; the centre is
+      // halfway in depth, dimmed to 0.775: b = (0.12 + 0.88 x 0.48507)
+      // x 0.775 = 0.42382, and 239 b = 101.29.
+      {"right", [](int x, int) { return 10 + 2 * x; }, 16 + 101},
+      // Deeper to the left: it faces the light. Cosine
+      // (5/12 + 1.5) / (13/12 x sqrt(4.25)) = 0.85820; b = 0.67829, and
+      // 239 b = 162.11.
+      {"left", [](int x, int) { return 18 - 2 * x; }, 16 + 162},
+      // The light is as high as it is to the left.
+      {"down", [](int, int y) { return 10 + 2 * y; }, 16 + 101},
+      {"up", [](int, int y) { return 18 - 2 * y; }, 16 + 162},
+  };
+  for (const auto &ramp : ramps) {
+    const std::vector<uint8_t> lit = pictureOf(5, 5, ramp.depth, "lit");
+    ASSERT_EQ(lit.size(), 25u);
+    EXPECT_EQ(lit[2 * 5 + 2], ramp.centre) << "deeper " << ramp.towards;
+  }
+  // The depth look spreads the greys evenly from the nearest depth (255)
+  // to the farthest (16): 16 + round(239 x 3/4) = 195, 16 + round(119.5) = 136.
+  const std::vector<uint8_t> depth = pictureOf(5, 5, ramps[0].depth, "depth");
+  ASSERT_EQ(depth.size(), 25u);
+  EXPECT_EQ(std::vector<uint8_t>(depth.begin() + 10, depth.begin() + 15),
+            (std::vector<uint8_t>{255, 195, 136, 76, 16}));
+}
 
 // The published polynomial fits the maps' tables are sampled from, in
 // powers of t = grey / 255, one column a channel: matplotlib's viridis and
