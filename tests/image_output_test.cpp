@@ -1,6 +1,7 @@
 // Where quatdepth-image writes: through links, in place for special files,
 // replacing regular files only when complete and as they were, and checking
-// all of it before any input is read.
+// all of it before any input is read. For it and quatdepth-render alike: a
+// new file's mode, and the format an output's name gives.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -22,6 +24,7 @@ namespace {
 
 const std::string kRenderer = QUATDEPTH_PROGRAM;
 const std::string kImage = QUATDEPTH_IMAGE_PROGRAM;
+const std::string kRender = QUATDEPTH_RENDER_PROGRAM;
 constexpr int kNobody = 65534;
 
 std::string listing(const std::string &folder) {
@@ -376,6 +379,114 @@ TEST_F(ImageOutputTest, PngsMayBeWiderThanAMillionPixels) {
     const std::string png = readFile(dir_ + "/wide.png");
     ASSERT_GT(png.size(), 24u);
     EXPECT_EQ(png.substr(12, 12), std::string("IHDR\x00\x0f\x42\x41\x00\x00\x00\x02", 12)) << format;
+  }
+}
+
+// A 3 x 2 picture from each program, written to the file named last.
+struct SmallPicture {
+  std::string name, program;
+  std::vector<std::string> args;  // the output's name goes after these
+  std::string rows;               // what the picture's rows are
+};
+
+std::vector<SmallPicture> smallPictures(const TemporaryDirectory &dir) {
+  const std::string rows = encodeRecords(3, {0, 1}, [](int x, int y) { return 5 + x + y; });
+  writeFile(dir.file("input"), rows);
+  return {{"quatdepth-image", kImage, {"--width", "3", "--height", "2", dir.file("input"), "-o"},
+           rows},
+          {"quatdepth-render", kRender, {"--size", "3x2", "-o"},
+           runProgram(kRender, {"--size", "3x2", "--format", "rows", "-o", "-"}).out}};
+}
+
+// "0644", say; "none" when there is no such file.
+std::string modeOf(const std::string &path) {
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0) return "none";
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+  return text;
+}
+
+TEST(OutputFiles, ANewFileTakesTheUmaskAndAReplacedOneKeepsItsMode) {
+  TemporaryDirectory dir;
+  const std::string out = dir.file("out.png");
+  for (const SmallPicture &p : smallPictures(dir)) {
+    std::vector<std::string> args = p.args;
+    args.push_back(out);
+    for (const auto &[mask, fresh] : {std::pair{077, "0600"}, std::pair{022, "0644"}}) {
+      SCOPED_TRACE(p.name + ", umask " + (mask == 077 ? "077" : "022"));
+      RunOptions masked;
+      masked.fileModeMask = mask;
+      std::remove(out.c_str());
+      ProgramResult created = runProgram(p.program, args, masked);
+      ASSERT_EQ(created.exitStatus, 0) << created.err;
+      EXPECT_EQ(modeOf(out), fresh);
+      ASSERT_EQ(chmod(out.c_str(), 0640), 0);
+      ProgramResult replaced = runProgram(p.program, args, masked);
+      ASSERT_EQ(replaced.exitStatus, 0) << replaced.err;
+      EXPECT_EQ(modeOf(out), "0640");
+    }
+  }
+}
+
+// What a written file's first bytes say it is.
+std::string formatOf(const std::string &bytes, const std::string &rows) {
+  if (bytes.rfind("\x89PNG\r\n\x1a\n", 0) == 0 && bytes.size() > 25)
+    return "PNG of " + std::to_string(bytes[24]) + "-bit samples, colour type " +
+           std::to_string(bytes[25]);
+  if (bytes.rfind("P5\n", 0) == 0) return "PGM";
+  if (bytes.rfind("\x76\x2f\x31\x01", 0) == 0) return "EXR";
+  if (bytes == rows) return "rows";
+  return bytes.empty() ? "nothing" : "something else";
+}
+
+TEST(OutputFiles, TheExtensionNamesTheFormatAndNeverASixteenBitPng) {
+  TemporaryDirectory dir;
+  ASSERT_EQ(mkdir(dir.file("folder.png").c_str(), 0755), 0);
+#if defined(QUATDEPTH_WITH_OPENEXR)
+  const std::string renderedExr = "EXR";
+#else
+  const std::string renderedExr = "";  // a build without OpenEXR refuses it as such
+#endif
+  const struct {
+    std::string name, byImage, byRender;
+  } cases[] = {
+      {"out.png", "PNG of 8-bit samples, colour type 0", "PNG of 8-bit samples, colour type 0"},
+      {"out.pgm", "PGM", "PGM"},
+      {"out.rows", "rows", "rows"},
+      {"out.exr", "refused", renderedExr},
+      // 16-bit depths only on request: a name is no request.
+      {"out.png16", "refused", "refused"},
+      {"out.jpg", "refused", "refused"},
+      {"out", "refused", "refused"},
+      {"folder.png/out", "refused", "refused"},
+  };
+  for (const SmallPicture &p : smallPictures(dir)) {
+    for (const auto &c : cases) {
+      SCOPED_TRACE(p.name + " -o " + c.name);
+      const std::string expected = p.program == kImage ? c.byImage : c.byRender;
+      if (expected.empty()) continue;
+      std::vector<std::string> args = p.args;
+      args.push_back(dir.file(c.name));
+      ProgramResult run = runProgram(p.program, args);
+      if (expected == "refused") {
+        EXPECT_EQ(run.exitStatus, 2);
+        EXPECT_NE(run.err.find("cannot tell the format from"), std::string::npos) << run.err;
+      } else {
+        EXPECT_EQ(run.exitStatus, 0) << run.err;
+      }
+      EXPECT_EQ(formatOf(readFile(dir.file(c.name)), p.rows),
+                expected == "refused" ? "nothing" : expected);
+      std::remove(dir.file(c.name).c_str());
+    }
+    // Asked for by name, whatever the extension.
+    std::vector<std::string> args = p.args;
+    args.insert(args.end(), {dir.file("depths.png"), "--format", "png16"});
+    ProgramResult run = runProgram(p.program, args);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(formatOf(readFile(dir.file("depths.png")), p.rows),
+              "PNG of 16-bit samples, colour type 0")
+        << p.name;
   }
 }
 

@@ -1,6 +1,5 @@
 // End-to-end runs of quatdepth-image and quatdepth-parallel.
 #include <gtest/gtest.h>
-#include <png.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "png_reading.h"
 #include "record_decoding.h"
 #include "run_program.h"
 
@@ -181,41 +181,6 @@ TEST_F(ImageProgram, ShowsProgressOnlyOnATerminal) {
             std::string::npos)
       << failed.out;
   EXPECT_NE(failed.out.find("(are --width and --height right?)"), std::string::npos);
-}
-
-struct Png {
-  png_uint_32 width = 0, height = 0;
-  int bitDepth = 0;
-  std::vector<std::vector<uint8_t>> rows;
-};
-
-// Decodes a whole grey PNG with libpng; an empty result on any failure.
-Png readPngFrom(FILE *in) {
-  Png result;
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_read_struct(&png, &info, nullptr);
-    return Png{};
-  }
-  png_init_io(png, in);
-  png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
-  result.width = png_get_image_width(png, info);
-  result.height = png_get_image_height(png, info);
-  result.bitDepth = png_get_bit_depth(png, info);
-  png_bytepp rows = png_get_rows(png, info);
-  for (png_uint_32 y = 0; y < result.height; ++y)
-    result.rows.emplace_back(rows[y], rows[y] + png_get_rowbytes(png, info));
-  png_destroy_read_struct(&png, &info, nullptr);
-  return result;
-}
-
-Png readPng(const std::string &file) {
-  FILE *in = std::fopen(file.c_str(), "rb");
-  if (!in) return Png{};
-  Png result = readPngFrom(in);
-  std::fclose(in);
-  return result;
 }
 
 TEST_F(ImageProgram, AFailedRenderNeverReplacesAGoodPicture) {

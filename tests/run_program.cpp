@@ -7,6 +7,7 @@
 #include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -106,6 +107,7 @@ ProgramResult runProgram(const std::string &program,
       struct rlimit limit = {options.openFilesLimit, options.openFilesLimit};
       setrlimit(RLIMIT_NOFILE, &limit);
     }
+    if (options.fileModeMask >= 0) umask(static_cast<mode_t>(options.fileModeMask));
     if (options.userId >= 0) {
       const gid_t group = static_cast<gid_t>(options.userId);
       if (setgroups(0, nullptr) != 0 || setgid(group) != 0 ||

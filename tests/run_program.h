@@ -23,6 +23,7 @@ struct RunOptions {
   int userId = -1;                    // when set (and root), runs as this user
   unsigned killAfterMs = 0;           // when set, killSignal after this long
   int killSignal = 9;                 // SIGKILL
+  int fileModeMask = -1;              // when set, the child's umask
 };
 
 // Runs `program` with `arguments` (argv[0] is the program path) and waits.
