@@ -372,12 +372,12 @@ TEST_F(RenderProgram, AnAnimationStartsAndEndsAtTheEndsOfItsSweeps) {
   EXPECT_FALSE(std::getline(lines, extra)) << "five frames, no more";
   // A value swept from itself to itself stays itself in every frame.
   const ProgramResult still =
-      render({"--frames", "7", "--animate", "angleA=2.3:2.3", "--print-args"});
+      render({"--frames", "50", "--animate", "angleA=2.3:2.3", "--print-args"});
   std::istringstream stillLines(still.out);
   int stillFrames = 0;
   for (std::string line; std::getline(stillLines, line); ++stillFrames)
     EXPECT_EQ(words(line).at(11), "2.3") << line;
-  EXPECT_EQ(stillFrames, 7);
+  EXPECT_EQ(stillFrames, 50);
   // One frame is the first: FROM.
   EXPECT_EQ(render({"--animate", "angleB=0.25:2.9", "--print-args"}).out,
             "-1.2 -1.2 -1.2 1.2 1.2 1.2 -0.1 0.2 0.3 -0.1 0 0 0.25 0 300 300 "
