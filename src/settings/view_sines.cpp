@@ -35,10 +35,18 @@ using MpfrFunction = int (*)(mpfr_ptr, mpfr_srcptr, mpfr_rnd_t);
 double correctlyRounded(MpfrFunction function, double angle) {
   if (!(std::fabs(angle) < kLargestTurnableAngle))
     return std::numeric_limits<double>::quiet_NaN();
-  Double53 x, result;
-  mpfr_set_d(x.get(), angle, MPFR_RNDN);
-  function(result.get(), x.get(), MPFR_RNDN);
-  return mpfr_get_d(result.get(), MPFR_RNDN);
+  double rounded;
+  {
+    Double53 x, result;
+    mpfr_set_d(x.get(), angle, MPFR_RNDN);
+    function(result.get(), x.get(), MPFR_RNDN);
+    rounded = mpfr_get_d(result.get(), MPFR_RNDN);
+  }
+  // MPFR keeps constants it needed (pi) in a cache of each thread, which
+  // would outlive a server's render threads: six values a view do not
+  // need it kept.
+  mpfr_free_cache2(MPFR_FREE_LOCAL_CACHE);
+  return rounded;
 }
 
 }  // namespace
