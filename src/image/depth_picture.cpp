@@ -9,6 +9,10 @@ namespace {
 // Towards the light: up and left of the picture, and towards the viewer.
 constexpr double kLightX = -1.0, kLightY = -1.0, kLightZ = -1.5;
 constexpr double kAmbient = 0.12;
+// A little gloss on the set's own normals: Blinn's highlight, halfway
+// between the light and the viewer (who looks along +z).
+constexpr double kSpecular = 0.3;
+constexpr double kShininess = 24.0;
 
 uint8_t surfaceShade(double brightness) {
   brightness = std::clamp(brightness, 0.0, 1.0);
@@ -49,7 +53,40 @@ void slopeAt(const MergedRows &rows, ptrdiff_t x, ptrdiff_t y, double *dx, doubl
   *dy = sumY / (weights * 2.0 * kReach);
 }
 
+// The brightness of a surface with unit normal n (towards the viewer is
+// negative z): ambient, diffuse and a highlight.
+double litBrightness(const SurfaceNormal &n) {
+  const double lightLength = std::sqrt(kLightX * kLightX + kLightY * kLightY + kLightZ * kLightZ);
+  const double lx = kLightX / lightLength, ly = kLightY / lightLength, lz = kLightZ / lightLength;
+  const double diffuse = std::max(0.0, n.x * lx + n.y * ly + n.z * lz);
+  double hx = lx, hy = ly, hz = lz - 1.0;
+  const double halfLength = std::sqrt(hx * hx + hy * hy + hz * hz);
+  hx /= halfLength, hy /= halfLength, hz /= halfLength;
+  const double facing = std::max(0.0, n.x * hx + n.y * hy + n.z * hz);
+  const double highlight = diffuse > 0.0 ? std::pow(facing, kShininess) : 0.0;
+  return kAmbient + (1.0 - kAmbient) * diffuse + kSpecular * highlight;
+}
+
 }  // namespace
+
+bool parseLook(const std::string &name, Look *look) {
+  for (Look candidate : {Look::kLit, Look::kRelief, Look::kDepth}) {
+    if (name == lookName(candidate)) {
+      *look = candidate;
+      return true;
+    }
+  }
+  return false;
+}
+
+const char *lookName(Look look) {
+  switch (look) {
+    case Look::kRelief: return "relief";
+    case Look::kDepth: return "depth";
+    case Look::kLit: break;
+  }
+  return "lit";
+}
 
 DepthRange depthRange(const MergedRows &rows) {
   DepthRange range;
@@ -61,7 +98,10 @@ DepthRange depthRange(const MergedRows &rows) {
   return range;
 }
 
-std::vector<uint8_t> renderPicture(const MergedRows &rows, Look look) {
+std::vector<uint8_t> renderPicture(const MergedRows &rows, Look look,
+                                   const std::vector<SurfaceNormal> *normals) {
+  if (look == Look::kLit && (!normals || normals->size() != rows.depths.size()))
+    look = Look::kRelief;
   const size_t width = static_cast<size_t>(rows.width);
   std::vector<uint8_t> picture(rows.depths.size(), 0);
   const DepthRange range = depthRange(rows);
@@ -81,6 +121,10 @@ std::vector<uint8_t> renderPicture(const MergedRows &rows, Look look) {
       const double nearness = 1.0 - farness(depth, range);
       if (look == Look::kDepth) {
         picture[i] = surfaceShade(nearness);
+        continue;
+      }
+      if (look == Look::kLit) {
+        picture[i] = surfaceShade(litBrightness((*normals)[i]) * (0.55 + 0.45 * nearness));
         continue;
       }
       double dx, dy;

@@ -101,7 +101,7 @@ std::string parameterText(const RenderRequest &request, const RenderSettings &s,
        << "fine = " << s.fineSteps << '\n'
        << "iterations = " << s.maxIterations << '\n'
        << "bailout = " << s.bailout << '\n'
-       << "look = " << (request.look == Look::kDepth ? "depth" : "lit") << '\n'
+       << "look = " << lookName(request.look) << '\n'
        << "colormap = " << colormapName(request.colormap) << '\n'
        << "supersample = " << request.supersample << '\n';
   return text.str();

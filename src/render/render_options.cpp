@@ -187,9 +187,8 @@ bool applyParameters(const OptionTexts &texts, RenderRequest *request,
 // carry it, so --params renders the same picture.
 bool applyPictureOptions(const OptionTexts &texts, RenderRequest *request,
                          std::string *error) {
-  if (texts.lookName != "lit" && texts.lookName != "depth")
-    return fail(error, "--look '" + texts.lookName + "': use lit or depth");
-  request->look = texts.lookName == "lit" ? Look::kLit : Look::kDepth;
+  if (!parseLook(texts.lookName, &request->look))
+    return fail(error, "--look '" + texts.lookName + "': use lit, relief or depth");
   if (!parseColormap(texts.colormapName, &request->colormap))
     return fail(error, "--colormap '" + texts.colormapName +
                            "': use grey, viridis, magma or turbo");
@@ -396,7 +395,8 @@ int parseRenderArguments(const std::vector<std::string> &arguments,
       "rows (quatdepth's records) or exr (scene depths, float channel Z); "
       "default: from the extension");
   app.add_option("--look", texts.lookName,
-                 "lit (default) or depth, for png and pgm");
+                 "lit (default: light on the set's own surface normals), relief (normals "
+                 "from neighbouring depths) or depth (near bright), for png and pgm");
   app.add_option(
       "--colormap", texts.colormapName,
       "grey (default), viridis, magma or turbo: the colours of png pictures");
