@@ -122,6 +122,12 @@ TEST_F(DiskFailure, AFullDiskOrFileSizeLimitIsReported) {
     const ProgramResult run = runProgram(program, {option}, full);
     EXPECT_EQ(run.exitStatus, 4) << program << " " << option << ": " << run.err;
     EXPECT_NE(run.err.find("standard output: No space left"), std::string::npos) << run.err;
+    // Help onto a closed standard output is no success either.
+    const ProgramResult closed =
+        runProgram("/bin/sh", {"-c", shellCommand(program, {"--help"}) + " >&-"});
+    EXPECT_EQ(closed.exitStatus, 4) << program << ": " << closed.err;
+    EXPECT_NE(closed.err.find("standard output: Bad file descriptor"), std::string::npos)
+        << closed.err;
   }
 }
 

@@ -3,6 +3,8 @@
 // option is refused before anything is written.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <sstream>
 #include <string>
 #include <vector>
@@ -188,7 +190,7 @@ TEST_F(RenderProgram, APicturesParametersRenderItAgain) {
 
 // A name with a frame number is numbered for a single frame too, and a
 // name whose '%' is no frame number is taken as it is.
-TEST_F(RenderProgram, OneFrameIsNumberedWhenItsNameAsksForIt) {
+TEST_F(RenderProgram, FrameNamesAreNumberedAndCheckedBeforeTheFirstFrame) {
   for (const std::vector<std::string> &frames :
        {std::vector<std::string>{}, std::vector<std::string>{"--frames", "1"}}) {
     std::vector<std::string> options = {"--size", "4x3", "-o", dir_.file("z%04d.rows")};
@@ -201,6 +203,14 @@ TEST_F(RenderProgram, OneFrameIsNumberedWhenItsNameAsksForIt) {
   const ProgramResult literal = render({"--size", "4x3", "-o", dir_.file("100%.png")});
   EXPECT_EQ(literal.exitStatus, 0) << literal.err;
   EXPECT_EQ(runProgram("/bin/ls", {dir_.path()}).out, "100%.png\n");
+  // A later frame's name taken by a folder stops the run before any frame.
+  ASSERT_EQ(mkdir(dir_.file("f2.png").c_str(), 0755), 0);
+  const ProgramResult taken = render({"--size", "4x3", "--frames", "3", "--animate",
+                                      "angleA=0:1", "-o", dir_.file("f%d.png")});
+  EXPECT_EQ(taken.exitStatus, 4) << taken.err;
+  EXPECT_NE(taken.err.find("f2.png: Is a directory; no frame was rendered"), std::string::npos)
+      << taken.err;
+  EXPECT_EQ(runProgram("/bin/ls", {dir_.path()}).out, "100%.png\nf2.png\n");
 }
 
 TEST_F(RenderProgram, AnExrHoldsSceneDepthsAndInfinityForBackground) {
@@ -360,6 +370,14 @@ TEST_F(RenderProgram, AnAnimationStartsAndEndsAtTheEndsOfItsSweeps) {
   }
   std::string extra;
   EXPECT_FALSE(std::getline(lines, extra)) << "five frames, no more";
+  // A value swept from itself to itself stays itself in every frame.
+  const ProgramResult still =
+      render({"--frames", "50", "--animate", "angleA=2.3:2.3", "--print-args"});
+  std::istringstream stillLines(still.out);
+  int stillFrames = 0;
+  for (std::string line; std::getline(stillLines, line); ++stillFrames)
+    EXPECT_EQ(words(line).at(11), "2.3") << line;
+  EXPECT_EQ(stillFrames, 50);
   // One frame is the first: FROM.
   EXPECT_EQ(render({"--animate", "angleB=0.25:2.9", "--print-args"}).out,
             "-1.2 -1.2 -1.2 1.2 1.2 1.2 -0.1 0.2 0.3 -0.1 0 0 0.25 0 300 300 "
@@ -495,6 +513,10 @@ TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
        2,
        "binary.txt, line 1: '\\x7FELF\\x1B[2J\\x00\\x9B" + std::string(58, 'A') + "...' is not"},
       {{"--threads", "99999999999"}, 2, "--threads 99999999999: give 1 to 1024, or 0"},
+      // A value a file holds is quoted escaped too: a picture could carry
+      // a terminal's control sequences, or a NUL that would end the message.
+      {{"--params", dir_.file("escapes.txt")}, 2, "--look '\\x1B[2J\\x1B]0;x\\x07'"},
+      {{"--params", dir_.file("nul.txt")}, 2, "--size '64x36\\x00': give WIDTHxHEIGHT"},
       {{"--supersample", "99999999999"}, 2, "--supersample 99999999999: give 1 to 16"},
       // Two numbers where one is meant.
       {{"--w", "0.1,0.2"}, 2, "--w '0.1,0.2': give 1 number"},
@@ -513,6 +535,8 @@ TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
       {{"--size", "8388609x16", "--supersample", "2"}, 2, "--supersample 2: 16777218 x 32"},
   };
   writeFile(dir_.file("bad.txt"), "coarse = 50\nzoom = 3\n");
+  writeFile(dir_.file("escapes.txt"), "look = \x1B[2J\x1B]0;x\x07\n");
+  writeFile(dir_.file("nul.txt"), std::string("size = 64x36\0\n", 14));
   writeFile(dir_.file("twice.txt"), "c = 0,0,0,0\nsize = 3x3\n c= 1,2,3,4\n");
   writeFile(dir_.file("binary.txt"),
             std::string("\x7F" "ELF\x1B[2J\0\x9B", 10) + std::string(500, 'A') + "\n");
@@ -525,6 +549,7 @@ TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(run.exitStatus, c.status) << run.err;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
     EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.find_first_of(std::string("\x1B\x07\0", 3)), std::string::npos);
     EXPECT_EQ(readFile(dir_.file("kept.png")), "an older picture");
   }
   const ProgramResult noOutput = render({"--size", "10x10"});
@@ -532,7 +557,7 @@ TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
   EXPECT_NE(noOutput.err.find("give -o FILE"), std::string::npos)
       << noOutput.err;
   EXPECT_EQ(runProgram("/bin/ls", {"-A", dir_.path()}).out,
-            "bad.txt\nbinary.txt\nkept.png\ntwice.txt\n");
+            "bad.txt\nbinary.txt\nescapes.txt\nkept.png\nnul.txt\ntwice.txt\n");
 }
 
 // Numbers are the renderer's own reading of the same decimal, exponents

@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -27,6 +29,10 @@ int exploreMain(int argc, char **argv) {
   const ClosedStreams closed = occupyClosedStreams();
   ExploreOptions options;
   const int parsed = parseExploreOptions(argc, argv, &options);
+  if (parsed == kExploreStopped && closed.output) {  // --help, into nothing
+    std::fprintf(stderr, "quatdepth-explore: standard output: %s\n", std::strerror(EBADF));
+    return kExploreCannotWrite;
+  }
   if (parsed >= 0) return parsed;
 
   // Signals go to one thread that stops the server; every thread started

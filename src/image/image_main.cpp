@@ -267,6 +267,10 @@ int imageMain(int argc, char **argv) {
   const ClosedStreams closed = occupyClosedStreams();
   ImageOptions options;
   const int parsed = parseOptions(argc, argv, &options);
+  if (parsed == kImageSuccess && closed.output) {  // --help, into nothing
+    std::fprintf(stderr, "quatdepth-image: standard output: %s\n", std::strerror(EBADF));
+    return kImageCannotWrite;
+  }
   if (parsed >= 0) return parsed;
   if (options.inputs.empty()) options.inputs.push_back("-");
 

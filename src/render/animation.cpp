@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "render/render_options.h"
+#include "render/shown_text.h"
 
 namespace quatdepth {
 
@@ -13,7 +14,7 @@ bool parseSweep(const std::string &text, Sweep *sweep, std::string *error) {
                             ? -1
                             : realParameterIndex(text.substr(0, equals));
   if (colon == std::string::npos || parameter < 0) {
-    *error = "--animate '" + text +
+    *error = "--animate '" + shownText(text) +
              "': give NAME=FROM:TO, NAME one of xMin yMin zMin xMax "
              "yMax zMax c0 c1 c2 c3 wSlice angleA angleB angleC";
     return false;
@@ -23,7 +24,7 @@ bool parseSweep(const std::string &text, Sweep *sweep, std::string *error) {
   sweep->toText = plainDecimal(text.substr(colon + 1));
   if (!parseDecimal(sweep->fromText, &sweep->from) ||
       !parseDecimal(sweep->toText, &sweep->to)) {
-    *error = "--animate '" + text +
+    *error = "--animate '" + shownText(text) +
              "': FROM and TO must be ordinary decimals within range";
     return false;
   }
@@ -37,6 +38,8 @@ void frameParameters(const std::vector<Sweep> &sweeps, int frame, int frames,
     std::string text = sweep.fromText;
     if (frame > 0 && frame == frames - 1) {
       text = sweep.toText;
+    } else if (sweep.from == sweep.to) {
+      // Weighting equal ends would wobble by an ulp from frame to frame.
     } else if (frame > 0) {
       // Weighted, not from + (to - from) x t, which can overflow.
       const double t = static_cast<double>(frame) / (frames - 1);
@@ -61,7 +64,7 @@ bool checkFramePattern(const std::string &pattern, std::string *error) {
            pattern[end] <= '9')
       ++end;
     if (end >= pattern.size() || pattern[end] != 'd') {
-      *error = "-o '" + pattern +
+      *error = "-o '" + shownText(pattern) +
                "': only %d, %4d, %04d (and %% for '%') may follow a '%'";
       return false;
     }
@@ -69,7 +72,7 @@ bool checkFramePattern(const std::string &pattern, std::string *error) {
     at = end;
   }
   if (numbers != 1) {
-    *error = "-o '" + pattern +
+    *error = "-o '" + shownText(pattern) +
              "': several frames need one frame number in the name, as "
              "frame%04d.png";
     return false;

@@ -10,6 +10,7 @@
 #if defined(QUATDEPTH_WITH_OPENEXR)
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
+#include <IexErrnoExc.h>
 #include <ImfHeader.h>
 #include <ImfInputFile.h>
 #include <ImfOutputFile.h>
@@ -17,6 +18,7 @@
 #include <ImfStringAttribute.h>
 
 #include <exception>
+#include <new>
 #include <vector>
 #endif
 
@@ -78,6 +80,10 @@ bool writeDepthExr(FILE *out, const MergedRows &rows,
       file.writePixels(rows.height);
     }
     bytes = stream.str();
+  } catch (const std::bad_alloc &) {
+    throw;  // out of memory, as for the render, not a failed write
+  } catch (const IEX_NAMESPACE::EnomemExc &) {
+    throw std::bad_alloc();
   } catch (const std::exception &e) {
     *error = e.what();
     return false;

@@ -13,6 +13,7 @@
 #include "image/depth_picture.h"
 #include "render/depth_exr.h"
 #include "render/positional_arguments.h"
+#include "render/shown_text.h"
 
 namespace quatdepth {
 namespace {
@@ -36,26 +37,6 @@ std::string trimmed(const std::string &text) {
 constexpr const char *kNames[] = {
     "box",  "c",          "w",       "angles", "size",     "coarse",
     "fine", "iterations", "bailout", "look",   "colormap", "supersample"};
-
-// A line of a refused file as a terminal can show it: bytes that are not
-// printable ASCII escaped, and long lines cut short.
-std::string quotedLine(const std::string &line) {
-  constexpr size_t kMostShown = 80;
-  std::string shown;
-  size_t i = 0;
-  for (; i < line.size() && shown.size() < kMostShown; ++i) {
-    const auto byte = static_cast<unsigned char>(line[i]);
-    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
-      shown += static_cast<char>(byte);
-    } else {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      shown += escaped;
-    }
-  }
-  if (i < line.size()) shown += "...";
-  return shown;
-}
 
 uint32_t bigEndian32(const unsigned char *bytes) {
   return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) |
@@ -125,7 +106,7 @@ bool parameterOptions(const std::string &text, const std::string &source,
     for (const char *candidate : kNames) known = known || name == candidate;
     if (equals == std::string::npos || !known) {
       *error = source + ", line " + std::to_string(number) + ": '" +
-               quotedLine(line) +
+               shownText(line) +
                "' is not 'name = value' with one of box, c, w, angles, size, "
                "coarse, fine, iterations, bailout, look, colormap, "
                "supersample";

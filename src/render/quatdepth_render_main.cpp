@@ -1,4 +1,5 @@
 // quatdepth-render: named options to a finished picture, on every core.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -104,8 +105,9 @@ int renderAndWrite(const RenderRequest &request, const RenderSettings &s,
   return kRenderSuccess;
 }
 
-// Every frame's folder can take files, before the first frame renders.
-bool checkFrameFolders(const RenderRequest &request) {
+// Every frame can be written, its folder and its name, before the first
+// frame renders.
+bool checkFrameOutputs(const RenderRequest &request) {
   std::set<std::string> folders;
   for (int frame = 0; frame < request.frames; ++frame) {
     const std::string name = frameName(request.output, frame);
@@ -120,6 +122,20 @@ bool checkFrameFolders(const RenderRequest &request) {
       return false;
     }
   }
+  // A frame's name taken by a folder, or by a file the user cannot
+  // overwrite, would otherwise be found only when that frame is written.
+  for (int frame = 0; frame < request.frames; ++frame) {
+    const std::string name = frameName(request.output, frame);
+    struct stat status;
+    if (stat(name.c_str(), &status) != 0) continue;
+    const int code = S_ISDIR(status.st_mode)           ? EISDIR
+                     : access(name.c_str(), W_OK) != 0 ? errno
+                                                       : 0;
+    if (code) {
+      report(name + ": " + std::strerror(code) + "; no frame was rendered");
+      return false;
+    }
+  }
   return true;
 }
 
@@ -127,13 +143,17 @@ int renderMain(int argc, char **argv) {
   const ClosedStreams closed = occupyClosedStreams();
   RenderRequest request;
   const int parsed = parseRenderOptions(argc, argv, &request);
+  if (parsed == kRenderSuccess && closed.output) {  // --help, into nothing
+    report("standard output: " + std::string(std::strerror(EBADF)));
+    return kRenderCannotWrite;
+  }
   if (parsed >= 0) return parsed;
   if ((request.printArguments || request.output == "-") && closed.output) {
     report("standard output: " + std::string(std::strerror(EBADF)));
     return kRenderCannotWrite;
   }
   if (request.printArguments) return printArguments(request);
-  if (request.frames > 1 && !checkFrameFolders(request))
+  if (request.frames > 1 && !checkFrameOutputs(request))
     return kRenderCannotWrite;
   for (int frame = 0; frame < request.frames; ++frame) {
     const FrameParameters f = frameOf(request, frame);

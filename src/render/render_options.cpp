@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -12,6 +13,7 @@
 #include "image/row_merge.h"
 #include "render/depth_exr.h"
 #include "render/parameter_text.h"
+#include "render/shown_text.h"
 #include "settings/settings_limits.h"
 
 namespace quatdepth {
@@ -39,12 +41,12 @@ bool parseReals(const std::string &option, const std::string &text, int first,
         text.substr(start, comma == std::string::npos ? comma : comma - start));
     if (last != (comma == std::string::npos) || plain.empty())
       return fail(
-          error, option + " '" + text + "': give " + std::to_string(count) +
+          error, option + " '" + shownText(text) + "': give " + std::to_string(count) +
                      (count == 1 ? " number" : " numbers separated by commas") +
                      ", as ordinary decimals");
     double value = 0;
     if (!parseDecimal(plain, &value))
-      return fail(error, option + " '" + text +
+      return fail(error, option + " '" + shownText(text) +
                              "': a number beyond the range of a double");
     setRealParameter(first + i, plain, &request->settings, &request->angles,
                      &request->realTexts);
@@ -63,7 +65,7 @@ bool parseWhole(const std::string &option, const std::string &text,
   if (range && result.ec == std::errc::result_out_of_range && result.ptr == end)
     return fail(error, option + " " + text + ": " + range);
   if (text.empty() || result.ec != std::errc() || result.ptr != end)
-    return fail(error, option + " '" + text +
+    return fail(error, option + " '" + shownText(text) +
                            "': give a whole number from -2147483648 to "
                            "2147483647");
   return true;
@@ -76,7 +78,7 @@ bool parseSize(const std::string &text, int32_t *width, int32_t *height,
       !parseWhole("--size", text.substr(0, x), width, error) ||
       !parseWhole("--size", text.substr(x + 1), height, error))
     return fail(
-        error, "--size '" + text + "': give WIDTHxHEIGHT, for example 640x360");
+        error, "--size '" + shownText(text) + "': give WIDTHxHEIGHT, for example 640x360");
   return true;
 }
 
@@ -188,9 +190,9 @@ bool applyParameters(const OptionTexts &texts, RenderRequest *request,
 bool applyPictureOptions(const OptionTexts &texts, RenderRequest *request,
                          std::string *error) {
   if (!parseLook(texts.lookName, &request->look))
-    return fail(error, "--look '" + texts.lookName + "': use lit, relief or depth");
+    return fail(error, "--look '" + shownText(texts.lookName) + "': use lit, relief or depth");
   if (!parseColormap(texts.colormapName, &request->colormap))
-    return fail(error, "--colormap '" + texts.colormapName +
+    return fail(error, "--colormap '" + shownText(texts.colormapName) +
                            "': use grey, viridis, magma or turbo");
   if (request->supersample < 1 || request->supersample > 16)
     return fail(error, "--supersample " + std::to_string(request->supersample) +
@@ -219,9 +221,9 @@ bool applyOutputOptions(const OptionTexts &texts, RenderRequest *request,
                  ? !imageFormatFromPath(output, &request->format)
                  : !parseImageFormat(texts.formatName, &request->format)) {
     return fail(error, texts.formatName.empty()
-                           ? "cannot tell the format from '" + output +
+                           ? "cannot tell the format from '" + shownText(output) +
                                  "': give --format png, png16, pgm, rows or exr"
-                           : "--format '" + texts.formatName +
+                           : "--format '" + shownText(texts.formatName) +
                                  "': use png, png16, pgm, rows or exr");
   }
   if (request->colormap != Colormap::kGrey && !request->depthExr &&
@@ -457,7 +459,8 @@ int parseRenderOptions(int argc, const char *const *argv,
   int status = kRenderUsage;
   if (expandParameterFiles(argc, argv, &arguments, &status, &error))
     status = parseRenderArguments(arguments, request, &error);
-  if (status > 0) std::fprintf(stderr, "quatdepth-render: %s\n", error.c_str());
+  if (status > 0)
+    std::fprintf(stderr, "quatdepth-render: %s\n", shownText(error, SIZE_MAX).c_str());
   return status;
 }
 
