@@ -99,7 +99,9 @@ DepthRange depthRange(const MergedRows &rows) {
 }
 
 std::vector<uint8_t> renderPicture(const MergedRows &rows, Look look,
-                                   const std::vector<SurfaceNormal> *normals) {
+                                   const std::vector<SurfaceNormal> *normals,
+                                   const std::vector<float> *openness) {
+  if (openness && openness->size() != rows.depths.size()) openness = nullptr;
   if (look == Look::kLit && (!normals || normals->size() != rows.depths.size()))
     look = Look::kRelief;
   const size_t width = static_cast<size_t>(rows.width);
@@ -120,11 +122,12 @@ std::vector<uint8_t> renderPicture(const MergedRows &rows, Look look,
       if (depth < 0) continue;
       const double nearness = 1.0 - farness(depth, range);
       if (look == Look::kDepth) {
-        picture[i] = surfaceShade(nearness);
+        picture[i] = surfaceShade(nearness * (openness ? (*openness)[i] : 1.0));
         continue;
       }
       if (look == Look::kLit) {
-        picture[i] = surfaceShade(litBrightness((*normals)[i]) * (0.55 + 0.45 * nearness));
+        picture[i] = surfaceShade(litBrightness((*normals)[i]) * (0.55 + 0.45 * nearness) *
+                                  (openness ? (*openness)[i] : 1.0));
         continue;
       }
       double dx, dy;
@@ -137,7 +140,7 @@ std::vector<uint8_t> renderPicture(const MergedRows &rows, Look look,
       double length = std::sqrt(nx * nx + ny * ny + nz * nz);
       double diffuse = (nx * kLightX + ny * kLightY + nz * kLightZ) / (length * lightLength);
       double lit = kAmbient + (1.0 - kAmbient) * std::max(0.0, diffuse);
-      picture[i] = surfaceShade(lit * (0.55 + 0.45 * nearness));
+      picture[i] = surfaceShade(lit * (0.55 + 0.45 * nearness) * (openness ? (*openness)[i] : 1.0));
     }
   }
   return picture;

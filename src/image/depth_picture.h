@@ -29,9 +29,12 @@ DepthRange depthRange(const MergedRows &rows);
 // An 8-bit grey picture, row-major: 0 is background (no surface, or a row
 // that never arrived); every surface pixel is at least kDarkestSurface, so
 // the two never meet. Contrast follows the depths present. kLit takes one
-// normal a pixel from `normals`; without them it draws kRelief.
+// normal a pixel from `normals`; without them it draws kRelief. Where
+// `openness` is given (one a pixel, 1 open, 0 shut in), every look is
+// darkened by it.
 constexpr uint8_t kDarkestSurface = 16;
 std::vector<uint8_t> renderPicture(const MergedRows &rows, Look look,
-                                   const std::vector<SurfaceNormal> *normals = nullptr);
+                                   const std::vector<SurfaceNormal> *normals = nullptr,
+                                   const std::vector<float> *openness = nullptr);
 
 }  // namespace quatdepth

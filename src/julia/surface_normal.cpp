@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 #include "julia/depth_search.h"
 #include "julia/view_rotation.h"
@@ -92,18 +91,21 @@ SurfaceNormal surfaceNormal(const RenderSettings *s, int32_t column, int32_t row
     rotateAboutCentre(s, px, py, pz);
   };
 
-  const char *env = getenv("QD_OFFSET");
-  const double pixels = env ? atof(env) : 1.0;
+  // n comes from a point about two pixels' width nearer than the hit, so
+  // the iteration resolves what a pixel can show: the hit point's own
+  // iterates, run as long as the nearest outside level's, would follow
+  // the set's chaos far below a pixel and speckle the picture.
+  constexpr double kFootprintPixels = 2.0;
   const double levelSize = std::fabs(s->zMax - s->zMin) / levels;
   const double pixelSize = std::fabs(s->xMax - s->xMin) / std::max(s->width, 1);
-  const int32_t back = std::max<int32_t>(1, static_cast<int32_t>(std::lround(pixels * pixelSize / levelSize)));
-  const int32_t at = level - back;
+  const double footprint = levelSize > 0 ? kFootprintPixels * pixelSize / levelSize : 1.0;
+  const int32_t back = static_cast<int32_t>(std::clamp(std::round(footprint), 1.0, 1e6));
   double nx, ny, nz;
-  turnedAt(at, &nx, &ny, &nz);
-  int32_t iterations = escapeIteration(s, nx, ny, nz);
+  turnedAt(level - back, &nx, &ny, &nz);
+  const int32_t iterations = escapeIteration(s, nx, ny, nz);
 
   DualQuaternion p{};
-  turnedAt(at, &p.q[0], &p.q[1], &p.q[2]);
+  turnedAt(level, &p.q[0], &p.q[1], &p.q[2]);
   p.q[3] = s->wSlice;
   for (int axis = 0; axis < 3; ++axis) {
     double dx = axis == 0, dy = axis == 1, dz = axis == 2;

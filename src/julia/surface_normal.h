@@ -23,11 +23,11 @@ int32_t escapeIteration(const RenderSettings *settings, double x, double y, doub
 // The outward normal of the set's surface at the hit of pixel (column,
 // row) at depth `level` (a level the search returned, not -1): the
 // direction in which |q_n|^2 grows fastest, q_n the n-th iterate of the
-// hit point, n the iteration where the point one level nearer escapes (or
-// the cap, at level 0). The derivatives are carried through the iteration
-// exactly, so the normal is smooth across pixels whose depths differ only
-// by whole levels. Where the gradient vanishes or overflows, the normal
-// faces the viewer.
+// hit point, n the iteration where the point two pixels' width nearer
+// along the ray (at least one level) escapes, or the cap. The derivatives
+// are carried through the iteration exactly, so the normal is smooth
+// across pixels whose depths differ only by whole levels. Where the
+// gradient vanishes or overflows, the normal faces the viewer.
 SurfaceNormal surfaceNormal(const RenderSettings *settings, int32_t column, int32_t row,
                             int32_t level);
 

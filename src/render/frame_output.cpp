@@ -1,5 +1,6 @@
 #include "render/frame_output.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "image/colormap.h"
@@ -7,6 +8,7 @@
 #include "image/image_files.h"
 #include "julia/search_path.h"
 #include "render/depth_exr.h"
+#include "render/occlusion.h"
 #include "render/parameter_text.h"
 #include "render/surface_normals.h"
 #include "render/threaded_render.h"
@@ -23,11 +25,17 @@ int threadsOf(const RenderRequest &request) {
 bool writePicture(FILE *out, const RenderRequest &request,
                   const RenderSettings &s, const MergedRows &samples,
                   const std::vector<PictureText> &texts, std::string *error) {
+  const RenderSettings sampled = supersampledSettings(s, request.supersample);
   std::vector<SurfaceNormal> normals;
-  if (request.look == Look::kLit)
-    normals = surfaceNormals(supersampledSettings(s, request.supersample), samples,
-                             threadsOf(request));
-  std::vector<uint8_t> pixels = renderPicture(samples, request.look, &normals);
+  if (request.look == Look::kLit) normals = surfaceNormals(sampled, samples, threadsOf(request));
+  std::vector<float> openness;
+  if (request.occlusion) {
+    // A fiftieth of the picture's width, whatever the samples a pixel.
+    const int radius = std::max(3, s.width / 50) * request.supersample;
+    openness = ambientOcclusion(sampled, samples, radius, threadsOf(request));
+  }
+  std::vector<uint8_t> pixels = renderPicture(samples, request.look, &normals,
+                                              request.occlusion ? &openness : nullptr);
   int channels = 1;
   if (request.colormap != Colormap::kGrey) {
     pixels = colourPicture(pixels, request.colormap);

@@ -36,7 +36,7 @@ std::string trimmed(const std::string &text) {
 
 constexpr const char *kNames[] = {
     "box",  "c",          "w",       "angles", "size",     "coarse",
-    "fine", "iterations", "bailout", "look",   "colormap", "supersample"};
+    "fine", "iterations", "bailout", "look",   "colormap", "supersample", "occlusion"};
 
 uint32_t bigEndian32(const unsigned char *bytes) {
   return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) |
@@ -84,7 +84,8 @@ std::string parameterText(const RenderRequest &request, const RenderSettings &s,
        << "bailout = " << s.bailout << '\n'
        << "look = " << lookName(request.look) << '\n'
        << "colormap = " << colormapName(request.colormap) << '\n'
-       << "supersample = " << request.supersample << '\n';
+       << "supersample = " << request.supersample << '\n'
+       << "occlusion = " << (request.occlusion ? "true" : "false") << '\n';
   return text.str();
 }
 
@@ -109,7 +110,7 @@ bool parameterOptions(const std::string &text, const std::string &source,
                shownText(line) +
                "' is not 'name = value' with one of box, c, w, angles, size, "
                "coarse, fine, iterations, bailout, look, colormap, "
-               "supersample";
+               "supersample, occlusion";
       return false;
     }
     // Which of two would win is a guess the file's author should not
@@ -120,6 +121,11 @@ bool parameterOptions(const std::string &text, const std::string &source,
                " and " + std::to_string(number) + ": '" + name +
                "' is given twice";
       return false;
+    }
+    // A switch takes its value in the same word: --occlusion=true.
+    if (name == "occlusion") {
+      options->push_back("--" + name + "=" + trimmed(line.substr(equals + 1)));
+      continue;
     }
     options->push_back("--" + name);
     options->push_back(trimmed(line.substr(equals + 1)));

@@ -414,6 +414,9 @@ int parseRenderArguments(const std::vector<std::string> &arguments,
                  "NAME=FROM:TO, repeatable: NAME one of xMin yMin zMin xMax "
                  "yMax zMax c0 c1 c2 "
                  "c3 wSlice angleA angleB angleC");
+  app.add_flag("--occlusion", request->occlusion,
+               "darken creases and hollows (ambient occlusion from the depth map), for png "
+               "and pgm");
   app.add_flag("--print-args", request->printArguments,
                "print quatdepth's first 20 arguments for these parameters (a "
                "line a frame), "

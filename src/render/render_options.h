@@ -26,6 +26,7 @@ struct RenderRequest {
   int threads = 0;      // 0: every core
   int frames = 1;       // with sweeps, the output name holds a frame number
   std::vector<Sweep> sweeps;
+  bool occlusion = false;  // darken creases, from the depth map
   bool printArguments = false;
 };
 

@@ -1,8 +1,6 @@
 #include "render/surface_normals.h"
 
-#include <algorithm>
-#include <system_error>
-#include <thread>
+#include "render/row_threads.h"
 
 namespace quatdepth {
 namespace {
@@ -25,20 +23,9 @@ void normalsOfRows(const RenderSettings &s, const MergedRows &rows, int32_t firs
 std::vector<SurfaceNormal> surfaceNormals(const RenderSettings &settings,
                                           const MergedRows &rows, int threads) {
   std::vector<SurfaceNormal> normals(rows.depths.size());
-  const int count = std::max(1, std::min(threads, std::max(rows.height, 1)));
-  std::vector<std::thread> workers;
-  int started = 0;
-  for (; started < count - 1; ++started) {
-    try {
-      workers.emplace_back(normalsOfRows, std::cref(settings), std::cref(rows), started, count,
-                           &normals);
-    } catch (const std::system_error &) {
-      break;  // the rows of threads that could not start are done below
-    }
-  }
-  for (int first = started; first < count; ++first)
-    normalsOfRows(settings, rows, first, count, &normals);
-  for (std::thread &worker : workers) worker.join();
+  runOnRowThreads(rows.height, threads, [&](int32_t first, int32_t step) {
+    normalsOfRows(settings, rows, first, step, &normals);
+  });
   return normals;
 }
 
