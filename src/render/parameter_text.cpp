@@ -37,26 +37,6 @@ constexpr const char *kNames[] = {
     "box",  "c",          "w",       "angles", "size",     "coarse",
     "fine", "iterations", "bailout", "look",   "colormap", "supersample"};
 
-// A line of a refused file as a terminal can show it: bytes that are not
-// printable ASCII escaped, and long lines cut short.
-std::string quotedLine(const std::string &line) {
-  constexpr size_t kMostShown = 80;
-  std::string shown;
-  size_t i = 0;
-  for (; i < line.size() && shown.size() < kMostShown; ++i) {
-    const auto byte = static_cast<unsigned char>(line[i]);
-    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
-      shown += static_cast<char>(byte);
-    } else {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      shown += escaped;
-    }
-  }
-  if (i < line.size()) shown += "...";
-  return shown;
-}
-
 uint32_t bigEndian32(const unsigned char *bytes) {
   return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) |
          (uint32_t{bytes[2]} << 8) | uint32_t{bytes[3]};
@@ -89,6 +69,24 @@ bool pngParameters(const std::string &bytes, std::string *text) {
 
 }  // namespace
 
+std::string quotedLine(const std::string &line) {
+  constexpr size_t kMostShown = 80;
+  std::string shown;
+  size_t i = 0;
+  for (; i < line.size() && shown.size() < kMostShown; ++i) {
+    const auto byte = static_cast<unsigned char>(line[i]);
+    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+      shown += static_cast<char>(byte);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      shown += escaped;
+    }
+  }
+  if (i < line.size()) shown += "...";
+  return shown;
+}
+
 std::string parameterText(const RenderRequest &request, const RenderSettings &s,
                           const RealTexts &texts) {
   std::ostringstream text;
@@ -108,13 +106,14 @@ std::string parameterText(const RenderRequest &request, const RenderSettings &s,
 }
 
 bool parameterOptions(const std::string &text, const std::string &source,
-                      std::vector<std::string> *options, std::string *error) {
+                      std::vector<std::string> *options, std::string *error,
+                      int firstLine) {
   // Editors on some systems begin a UTF-8 file with a byte-order mark.
   constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
   const bool marked = text.compare(0, 3, kByteOrderMark) == 0;
   std::istringstream lines(marked ? text.substr(3) : text);
   std::map<std::string, int> lineOfName;
-  int number = 0;
+  int number = firstLine - 1;
   for (std::string line; std::getline(lines, line);) {
     ++number;
     line = trimmed(line);
