@@ -356,6 +356,8 @@ FrameParameters frameOf(const RenderRequest &request, int frame) {
   FrameParameters f{request.settings, request.angles, request.realTexts};
   frameParameters(request.sweeps, frame, request.frames, &f.settings, &f.angles,
                   &f.texts);
+  keyframeParameters(request.keyframes, frame, &f.settings, &f.angles,
+                     &f.texts);
   return f;
 }
 
@@ -412,6 +414,10 @@ int parseRenderArguments(const std::vector<std::string> &arguments,
                  "NAME=FROM:TO, repeatable: NAME one of xMin yMin zMin xMax "
                  "yMax zMax c0 c1 c2 "
                  "c3 wSlice angleA angleB angleC");
+  app.add_option("--keyframes",
+                 "FILE: a [frame N] section a key, each of 'name = value' "
+                 "lines over the options here; real values curve from key to "
+                 "key, the others hold; --frames defaults to the last key + 1");
   app.add_flag("--print-args", request->printArguments,
                "print quatdepth's first 20 arguments for these parameters (a "
                "line a frame), "
@@ -456,7 +462,7 @@ int parseRenderOptions(int argc, const char *const *argv,
   std::string error;
   int status = kRenderUsage;
   if (expandParameterFiles(argc, argv, &arguments, &status, &error))
-    status = parseRenderArguments(arguments, request, &error);
+    status = parseKeyframedArguments(arguments, request, &error);
   if (status > 0) std::fprintf(stderr, "quatdepth-render: %s\n", error.c_str());
   return status;
 }
