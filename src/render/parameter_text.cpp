@@ -90,13 +90,14 @@ std::string parameterText(const RenderRequest &request, const RenderSettings &s,
 }
 
 bool parameterOptions(const std::string &text, const std::string &source,
-                      std::vector<std::string> *options, std::string *error) {
+                      std::vector<std::string> *options, std::string *error,
+                      int firstLine) {
   // Editors on some systems begin a UTF-8 file with a byte-order mark.
   constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
   const bool marked = text.compare(0, 3, kByteOrderMark) == 0;
   std::istringstream lines(marked ? text.substr(3) : text);
   std::map<std::string, int> lineOfName;
-  int number = 0;
+  int number = firstLine - 1;
   for (std::string line; std::getline(lines, line);) {
     ++number;
     line = trimmed(line);

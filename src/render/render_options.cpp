@@ -357,6 +357,8 @@ FrameParameters frameOf(const RenderRequest &request, int frame) {
   FrameParameters f{request.settings, request.angles, request.realTexts};
   frameParameters(request.sweeps, frame, request.frames, &f.settings, &f.angles,
                   &f.texts);
+  keyframeParameters(request.keyframes, frame, &f.settings, &f.angles,
+                     &f.texts);
   return f;
 }
 
@@ -417,6 +419,10 @@ int parseRenderArguments(const std::vector<std::string> &arguments,
   app.add_flag("--occlusion", request->occlusion,
                "darken creases and hollows (ambient occlusion from the depth map), for png "
                "and pgm");
+  app.add_option("--keyframes",
+                 "FILE: a [frame N] section a key, each of 'name = value' "
+                 "lines over the options here; real values curve from key to "
+                 "key, the others hold; --frames defaults to the last key + 1");
   app.add_flag("--print-args", request->printArguments,
                "print quatdepth's first 20 arguments for these parameters (a "
                "line a frame), "
@@ -461,7 +467,7 @@ int parseRenderOptions(int argc, const char *const *argv,
   std::string error;
   int status = kRenderUsage;
   if (expandParameterFiles(argc, argv, &arguments, &status, &error))
-    status = parseRenderArguments(arguments, request, &error);
+    status = parseKeyframedArguments(arguments, request, &error);
   if (status > 0)
     std::fprintf(stderr, "quatdepth-render: %s\n", shownText(error, SIZE_MAX).c_str());
   return status;
