@@ -7,8 +7,8 @@
 #include <sstream>
 
 #include "render/parameter_text.h"
-#include "render/shown_text.h"
 #include "render/render_options.h"
+#include "render/shown_text.h"
 #include "settings/settings_limits.h"
 
 namespace quatdepth {
