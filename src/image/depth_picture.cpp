@@ -9,6 +9,10 @@ namespace {
 // Towards the light: up and left of the picture, and towards the viewer.
 constexpr double kLightX = -1.0, kLightY = -1.0, kLightZ = -1.5;
 constexpr double kAmbient = 0.12;
+// A little gloss on the set's own normals: Blinn's highlight, halfway
+// between the light and the viewer (who looks along +z).
+constexpr double kSpecular = 0.3;
+constexpr double kShininess = 24.0;
 
 uint8_t surfaceShade(double brightness) {
   brightness = std::clamp(brightness, 0.0, 1.0);
@@ -49,7 +53,40 @@ void slopeAt(const MergedRows &rows, ptrdiff_t x, ptrdiff_t y, double *dx, doubl
   *dy = sumY / (weights * 2.0 * kReach);
 }
 
+// The brightness of a surface with unit normal n (towards the viewer is
+// negative z): ambient, diffuse and a highlight.
+double litBrightness(const SurfaceNormal &n) {
+  const double lightLength = std::sqrt(kLightX * kLightX + kLightY * kLightY + kLightZ * kLightZ);
+  const double lx = kLightX / lightLength, ly = kLightY / lightLength, lz = kLightZ / lightLength;
+  const double diffuse = std::max(0.0, n.x * lx + n.y * ly + n.z * lz);
+  double hx = lx, hy = ly, hz = lz - 1.0;
+  const double halfLength = std::sqrt(hx * hx + hy * hy + hz * hz);
+  hx /= halfLength, hy /= halfLength, hz /= halfLength;
+  const double facing = std::max(0.0, n.x * hx + n.y * hy + n.z * hz);
+  const double highlight = diffuse > 0.0 ? std::pow(facing, kShininess) : 0.0;
+  return kAmbient + (1.0 - kAmbient) * diffuse + kSpecular * highlight;
+}
+
 }  // namespace
+
+bool parseLook(const std::string &name, Look *look) {
+  for (Look candidate : {Look::kLit, Look::kRelief, Look::kDepth}) {
+    if (name == lookName(candidate)) {
+      *look = candidate;
+      return true;
+    }
+  }
+  return false;
+}
+
+const char *lookName(Look look) {
+  switch (look) {
+    case Look::kRelief: return "relief";
+    case Look::kDepth: return "depth";
+    case Look::kLit: break;
+  }
+  return "lit";
+}
 
 DepthRange depthRange(const MergedRows &rows) {
   DepthRange range;
@@ -61,7 +98,12 @@ DepthRange depthRange(const MergedRows &rows) {
   return range;
 }
 
-std::vector<uint8_t> renderPicture(const MergedRows &rows, Look look) {
+std::vector<uint8_t> renderPicture(const MergedRows &rows, Look look,
+                                   const std::vector<SurfaceNormal> *normals,
+                                   const std::vector<float> *openness) {
+  if (openness && openness->size() != rows.depths.size()) openness = nullptr;
+  if (look == Look::kLit && (!normals || normals->size() != rows.depths.size()))
+    look = Look::kRelief;
   const size_t width = static_cast<size_t>(rows.width);
   std::vector<uint8_t> picture(rows.depths.size(), 0);
   const DepthRange range = depthRange(rows);
@@ -80,7 +122,12 @@ std::vector<uint8_t> renderPicture(const MergedRows &rows, Look look) {
       if (depth < 0) continue;
       const double nearness = 1.0 - farness(depth, range);
       if (look == Look::kDepth) {
-        picture[i] = surfaceShade(nearness);
+        picture[i] = surfaceShade(nearness * (openness ? (*openness)[i] : 1.0));
+        continue;
+      }
+      if (look == Look::kLit) {
+        picture[i] = surfaceShade(litBrightness((*normals)[i]) * (0.55 + 0.45 * nearness) *
+                                  (openness ? (*openness)[i] : 1.0));
         continue;
       }
       double dx, dy;
@@ -93,7 +140,7 @@ std::vector<uint8_t> renderPicture(const MergedRows &rows, Look look) {
       double length = std::sqrt(nx * nx + ny * ny + nz * nz);
       double diffuse = (nx * kLightX + ny * kLightY + nz * kLightZ) / (length * lightLength);
       double lit = kAmbient + (1.0 - kAmbient) * std::max(0.0, diffuse);
-      picture[i] = surfaceShade(lit * (0.55 + 0.45 * nearness));
+      picture[i] = surfaceShade(lit * (0.55 + 0.45 * nearness) * (openness ? (*openness)[i] : 1.0));
     }
   }
   return picture;

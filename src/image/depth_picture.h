@@ -1,16 +1,23 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "image/row_merge.h"
+#include "julia/surface_normal.h"
 
 namespace quatdepth {
 
 enum class Look {
-  kLit,    // surface normals from neighbouring depths, one directional light
-  kDepth,  // near bright, far dark
+  kLit,     // the set's own surface normals, one directional light
+  kRelief,  // normals from neighbouring depths, the same light
+  kDepth,   // near bright, far dark
 };
+
+// "lit", "relief" or "depth".
+bool parseLook(const std::string &name, Look *look);
+const char *lookName(Look look);
 
 // The smallest and largest depth present, or {-1, -1} with no surface.
 struct DepthRange {
@@ -21,8 +28,13 @@ DepthRange depthRange(const MergedRows &rows);
 
 // An 8-bit grey picture, row-major: 0 is background (no surface, or a row
 // that never arrived); every surface pixel is at least kDarkestSurface, so
-// the two never meet. Contrast follows the depths present.
+// the two never meet. Contrast follows the depths present. kLit takes one
+// normal a pixel from `normals`; without them it draws kRelief. Where
+// `openness` is given (one a pixel, 1 open, 0 shut in), every look is
+// darkened by it.
 constexpr uint8_t kDarkestSurface = 16;
-std::vector<uint8_t> renderPicture(const MergedRows &rows, Look look);
+std::vector<uint8_t> renderPicture(const MergedRows &rows, Look look,
+                                   const std::vector<SurfaceNormal> *normals = nullptr,
+                                   const std::vector<float> *openness = nullptr);
 
 }  // namespace quatdepth

@@ -129,7 +129,7 @@ int parseOptions(int argc, char **argv, ImageOptions *options) {
   app.add_option("--format", options->formatName,
                  "png (8-bit picture), png16 (depth + 1, 16-bit), pgm (8-bit "
                  "picture) or rows (merged records); default: from the extension");
-  app.add_option("--look", options->lookName, "lit (default) or depth, for png and pgm");
+  app.add_option("--look", options->lookName, "lit (default; from the depths alone, as relief), relief or depth, for png and pgm");
   app.add_flag("--strict", options->strict,
                "refuse an image with rows that never arrive (a last record cut "
                "short included, unless another input holds its row) instead of "
@@ -172,11 +172,10 @@ bool checkOutputOptions(const ImageOptions &options, ImageFormat *format, Look *
                  : "unknown --format '" + options.formatName + "': use png, png16, pgm or rows";
     return false;
   }
-  if (options.lookName != "lit" && options.lookName != "depth") {
-    *error = "unknown --look '" + options.lookName + "': use lit or depth";
+  if (!parseLook(options.lookName, look)) {
+    *error = "unknown --look '" + options.lookName + "': use lit, relief or depth";
     return false;
   }
-  *look = options.lookName == "lit" ? Look::kLit : Look::kDepth;
   if (!checkMergedSize(options.width, options.height, error)) return false;
   if (options.height == 0) {
     *error = "--height 0: an image needs at least one row";

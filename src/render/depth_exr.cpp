@@ -38,15 +38,26 @@ float sceneDepth(const RenderSettings &s, int32_t level) {
 bool depthExrSupported() { return true; }
 
 bool writeDepthExr(FILE *out, const MergedRows &rows,
-                   const RenderSettings &settings, const std::string &attribute,
+                   const RenderSettings &settings,
+                   const std::vector<SurfaceNormal> &normals,
+                   const std::string &attribute,
                    const std::string &parameters, std::string *error) {
   std::vector<float> depths(rows.depths.size());
   for (size_t i = 0; i < depths.size(); ++i)
     depths[i] = sceneDepth(settings, rows.depths[i]);
+  // N.X, N.Y, N.Z interleaved, one pixel after another.
+  std::vector<float> normalChannels(3 * rows.depths.size(), 0.0f);
+  for (size_t i = 0; i < normals.size() && i < rows.depths.size(); ++i) {
+    normalChannels[3 * i] = static_cast<float>(normals[i].x);
+    normalChannels[3 * i + 1] = static_cast<float>(normals[i].y);
+    normalChannels[3 * i + 2] = static_cast<float>(normals[i].z);
+  }
   std::string bytes;
   try {
     Imf::Header header(rows.width, rows.height);
     header.channels().insert("Z", Imf::Channel(Imf::FLOAT));
+    for (const char *name : {"N.X", "N.Y", "N.Z"})
+      header.channels().insert(name, Imf::Channel(Imf::FLOAT));
     header.insert(attribute, Imf::StringAttribute(parameters));
     // OpenEXR seeks back to write its line offsets: write to memory, then
     // out, which may be a pipe.
@@ -58,6 +69,13 @@ bool writeDepthExr(FILE *out, const MergedRows &rows,
           "Z", Imf::Slice(Imf::FLOAT, reinterpret_cast<char *>(depths.data()),
                           sizeof(float),
                           sizeof(float) * static_cast<size_t>(rows.width)));
+      const char *names[] = {"N.X", "N.Y", "N.Z"};
+      for (size_t c = 0; c < 3; ++c)
+        frame.insert(names[c],
+                     Imf::Slice(Imf::FLOAT,
+                                reinterpret_cast<char *>(normalChannels.data() + c),
+                                3 * sizeof(float),
+                                3 * sizeof(float) * static_cast<size_t>(rows.width)));
       file.setFrameBuffer(frame);
       file.writePixels(rows.height);
     }
@@ -104,8 +122,8 @@ bool readExrText(const std::string &bytes, const std::string &source,
 bool depthExrSupported() { return false; }
 
 bool writeDepthExr(FILE *, const MergedRows &, const RenderSettings &,
-                   const std::string &, const std::string &,
-                   std::string *error) {
+                   const std::vector<SurfaceNormal> &, const std::string &,
+                   const std::string &, std::string *error) {
   *error = "this build has no OpenEXR support";
   return false;
 }

@@ -3,7 +3,10 @@
 #include <cstdio>
 #include <string>
 
+#include <vector>
+
 #include "image/row_merge.h"
+#include "julia/surface_normal.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {
@@ -18,11 +21,15 @@ bool depthExrSupported();
 // the compositing convention.
 float sceneDepth(const RenderSettings &settings, int32_t level);
 
-// Writes `rows` as an OpenEXR file with one 32-bit float channel Z of
-// scene depths, carrying `parameters` as a string attribute under
-// `attribute`. False with the reason when the write fails.
+// Writes `rows` as an OpenEXR file of 32-bit float channels: Z, the scene
+// depths, and N.X, N.Y, N.Z, the unit surface normals in the view's frame
+// (`normals`, one a pixel, zero where there is no surface), carrying
+// `parameters` as a string attribute under `attribute`. False with the
+// reason when the write fails.
 bool writeDepthExr(FILE *out, const MergedRows &rows,
-                   const RenderSettings &settings, const std::string &attribute,
+                   const RenderSettings &settings,
+                   const std::vector<SurfaceNormal> &normals,
+                   const std::string &attribute,
                    const std::string &parameters, std::string *error);
 
 // The string attribute `attribute` of an OpenEXR file's header, from the

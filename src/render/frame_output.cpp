@@ -1,5 +1,6 @@
 #include "render/frame_output.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "image/colormap.h"
@@ -7,18 +8,34 @@
 #include "image/image_files.h"
 #include "julia/search_path.h"
 #include "render/depth_exr.h"
+#include "render/occlusion.h"
 #include "render/parameter_text.h"
+#include "render/surface_normals.h"
 #include "render/threaded_render.h"
 
 namespace quatdepth {
 namespace {
+
+int threadsOf(const RenderRequest &request) {
+  return request.threads > 0 ? request.threads : defaultThreadCount();
+}
 
 // An 8-bit picture: shaded at every sample, coloured, then each pixel's
 // samples averaged.
 bool writePicture(FILE *out, const RenderRequest &request,
                   const RenderSettings &s, const MergedRows &samples,
                   const std::vector<PictureText> &texts, std::string *error) {
-  std::vector<uint8_t> pixels = renderPicture(samples, request.look);
+  const RenderSettings sampled = supersampledSettings(s, request.supersample);
+  std::vector<SurfaceNormal> normals;
+  if (request.look == Look::kLit) normals = surfaceNormals(sampled, samples, threadsOf(request));
+  std::vector<float> openness;
+  if (request.occlusion) {
+    // A fiftieth of the picture's width, whatever the samples a pixel.
+    const int radius = std::max(3, s.width / 50) * request.supersample;
+    openness = ambientOcclusion(sampled, samples, radius, threadsOf(request));
+  }
+  std::vector<uint8_t> pixels = renderPicture(samples, request.look, &normals,
+                                              request.occlusion ? &openness : nullptr);
   int channels = 1;
   if (request.colormap != Colormap::kGrey) {
     pixels = colourPicture(pixels, request.colormap);
@@ -37,10 +54,8 @@ bool renderFrameSamples(const RenderRequest &request, const RenderSettings &s,
                         MergedRows *samples,
                         const std::function<void(int32_t)> &onProgress,
                         std::string *error, const std::atomic<bool> *stop) {
-  const int threads =
-      request.threads > 0 ? request.threads : defaultThreadCount();
   return renderAllRows(supersampledSettings(s, request.supersample),
-                       fastestSearchPath(), threads, samples, onProgress,
+                       fastestSearchPath(), threadsOf(request), samples, onProgress,
                        error, stop);
 }
 
@@ -51,8 +66,8 @@ bool writeFrame(FILE *out, const RenderRequest &request,
   const std::vector<PictureText> pictureTexts = {
       {kParameterKeyword, parameters}};
   if (request.depthExr)
-    return writeDepthExr(out, samples, s, kParameterKeyword, parameters,
-                         error);
+    return writeDepthExr(out, samples, s, surfaceNormals(s, samples, threadsOf(request)),
+                         kParameterKeyword, parameters, error);
   if (request.format == ImageFormat::kPng ||
       request.format == ImageFormat::kPgm)
     return writePicture(out, request, s, samples, pictureTexts, error);

@@ -36,7 +36,7 @@ std::string trimmed(const std::string &text) {
 
 constexpr const char *kNames[] = {
     "box",  "c",          "w",       "angles", "size",     "coarse",
-    "fine", "iterations", "bailout", "look",   "colormap", "supersample"};
+    "fine", "iterations", "bailout", "look",   "colormap", "supersample", "occlusion"};
 
 uint32_t bigEndian32(const unsigned char *bytes) {
   return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) |
@@ -82,20 +82,22 @@ std::string parameterText(const RenderRequest &request, const RenderSettings &s,
        << "fine = " << s.fineSteps << '\n'
        << "iterations = " << s.maxIterations << '\n'
        << "bailout = " << s.bailout << '\n'
-       << "look = " << (request.look == Look::kDepth ? "depth" : "lit") << '\n'
+       << "look = " << lookName(request.look) << '\n'
        << "colormap = " << colormapName(request.colormap) << '\n'
-       << "supersample = " << request.supersample << '\n';
+       << "supersample = " << request.supersample << '\n'
+       << "occlusion = " << (request.occlusion ? "true" : "false") << '\n';
   return text.str();
 }
 
 bool parameterOptions(const std::string &text, const std::string &source,
-                      std::vector<std::string> *options, std::string *error) {
+                      std::vector<std::string> *options, std::string *error,
+                      int firstLine) {
   // Editors on some systems begin a UTF-8 file with a byte-order mark.
   constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
   const bool marked = text.compare(0, 3, kByteOrderMark) == 0;
   std::istringstream lines(marked ? text.substr(3) : text);
   std::map<std::string, int> lineOfName;
-  int number = 0;
+  int number = firstLine - 1;
   for (std::string line; std::getline(lines, line);) {
     ++number;
     line = trimmed(line);
@@ -109,7 +111,7 @@ bool parameterOptions(const std::string &text, const std::string &source,
                shownText(line) +
                "' is not 'name = value' with one of box, c, w, angles, size, "
                "coarse, fine, iterations, bailout, look, colormap, "
-               "supersample";
+               "supersample, occlusion";
       return false;
     }
     // Which of two would win is a guess the file's author should not
@@ -120,6 +122,11 @@ bool parameterOptions(const std::string &text, const std::string &source,
                " and " + std::to_string(number) + ": '" + name +
                "' is given twice";
       return false;
+    }
+    // A switch takes its value in the same word: --occlusion=true.
+    if (name == "occlusion") {
+      options->push_back("--" + name + "=" + trimmed(line.substr(equals + 1)));
+      continue;
     }
     options->push_back("--" + name);
     options->push_back(trimmed(line.substr(equals + 1)));

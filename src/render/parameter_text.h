@@ -21,9 +21,11 @@ std::string parameterText(const RenderRequest &request,
 // its order. A leading UTF-8 byte-order mark, blank lines and lines
 // starting with '#' are skipped. False with a message naming `source` and
 // the line for a line that is not "name = value" with a known name (shown
-// escaped and cut short), or for a name given twice.
+// escaped and cut short), or for a name given twice. Lines are numbered
+// from `firstLine`, for a text that is part of a file.
 bool parameterOptions(const std::string &text, const std::string &source,
-                      std::vector<std::string> *options, std::string *error);
+                      std::vector<std::string> *options, std::string *error,
+                      int firstLine = 1);
 
 // The parameter text of a file: a PNG's or an EXR's that quatdepth-render
 // wrote, or the file itself when it is neither. False with a message

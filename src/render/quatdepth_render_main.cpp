@@ -155,8 +155,11 @@ int renderMain(int argc, char **argv) {
   if (request.printArguments) return printArguments(request);
   if (request.frames > 1 && !checkFrameOutputs(request))
     return kRenderCannotWrite;
+  RenderRequest framed = request;  // with each key's look, colours, samples
   for (int frame = 0; frame < request.frames; ++frame) {
     const FrameParameters f = frameOf(request, frame);
+    keyframePictureOptions(request.keyframes, frame, &framed.look,
+                           &framed.colormap, &framed.supersample);
     const bool animated = request.frames > 1;
     // A name with a frame number is numbered even for one frame, so a
     // script's frame%04d.png is frame0000.png whatever the count.
@@ -175,7 +178,7 @@ int renderMain(int argc, char **argv) {
     }
     int status = kRenderSuccess;
     try {
-      status = renderAndWrite(request, f.settings, f.texts, label, &output);
+      status = renderAndWrite(framed, f.settings, f.texts, label, &output);
     } catch (const std::bad_alloc &) {
       report("not enough memory for a picture of " + std::to_string(f.settings.width) +
              " x " + std::to_string(f.settings.height) + " pixels; nothing was written");

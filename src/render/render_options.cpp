@@ -189,9 +189,8 @@ bool applyParameters(const OptionTexts &texts, RenderRequest *request,
 // carry it, so --params renders the same picture.
 bool applyPictureOptions(const OptionTexts &texts, RenderRequest *request,
                          std::string *error) {
-  if (texts.lookName != "lit" && texts.lookName != "depth")
-    return fail(error, "--look '" + shownText(texts.lookName) + "': use lit or depth");
-  request->look = texts.lookName == "lit" ? Look::kLit : Look::kDepth;
+  if (!parseLook(texts.lookName, &request->look))
+    return fail(error, "--look '" + shownText(texts.lookName) + "': use lit, relief or depth");
   if (!parseColormap(texts.colormapName, &request->colormap))
     return fail(error, "--colormap '" + shownText(texts.colormapName) +
                            "': use grey, viridis, magma or turbo");
@@ -358,6 +357,8 @@ FrameParameters frameOf(const RenderRequest &request, int frame) {
   FrameParameters f{request.settings, request.angles, request.realTexts};
   frameParameters(request.sweeps, frame, request.frames, &f.settings, &f.angles,
                   &f.texts);
+  keyframeParameters(request.keyframes, frame, &f.settings, &f.angles,
+                     &f.texts);
   return f;
 }
 
@@ -398,7 +399,8 @@ int parseRenderArguments(const std::vector<std::string> &arguments,
       "rows (quatdepth's records) or exr (scene depths, float channel Z); "
       "default: from the extension");
   app.add_option("--look", texts.lookName,
-                 "lit (default) or depth, for png and pgm");
+                 "lit (default: light on the set's own surface normals), relief (normals "
+                 "from neighbouring depths) or depth (near bright), for png and pgm");
   app.add_option(
       "--colormap", texts.colormapName,
       "grey (default), viridis, magma or turbo: the colours of png pictures");
@@ -414,6 +416,13 @@ int parseRenderArguments(const std::vector<std::string> &arguments,
                  "NAME=FROM:TO, repeatable: NAME one of xMin yMin zMin xMax "
                  "yMax zMax c0 c1 c2 "
                  "c3 wSlice angleA angleB angleC");
+  app.add_flag("--occlusion", request->occlusion,
+               "darken creases and hollows (ambient occlusion from the depth map), for png "
+               "and pgm");
+  app.add_option("--keyframes",
+                 "FILE: a [frame N] section a key, each of 'name = value' "
+                 "lines over the options here; real values curve from key to "
+                 "key, the others hold; --frames defaults to the last key + 1");
   app.add_flag("--print-args", request->printArguments,
                "print quatdepth's first 20 arguments for these parameters (a "
                "line a frame), "
@@ -458,7 +467,7 @@ int parseRenderOptions(int argc, const char *const *argv,
   std::string error;
   int status = kRenderUsage;
   if (expandParameterFiles(argc, argv, &arguments, &status, &error))
-    status = parseRenderArguments(arguments, request, &error);
+    status = parseKeyframedArguments(arguments, request, &error);
   if (status > 0)
     std::fprintf(stderr, "quatdepth-render: %s\n", shownText(error, SIZE_MAX).c_str());
   return status;

@@ -7,6 +7,7 @@
 #include "image/depth_picture.h"
 #include "image/image_files.h"
 #include "render/animation.h"
+#include "render/keyframes.h"
 #include "render/positional_arguments.h"
 #include "settings/render_settings.h"
 
@@ -26,11 +27,13 @@ struct RenderRequest {
   int threads = 0;      // 0: every core
   int frames = 1;       // with sweeps, the output name holds a frame number
   std::vector<Sweep> sweeps;
+  bool occlusion = false;  // darken creases, from the depth map
+  std::vector<Keyframe> keyframes;  // from --keyframes, instead of sweeps
   bool printArguments = false;
 };
 
-// The parameters of one frame of a request: its sweeps' values for that
-// frame, derived values included.
+// The parameters of one frame of a request: its sweeps' or its keys'
+// values for that frame, derived values included.
 struct FrameParameters {
   RenderSettings settings;
   ViewAngles angles;
