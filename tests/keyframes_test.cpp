@@ -70,7 +70,7 @@ TEST_F(Keyframes, EachKeyFrameRendersExactlyItsKey) {
       "angles = 0.3,0.5,0.7\nw = -1.5e-1\nbox = -1.1,-1,-1.2,1.2,1.05,1.15\n",
       "angles = 0.3,0.5,0.7\nw = -0.30724376544330992\n"
       "box = -1.1,-1,-1.2,1.2,1.05,1.15\nc = -0.2,0.25,0.3,0.05\n"};
-  const int keyFrames[] = {0, 3, 5};
+  const size_t keyFrames[] = {0, 3, 5};
 
   std::vector<std::string> options = base;
   options.insert(options.end(), {"--keyframes", file});
