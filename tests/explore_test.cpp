@@ -105,17 +105,6 @@ std::string rendered(const std::string &query, const std::string &format) {
   return result.out;
 }
 
-std::vector<std::string> words(const std::string &line) {
-  std::vector<std::string> result;
-  size_t start = 0;
-  while (start < line.size()) {
-    const size_t end = std::min(line.find_first_of(" \n", start), line.size());
-    if (end > start) result.push_back(line.substr(start, end - start));
-    start = end + 1;
-  }
-  return result;
-}
-
 TEST(Explorer, ServesTheBytesQuatdepthRenderWrites) {
   RunningExplorer explorer({"--threads", "2"});
   ASSERT_GT(explorer.port(), 0) << "no address printed";

@@ -21,12 +21,6 @@ namespace {
 const std::string kRender = QUATDEPTH_RENDER_PROGRAM;
 const std::string kRenderer = QUATDEPTH_PROGRAM;
 
-std::vector<std::string> words(const std::string &line) {
-  std::istringstream in(line);
-  std::vector<std::string> result;
-  for (std::string word; in >> word;) result.push_back(word);
-  return result;
-}
 
 class Keyframes : public ::testing::Test {
  protected:

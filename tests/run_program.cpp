@@ -56,6 +56,13 @@ std::string shellCommand(const std::string &program, const std::vector<std::stri
   return command;
 }
 
+std::vector<std::string> words(const std::string &line) {
+  std::istringstream in(line);
+  std::vector<std::string> result;
+  for (std::string word; in >> word;) result.push_back(word);
+  return result;
+}
+
 std::string readFile(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream content;

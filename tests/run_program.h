@@ -34,6 +34,9 @@ ProgramResult runProgram(const std::string &program,
 // `program` and `arguments` as one shell command line, each word quoted.
 std::string shellCommand(const std::string &program, const std::vector<std::string> &arguments);
 
+// The words of a line, split at spaces and line ends.
+std::vector<std::string> words(const std::string &line);
+
 // Reads a whole file; empty when it does not exist.
 std::string readFile(const std::string &path);
 

@@ -67,6 +67,22 @@ double litBrightness(const SurfaceNormal &n) {
   return kAmbient + (1.0 - kAmbient) * diffuse + kSpecular * highlight;
 }
 
+// The brightness of the surface at (x, y) with its normal from the slope of
+// the depths around it (in levels per pixel, scaled to pixels).
+double reliefBrightness(const MergedRows &rows, ptrdiff_t x, ptrdiff_t y, double pixelsPerLevel) {
+  double dx, dy;
+  slopeAt(rows, x, y, &dx, &dy);
+  dx *= pixelsPerLevel;
+  dy *= pixelsPerLevel;
+  // Depth grows away from the viewer; the normal towards the viewer is
+  // (dx, dy, -1): a surface deeper to the right faces right.
+  const double nx = dx, ny = dy, nz = -1.0;
+  const double lightLength = std::sqrt(kLightX * kLightX + kLightY * kLightY + kLightZ * kLightZ);
+  const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
+  const double diffuse = (nx * kLightX + ny * kLightY + nz * kLightZ) / (length * lightLength);
+  return kAmbient + (1.0 - kAmbient) * std::max(0.0, diffuse);
+}
+
 }  // namespace
 
 bool parseLook(const std::string &name, Look *look) {
@@ -113,34 +129,23 @@ std::vector<uint8_t> renderPicture(const MergedRows &rows, Look look,
   // the image width, whatever the level count, so the relief reads the same.
   const double span = std::max(1, range.farthest - range.nearest);
   const double pixelsPerLevel = static_cast<double>(std::max<size_t>(width, 1)) / (3.0 * span);
-  const double lightLength = std::sqrt(kLightX * kLightX + kLightY * kLightY + kLightZ * kLightZ);
-
   for (size_t y = 0; y < static_cast<size_t>(rows.height); ++y) {
     for (size_t x = 0; x < width; ++x) {
       const size_t i = y * width + x;
       const int32_t depth = rows.depths[i];
       if (depth < 0) continue;
       const double nearness = 1.0 - farness(depth, range);
+      const double open = openness ? (*openness)[i] : 1.0;
       if (look == Look::kDepth) {
-        picture[i] = surfaceShade(nearness * (openness ? (*openness)[i] : 1.0));
+        picture[i] = surfaceShade(nearness * open);
         continue;
       }
-      if (look == Look::kLit) {
-        picture[i] = surfaceShade(litBrightness((*normals)[i]) * (0.55 + 0.45 * nearness) *
-                                  (openness ? (*openness)[i] : 1.0));
-        continue;
-      }
-      double dx, dy;
-      slopeAt(rows, static_cast<ptrdiff_t>(x), static_cast<ptrdiff_t>(y), &dx, &dy);
-      dx *= pixelsPerLevel;
-      dy *= pixelsPerLevel;
-      // Depth grows away from the viewer; the normal towards the viewer is
-      // (dx, dy, -1): a surface deeper to the right faces right.
-      double nx = dx, ny = dy, nz = -1.0;
-      double length = std::sqrt(nx * nx + ny * ny + nz * nz);
-      double diffuse = (nx * kLightX + ny * kLightY + nz * kLightZ) / (length * lightLength);
-      double lit = kAmbient + (1.0 - kAmbient) * std::max(0.0, diffuse);
-      picture[i] = surfaceShade(lit * (0.55 + 0.45 * nearness) * (openness ? (*openness)[i] : 1.0));
+      const double light =
+          look == Look::kLit
+              ? litBrightness((*normals)[i])
+              : reliefBrightness(rows, static_cast<ptrdiff_t>(x), static_cast<ptrdiff_t>(y),
+                                 pixelsPerLevel);
+      picture[i] = surfaceShade(light * (0.55 + 0.45 * nearness) * open);
     }
   }
   return picture;
