@@ -21,10 +21,20 @@ void turnDirection(const RenderSettings *s, double *x, double *y, double *z) {
   *z = z2;
 }
 
-// A quaternion and its derivatives along the three view axes.
+struct Vector3 {
+  double x = 0.0, y = 0.0, z = 0.0;
+};
+
+Vector3 operator+(Vector3 a, Vector3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+Vector3 operator*(double k, Vector3 a) { return {k * a.x, k * a.y, k * a.z}; }
+double length(Vector3 a) { return std::sqrt((a.x * a.x + a.y * a.y) + a.z * a.z); }
+
+// A quaternion and its derivatives along the three view axes, the
+// derivatives times 2^-exponent so that they stay in range.
 struct DualQuaternion {
   double q[4];
   double d[3][4];  // d[axis][component]
+  int exponent = 0;
 };
 
 // q -> q^2 + c, and d(q^2) = q dq + dq q, which for a square is
@@ -46,7 +56,7 @@ void step(const RenderSettings *s, DualQuaternion *p) {
 }
 
 // The derivatives grow (or shrink) geometrically with the iterations; a
-// power of two keeps them in range without changing their direction.
+// power of two keeps them in range and is counted in the exponent.
 void rescale(DualQuaternion *p) {
   double largest = 0.0;
   for (const auto &dq : p->d)
@@ -56,74 +66,160 @@ void rescale(DualQuaternion *p) {
   if (exponent > -256 && exponent < 256) return;
   for (auto &dq : p->d)
     for (double &v : dq) v = std::ldexp(v, -exponent);
+  p->exponent += exponent;
 }
 
-}  // namespace
-
-int32_t escapeIteration(const RenderSettings *s, double x, double y, double z) {
-  const double bailout = s->bailout;
-  double a = x, b = y, c = z, d = s->wSlice;
-  int32_t i = 0;
-  for (;;) {
-    const double t = a + a;
-    const double aSquared = ((a * a - b * b) - c * c) - d * d;
-    const double bSquared = t * b;
-    const double cSquared = t * c;
-    const double dSquared = t * d;
-    const double n = ((aSquared * aSquared + bSquared * bSquared) + cSquared * cSquared) +
-                     dSquared * dSquared;
-    a = aSquared + s->juliaC[0];
-    b = bSquared + s->juliaC[1];
-    c = cSquared + s->juliaC[2];
-    d = dSquared + s->juliaC[3];
-    ++i;
-    if (i >= s->maxIterations || !(bailout > n)) return i;
-  }
+double squaredNorm(const double q[4]) {
+  return ((q[0] * q[0] + q[1] * q[1]) + q[2] * q[2]) + q[3] * q[3];
 }
 
-SurfaceNormal surfaceNormal(const RenderSettings *s, int32_t column, int32_t row,
-                            int32_t level) {
-  const int32_t levels = s->coarseSteps * s->fineSteps;
-  const double x = gridCoordinate(s->xMin, s->xMax, column, s->width);
-  const double y = gridCoordinate(s->yMin, s->yMax, row, s->height);
-  auto turnedAt = [&](int32_t k, double *px, double *py, double *pz) {
-    *px = x, *py = y, *pz = gridCoordinate(s->zMin, s->zMax, k, levels);
-    rotateAboutCentre(s, px, py, pz);
-  };
+// Once an orbit has passed the bailout it is run on to this squared
+// radius, where the direction of the gradient of |q_n|^2 no longer
+// depends on n: without it, the normals of neighbouring pixels whose
+// points escape one iteration apart would differ, and the picture would
+// show the escape counts' contours.
+constexpr double kFarSquaredRadius = 1e20;
+// From the bailout to kFarSquaredRadius takes a handful of iterations.
+constexpr int32_t kFarIterations = 64;
+// A normal is measured 2^kFirstDoubling to 2^kLastDoubling pixels out.
+constexpr int kFirstDoubling = 2;
+constexpr int kLastDoubling = 6;
 
-  // n comes from a point about two pixels' width nearer than the hit, so
-  // the iteration resolves what a pixel can show: the hit point's own
-  // iterates, run as long as the nearest outside level's, would follow
-  // the set's chaos far below a pixel and speckle the picture.
-  constexpr double kFootprintPixels = 2.0;
-  const double levelSize = std::fabs(s->zMax - s->zMin) / levels;
-  const double pixelSize = std::fabs(s->xMax - s->xMin) / std::max(s->width, 1);
-  const double footprint = levelSize > 0 ? kFootprintPixels * pixelSize / levelSize : 1.0;
-  const int32_t back = static_cast<int32_t>(std::clamp(std::round(footprint), 1.0, 1e6));
-  double nx, ny, nz;
-  turnedAt(level - back, &nx, &ny, &nz);
-  const int32_t iterations = escapeIteration(s, nx, ny, nz);
+// The gradient of |q_n|^2 along the view's axes (halved, and times
+// 2^-exponent) at a point outside the set, its orbit run to
+// kFarSquaredRadius. `escaped` is false where the orbit stays within the
+// bailout up to the cap, or the gradient vanishes; then it means nothing.
+struct Potential {
+  bool escaped = false;
+  Vector3 gradient;
+};
 
+Potential potentialAt(const RenderSettings *s, const Vector3 axes[3], Vector3 point) {
   DualQuaternion p{};
-  turnedAt(level, &p.q[0], &p.q[1], &p.q[2]);
-  p.q[3] = s->wSlice;
-  for (int axis = 0; axis < 3; ++axis) {
-    double dx = axis == 0, dy = axis == 1, dz = axis == 2;
-    turnDirection(s, &dx, &dy, &dz);
-    p.d[axis][0] = dx, p.d[axis][1] = dy, p.d[axis][2] = dz, p.d[axis][3] = 0.0;
+  p.q[0] = point.x, p.q[1] = point.y, p.q[2] = point.z, p.q[3] = s->wSlice;
+  for (int axis = 0; axis < 3; ++axis)
+    p.d[axis][0] = axes[axis].x, p.d[axis][1] = axes[axis].y, p.d[axis][2] = axes[axis].z,
+    p.d[axis][3] = 0.0;
+  const double bailout = s->bailout;
+  int32_t i = 0;
+  for (; i < s->maxIterations; ++i) {
+    step(s, &p);
+    if ((i & 7) == 7) rescale(&p);
+    if (!(bailout > squaredNorm(p.q))) break;
   }
-  for (int32_t i = 0; i < iterations; ++i) {
+  Potential result;
+  if (i == s->maxIterations) return result;
+  for (int32_t j = 0; j < kFarIterations && !(squaredNorm(p.q) > kFarSquaredRadius); ++j) {
     step(s, &p);
     rescale(&p);
   }
-  // d|q|^2 = 2 q . dq; the factor 2 does not change the direction.
   double g[3];
   for (int axis = 0; axis < 3; ++axis)
     g[axis] = ((p.q[0] * p.d[axis][0] + p.q[1] * p.d[axis][1]) + p.q[2] * p.d[axis][2]) +
               p.q[3] * p.d[axis][3];
-  const double length = std::sqrt((g[0] * g[0] + g[1] * g[1]) + g[2] * g[2]);
-  if (!(length > 0.0) || !std::isfinite(length)) return {0.0, 0.0, -1.0};
-  return {g[0] / length, g[1] / length, g[2] / length};
+  result.gradient = {g[0], g[1], g[2]};
+  const double size = length(result.gradient);
+  result.escaped = size > 0.0 && std::isfinite(size);
+  return result;
+}
+
+// A distance from the point to the set that errs on the near side:
+// |q_n| log|q_n| / (2 |q_n'|), where |q_n'|, the quaternion derivative's
+// norm, is the product of the 2 |q_k| (|ab| = |a| |b| for quaternions),
+// kept as a mantissa and a power of two so that no cap overflows it.
+// Zero where the orbit stays within the bailout up to the cap.
+double distanceToSet(const RenderSettings *s, Vector3 point) {
+  double a = point.x, b = point.y, c = point.z, d = s->wSlice;
+  double derivativeSquared = 1.0;
+  int exponent = 0;
+  double r2 = ((a * a + b * b) + c * c) + d * d;
+  auto iterate = [&] {
+    derivativeSquared *= 4.0 * r2;
+    const double t = a + a;
+    const double aSquared = ((a * a - b * b) - c * c) - d * d;
+    b = t * b + s->juliaC[1];
+    c = t * c + s->juliaC[2];
+    d = t * d + s->juliaC[3];
+    a = aSquared + s->juliaC[0];
+    r2 = ((a * a + b * b) + c * c) + d * d;
+  };
+  const double bailout = s->bailout;
+  for (int32_t i = 1;; ++i) {
+    iterate();
+    if (!(bailout > r2)) break;
+    if (i >= s->maxIterations) return 0.0;
+    // At most 64 a step while within the bailout: 2^48 in eight.
+    if ((i & 7) == 0) {
+      int e;
+      derivativeSquared = std::frexp(derivativeSquared, &e);
+      exponent += e;
+    }
+  }
+  for (int32_t j = 0; j < kFarIterations && !(r2 > kFarSquaredRadius); ++j) iterate();
+  if (!std::isfinite(r2) || !std::isfinite(derivativeSquared) || !(derivativeSquared > 0.0))
+    return 0.0;
+  // 0.5 |q| log|q| / |q'|, with log|q| = log(r2) / 2.
+  return 0.25 * std::sqrt(std::ldexp(r2 / derivativeSquared, -exponent)) * std::log(r2);
+}
+
+// The turned point of the set's space at (x, y, z) in the view's frame.
+Vector3 turned(const RenderSettings *s, Vector3 v) {
+  rotateAboutCentre(s, &v.x, &v.y, &v.z);
+  return v;
+}
+
+}  // namespace
+
+ViewPoint normalSamplePoint(const RenderSettings *s, int32_t column, int32_t row,
+                            int32_t level) {
+  const int32_t levels = s->coarseSteps * s->fineSteps;
+  const Vector3 hit{gridCoordinate(s->xMin, s->xMax, column, s->width),
+                    gridCoordinate(s->yMin, s->yMax, row, s->height),
+                    gridCoordinate(s->zMin, s->zMax, level, levels)};
+  const double reach = std::fabs(s->xMax - s->xMin) / std::max(s->width, 1);
+  const Vector3 towardViewer{0.0, 0.0, s->zMax >= s->zMin ? -1.0 : 1.0};
+  if (!(reach > 0.0)) return {hit.x, hit.y, hit.z};
+  // Doubling steps from four pixels out until the estimate reaches a
+  // pixel's width, then a secant step between the last two, so that the
+  // point moves continuously as the estimates do instead of jumping
+  // between doublings from one pixel to the next. The first step is four
+  // pixels because the estimate, which errs on the near side, almost
+  // never reaches a pixel closer in.
+  double along = 0.0, previousAlong = 0.0, previousDistance = 0.0;
+  for (int doubling = kFirstDoubling; doubling <= kLastDoubling; ++doubling) {
+    along = std::ldexp(reach, doubling);
+    const double distance = distanceToSet(s, turned(s, hit + along * towardViewer));
+    if (distance >= reach) {
+      along = previousAlong +
+              (along - previousAlong) * ((reach - previousDistance) / (distance - previousDistance));
+      break;
+    }
+    previousAlong = along, previousDistance = distance;
+  }
+  const Vector3 sample = hit + along * towardViewer;
+  return {sample.x, sample.y, sample.z};
+}
+
+SurfaceNormal setNormalAt(const RenderSettings *s, ViewPoint point) {
+  Vector3 axes[3] = {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}};
+  for (Vector3 &a : axes) turnDirection(s, &a.x, &a.y, &a.z);
+  const Potential potential = potentialAt(s, axes, turned(s, {point.x, point.y, point.z}));
+  if (!potential.escaped) return {0.0, 0.0, s->zMax >= s->zMin ? -1.0 : 1.0};
+  const Vector3 g = potential.gradient;
+  const double size = length(g);
+  return {g.x / size, g.y / size, g.z / size};
+}
+
+SurfaceNormal surfaceNormal(const RenderSettings *s, int32_t column, int32_t row,
+                            int32_t level) {
+  SurfaceNormal n = setNormalAt(s, normalSamplePoint(s, column, row, level));
+  // A surface the viewer sees faces the viewer. Where the set is finer
+  // than the sample's distance, the gradient there may point a little
+  // away; such a normal is mirrored into the viewer's half, as renderers
+  // turn normals forward, rather than left to shade the pixel black.
+  const double towardViewer = s->zMax >= s->zMin ? -1.0 : 1.0;
+  if (n.z * towardViewer < 0.0) n.z = -n.z;
+  return n;
 }
 
 }  // namespace quatdepth

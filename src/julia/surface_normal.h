@@ -15,19 +15,35 @@ struct SurfaceNormal {
   double z = 0.0;
 };
 
-// The iterations the set's map runs at the (already turned) point before
-// it escapes, as the membership test counts them; maxIterations when it
-// does not escape.
-int32_t escapeIteration(const RenderSettings *settings, double x, double y, double z);
+// A point in the view's frame, before the view's turns.
+struct ViewPoint {
+  double x = 0.0;
+  double y = 0.0;
+  double z = 0.0;
+};
+
+// Where the normal of the hit of pixel (column, row) at depth `level` is
+// measured: the point on the pixel's ray, toward the viewer, where an
+// estimate of the distance to the set (one that errs on the near side)
+// reaches a pixel's width. Measured at the hit itself, the normal would
+// follow the set's structure far below a pixel and speckle the picture;
+// a pixel's width out, it shows the surface a pixel can show.
+ViewPoint normalSamplePoint(const RenderSettings *settings, int32_t column, int32_t row,
+                            int32_t level);
+
+// The direction, at a point outside the set, in which |q_n|^2 grows
+// fastest, q_n the point's n-th iterate, n the iteration where |q_n|
+// passes a radius far beyond the bailout (so the direction no longer
+// depends on n). The derivatives along the view's three axes, turned as
+// the search turns its points, are carried through the iteration exactly.
+// Faces the viewer where the point is not outside.
+SurfaceNormal setNormalAt(const RenderSettings *settings, ViewPoint point);
 
 // The outward normal of the set's surface at the hit of pixel (column,
-// row) at depth `level` (a level the search returned, not -1): the
-// direction in which |q_n|^2 grows fastest, q_n the n-th iterate of the
-// hit point, n the iteration where the point two pixels' width nearer
-// along the ray (at least one level) escapes, or the cap. The derivatives
-// are carried through the iteration exactly, so the normal is smooth
-// across pixels whose depths differ only by whole levels. Where the
-// gradient vanishes or overflows, the normal faces the viewer.
+// row) at depth `level` (a level the search returned, not -1): the set's
+// normal at normalSamplePoint, turned to face the viewer if it faces
+// away. It depends on that pixel alone, and on no other pixel's depth, so
+// pictures have no stair-steps from depth levels.
 SurfaceNormal surfaceNormal(const RenderSettings *settings, int32_t column, int32_t row,
                             int32_t level);
 
