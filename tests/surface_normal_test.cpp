@@ -40,8 +40,9 @@ RenderSettings exampleView(int32_t width, int32_t height, int32_t coarse, int32_
 // |q| <= 1 and whose distance estimate at radius r is exactly r log(r) / 2.
 // So the normal, measured a pixel's width out on the pixel's ray, is the
 // direction from the centre of the point it is measured at, that point
-// lies where the estimate is about a pixel, and the normal is within the
-// angle that point subtends of the hit's own direction.
+// lies where the estimate is about a pixel (or on the box's near face,
+// nearer), and the normal is within the angle that point subtends of the
+// hit's own direction.
 TEST(SurfaceNormal, OnTheUnitBallPointsAwayFromTheCentre) {
   const struct {
     double a, b, c;
@@ -77,10 +78,13 @@ TEST(SurfaceNormal, OnTheUnitBallPointsAwayFromTheCentre) {
         EXPECT_EQ(at.x, x);
         EXPECT_EQ(at.y, y);
         EXPECT_LT(at.z, z) << "toward the viewer";
+        EXPECT_GE(at.z, s.zMin) << "never in front of the box";
         const double r = std::sqrt(at.x * at.x + at.y * at.y + at.z * at.z);
         const double estimate = r * std::log(r) / 2;
-        EXPECT_GT(estimate, 0.5 * pixel);
-        EXPECT_LT(estimate, 1.5 * pixel);
+        if (at.z > s.zMin) {
+          EXPECT_GT(estimate, 0.5 * pixel);
+          EXPECT_LT(estimate, 1.5 * pixel);
+        }
 
         const SurfaceNormal n = surfaceNormal(&s, column, row, level);
         EXPECT_NEAR(n.x, at.x / r, 1e-6);
@@ -94,6 +98,106 @@ TEST(SurfaceNormal, OnTheUnitBallPointsAwayFromTheCentre) {
     }
     EXPECT_GT(hits, (view.size / stride) * (view.size / stride) / 2) << view.size;
   }
+}
+
+// The unit ball's normals at every hit of a small view, the search's own
+// depths, in the picture's frame.
+std::vector<SurfaceNormal> ballNormals(RenderSettings s, std::vector<int32_t> *levels) {
+  s.juliaC[0] = s.juliaC[1] = s.juliaC[2] = s.juliaC[3] = 0.0;
+  std::string error;
+  MergedRows rows;
+  if (!renderAllRows(s, SearchPath::kScalar, 1, &rows, [](int32_t) {}, &error)) return {};
+  if (levels) *levels = rows.depths;
+  return surfaceNormals(s, rows, 1);
+}
+
+// The normals take escape as the membership test does, so at every cap
+// and bailout the point they are measured at is outside and none falls
+// back to facing the viewer flatly; every cap of one or less runs one
+// pass, for the normals as for the depths. A hit on the box's near face
+// is the cut face, facing the viewer.
+TEST(SurfaceNormal, OutsideTheSetAtEveryCapAndBailout) {
+  const struct {
+    int32_t cap, bailout;
+    double box;
+  } views[] = {{1, 16, 3.0}, {2, 16, 3.0}, {2, 16, 2.0}, {5, 2147483647, 3.0},
+               {5, 2, 1.2},  {40, 16, 1.2}};
+  for (const auto &view : views) {
+    SCOPED_TRACE("cap " + std::to_string(view.cap) + ", bailout " +
+                 std::to_string(view.bailout));
+    RenderSettings s = defaultSettings();
+    s.width = s.height = 41;
+    s.maxIterations = view.cap;
+    s.bailout = view.bailout;
+    s.xMin = s.yMin = s.zMin = -view.box;
+    s.xMax = s.yMax = s.zMax = view.box;
+    setAngles(&s, 0.3, 0.5, 0.7);
+    std::vector<int32_t> levels;
+    const std::vector<SurfaceNormal> normals = ballNormals(s, &levels);
+    ASSERT_EQ(normals.size(), levels.size());
+    int hits = 0, flat = 0;
+    for (size_t i = 0; i < normals.size(); ++i) {
+      if (levels[i] <= 0) continue;
+      ++hits;
+      flat += normals[i].x == 0.0 && normals[i].y == 0.0;
+    }
+    EXPECT_GT(hits, 100);
+    EXPECT_EQ(flat, 0) << "of " << hits;
+    if (view.cap == 1) {
+      for (int32_t cap : {0, -5}) {
+        s.maxIterations = cap;
+        EXPECT_EQ(ballNormals(s, nullptr), normals) << "cap " << cap;
+      }
+    }
+  }
+  // A box inside the ball: every hit is on the near face.
+  RenderSettings s = defaultSettings();
+  s.width = s.height = 9;
+  s.xMin = s.yMin = s.zMin = -0.5;
+  s.xMax = s.yMax = s.zMax = 0.5;
+  std::vector<int32_t> levels;
+  for (const SurfaceNormal &n : ballNormals(s, &levels)) EXPECT_EQ(n, (SurfaceNormal{0, 0, -1}));
+  EXPECT_EQ(levels, std::vector<int32_t>(81, 0));
+}
+
+// A box given from high to low mirrors the picture, not the light: the
+// ball, the same from either side, has the same normals in the picture's
+// frame however its box runs. A box with no width measures a pixel by its
+// height.
+TEST(SurfaceNormal, InThePicturesFrameHoweverTheBoxRuns) {
+  RenderSettings s = defaultSettings();
+  s.width = 31, s.height = 27, s.maxIterations = 30;
+  const std::vector<SurfaceNormal> reference = ballNormals(s, nullptr);
+  for (int flips = 1; flips < 8; ++flips) {
+    RenderSettings flipped = s;
+    if (flips & 1) std::swap(flipped.xMin, flipped.xMax);
+    if (flips & 2) std::swap(flipped.yMin, flipped.yMax);
+    if (flips & 4) std::swap(flipped.zMin, flipped.zMax);
+    const std::vector<SurfaceNormal> normals = ballNormals(flipped, nullptr);
+    ASSERT_EQ(normals.size(), reference.size());
+    for (size_t i = 0; i < normals.size(); ++i) {
+      SCOPED_TRACE("flips " + std::to_string(flips) + ", pixel " + std::to_string(i));
+      EXPECT_NEAR(normals[i].x, reference[i].x, 1e-9);
+      EXPECT_NEAR(normals[i].y, reference[i].y, 1e-9);
+      EXPECT_NEAR(normals[i].z, reference[i].z, 1e-9);
+    }
+  }
+  RenderSettings edgeOn = s;
+  edgeOn.xMin = edgeOn.xMax = 0.3;
+  std::vector<int32_t> levels;
+  const std::vector<SurfaceNormal> normals = ballNormals(edgeOn, &levels);
+  int hits = 0;
+  for (size_t i = 0; i < normals.size(); ++i) {
+    if (levels[i] <= 0) continue;
+    ++hits;
+    const int32_t row = static_cast<int32_t>(i) / s.width;
+    const double y = gridCoordinate(s.yMin, s.yMax, row, s.height);
+    // On the unit sphere the normal at height y has y for its y; a
+    // pixel's width out, a little less.
+    EXPECT_NEAR(normals[i].y, y, 0.2) << i;
+    EXPECT_FALSE(normals[i].x == 0.0 && normals[i].y == 0.0) << i;
+  }
+  EXPECT_GT(hits, 100);
 }
 
 // At a cap where the example set is fine structure far below a pixel,

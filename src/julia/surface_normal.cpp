@@ -38,8 +38,10 @@ struct DualQuaternion {
 };
 
 // q -> q^2 + c, and d(q^2) = q dq + dq q, which for a square is
-// (2 a da - 2 b db - 2 c dc - 2 d dd, 2 (a db + b da), ...).
-void step(const RenderSettings *s, DualQuaternion *p) {
+// (2 a da - 2 b db - 2 c dc - 2 d dd, 2 (a db + b da), ...). Returns the
+// squared norm of q^2, formed as the membership test forms it, which
+// judges escape on the square before the constant is added.
+double step(const RenderSettings *s, DualQuaternion *p) {
   const double a = p->q[0], b = p->q[1], c = p->q[2], d = p->q[3];
   for (auto &dq : p->d) {
     const double da = dq[0], db = dq[1], dc = dq[2], dd = dq[3];
@@ -49,10 +51,14 @@ void step(const RenderSettings *s, DualQuaternion *p) {
     dq[3] = 2.0 * (a * dd + d * da);
   }
   const double t = a + a;
-  p->q[0] = (((a * a - b * b) - c * c) - d * d) + s->juliaC[0];
-  p->q[1] = t * b + s->juliaC[1];
-  p->q[2] = t * c + s->juliaC[2];
-  p->q[3] = t * d + s->juliaC[3];
+  const double aSquared = ((a * a - b * b) - c * c) - d * d;
+  const double bSquared = t * b, cSquared = t * c, dSquared = t * d;
+  p->q[0] = aSquared + s->juliaC[0];
+  p->q[1] = bSquared + s->juliaC[1];
+  p->q[2] = cSquared + s->juliaC[2];
+  p->q[3] = dSquared + s->juliaC[3];
+  return ((aSquared * aSquared + bSquared * bSquared) + cSquared * cSquared) +
+         dSquared * dSquared;
 }
 
 // The derivatives grow (or shrink) geometrically with the iterations; a
@@ -100,15 +106,17 @@ Potential potentialAt(const RenderSettings *s, const Vector3 axes[3], Vector3 po
   for (int axis = 0; axis < 3; ++axis)
     p.d[axis][0] = axes[axis].x, p.d[axis][1] = axes[axis].y, p.d[axis][2] = axes[axis].z,
     p.d[axis][3] = 0.0;
-  const double bailout = s->bailout;
-  int32_t i = 0;
-  for (; i < s->maxIterations; ++i) {
-    step(s, &p);
-    if ((i & 7) == 7) rescale(&p);
-    if (!(bailout > squaredNorm(p.q))) break;
-  }
   Potential result;
-  if (i == s->maxIterations) return result;
+  // Outside exactly where the membership test says so: escape within the
+  // cap, and at least one pass whatever the cap.
+  const double bailout = s->bailout;
+  for (int32_t i = 1;; ++i) {
+    const double squareNorm = step(s, &p);
+    if ((i & 7) == 0) rescale(&p);
+    if (!(bailout > squareNorm)) break;
+    if (i >= s->maxIterations) return result;
+  }
+  rescale(&p);
   for (int32_t j = 0; j < kFarIterations && !(squaredNorm(p.q) > kFarSquaredRadius); ++j) {
     step(s, &p);
     rescale(&p);
@@ -132,30 +140,37 @@ double distanceToSet(const RenderSettings *s, Vector3 point) {
   double a = point.x, b = point.y, c = point.z, d = s->wSlice;
   double derivativeSquared = 1.0;
   int exponent = 0;
-  double r2 = ((a * a + b * b) + c * c) + d * d;
+  // Returns the squared norm of q^2, on which the membership test judges
+  // escape.
   auto iterate = [&] {
-    derivativeSquared *= 4.0 * r2;
+    derivativeSquared *= 4.0 * (((a * a + b * b) + c * c) + d * d);
     const double t = a + a;
     const double aSquared = ((a * a - b * b) - c * c) - d * d;
-    b = t * b + s->juliaC[1];
-    c = t * c + s->juliaC[2];
-    d = t * d + s->juliaC[3];
+    const double bSquared = t * b, cSquared = t * c, dSquared = t * d;
     a = aSquared + s->juliaC[0];
-    r2 = ((a * a + b * b) + c * c) + d * d;
+    b = bSquared + s->juliaC[1];
+    c = cSquared + s->juliaC[2];
+    d = dSquared + s->juliaC[3];
+    return ((aSquared * aSquared + bSquared * bSquared) + cSquared * cSquared) +
+           dSquared * dSquared;
   };
   const double bailout = s->bailout;
   for (int32_t i = 1;; ++i) {
-    iterate();
-    if (!(bailout > r2)) break;
+    if (!(bailout > iterate())) break;
     if (i >= s->maxIterations) return 0.0;
-    // At most 64 a step while within the bailout: 2^48 in eight.
+    // At most 4 |q|^2 <= 4 sqrt(bailout) a step while within the bailout;
+    // a mantissa and a power of two every eight keep that in range.
     if ((i & 7) == 0) {
       int e;
       derivativeSquared = std::frexp(derivativeSquared, &e);
       exponent += e;
     }
   }
-  for (int32_t j = 0; j < kFarIterations && !(r2 > kFarSquaredRadius); ++j) iterate();
+  double r2 = ((a * a + b * b) + c * c) + d * d;
+  for (int32_t j = 0; j < kFarIterations && !(r2 > kFarSquaredRadius); ++j) {
+    iterate();
+    r2 = ((a * a + b * b) + c * c) + d * d;
+  }
   if (!std::isfinite(r2) || !std::isfinite(derivativeSquared) || !(derivativeSquared > 0.0))
     return 0.0;
   // 0.5 |q| log|q| / |q'|, with log|q| = log(r2) / 2.
@@ -168,6 +183,20 @@ Vector3 turned(const RenderSettings *s, Vector3 v) {
   return v;
 }
 
+// A pixel's width: the finer of its two sides that has a size.
+double pixelWidth(const RenderSettings *s) {
+  const double across = std::fabs(s->xMax - s->xMin) / std::max(s->width, 1);
+  const double down = std::fabs(s->yMax - s->yMin) / std::max(s->height, 1);
+  if (!(across > 0.0)) return down;
+  if (!(down > 0.0)) return across;
+  return std::min(across, down);
+}
+
+// +1 where the picture's axis (columns to the right, rows down, levels
+// away from the viewer) runs with the box's, -1 where the box is given
+// the other way round.
+double axisSign(double lo, double hi) { return hi >= lo ? 1.0 : -1.0; }
+
 }  // namespace
 
 ViewPoint normalSamplePoint(const RenderSettings *s, int32_t column, int32_t row,
@@ -176,8 +205,11 @@ ViewPoint normalSamplePoint(const RenderSettings *s, int32_t column, int32_t row
   const Vector3 hit{gridCoordinate(s->xMin, s->xMax, column, s->width),
                     gridCoordinate(s->yMin, s->yMax, row, s->height),
                     gridCoordinate(s->zMin, s->zMax, level, levels)};
-  const double reach = std::fabs(s->xMax - s->xMin) / std::max(s->width, 1);
-  const Vector3 towardViewer{0.0, 0.0, s->zMax >= s->zMin ? -1.0 : 1.0};
+  const double reach = pixelWidth(s);
+  const Vector3 towardViewer{0.0, 0.0, -axisSign(s->zMin, s->zMax)};
+  // Never in front of the box: the set there is cut away, and the surface
+  // the viewer sees is the box's face.
+  const double room = std::fabs(hit.z - s->zMin);
   if (!(reach > 0.0)) return {hit.x, hit.y, hit.z};
   // Doubling steps from four pixels out until the estimate reaches a
   // pixel's width, then a secant step between the last two, so that the
@@ -188,6 +220,10 @@ ViewPoint normalSamplePoint(const RenderSettings *s, int32_t column, int32_t row
   double along = 0.0, previousAlong = 0.0, previousDistance = 0.0;
   for (int doubling = kFirstDoubling; doubling <= kLastDoubling; ++doubling) {
     along = std::ldexp(reach, doubling);
+    if (!(along < room)) {
+      along = room;
+      break;
+    }
     const double distance = distanceToSet(s, turned(s, hit + along * towardViewer));
     if (distance >= reach) {
       along = previousAlong +
@@ -204,7 +240,7 @@ SurfaceNormal setNormalAt(const RenderSettings *s, ViewPoint point) {
   Vector3 axes[3] = {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}};
   for (Vector3 &a : axes) turnDirection(s, &a.x, &a.y, &a.z);
   const Potential potential = potentialAt(s, axes, turned(s, {point.x, point.y, point.z}));
-  if (!potential.escaped) return {0.0, 0.0, s->zMax >= s->zMin ? -1.0 : 1.0};
+  if (!potential.escaped) return {0.0, 0.0, -axisSign(s->zMin, s->zMax)};
   const Vector3 g = potential.gradient;
   const double size = length(g);
   return {g.x / size, g.y / size, g.z / size};
@@ -212,14 +248,17 @@ SurfaceNormal setNormalAt(const RenderSettings *s, ViewPoint point) {
 
 SurfaceNormal surfaceNormal(const RenderSettings *s, int32_t column, int32_t row,
                             int32_t level) {
-  SurfaceNormal n = setNormalAt(s, normalSamplePoint(s, column, row, level));
+  // A hit on the box's near face is the set cut open by the box.
+  if (level == 0) return {0.0, 0.0, -1.0};
+  const SurfaceNormal n = setNormalAt(s, normalSamplePoint(s, column, row, level));
+  SurfaceNormal picture{axisSign(s->xMin, s->xMax) * n.x, axisSign(s->yMin, s->yMax) * n.y,
+                        axisSign(s->zMin, s->zMax) * n.z};
   // A surface the viewer sees faces the viewer. Where the set is finer
   // than the sample's distance, the gradient there may point a little
   // away; such a normal is mirrored into the viewer's half, as renderers
   // turn normals forward, rather than left to shade the pixel black.
-  const double towardViewer = s->zMax >= s->zMin ? -1.0 : 1.0;
-  if (n.z * towardViewer < 0.0) n.z = -n.z;
-  return n;
+  if (picture.z > 0.0) picture.z = -picture.z;
+  return picture;
 }
 
 }  // namespace quatdepth

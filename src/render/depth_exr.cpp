@@ -1,5 +1,7 @@
 #include "render/depth_exr.h"
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -29,8 +31,11 @@ float sceneDepth(const RenderSettings &s, int32_t level) {
   const int32_t levels = s.coarseSteps * s.fineSteps;
   // The level's z exactly as the search forms it, then its distance from
   // the near face.
+  // A hit is never written as the background's infinity: depths beyond a
+  // float's range are written as its largest value.
   return static_cast<float>(
-      std::fabs(gridCoordinate(s.zMin, s.zMax, level, levels) - s.zMin));
+      std::min(std::fabs(gridCoordinate(s.zMin, s.zMax, level, levels) - s.zMin),
+               static_cast<double>(std::numeric_limits<float>::max())));
 }
 
 #if defined(QUATDEPTH_WITH_OPENEXR)

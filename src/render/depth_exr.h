@@ -17,12 +17,12 @@ namespace quatdepth {
 bool depthExrSupported();
 
 // Each pixel's depth in scene units: the distance of its level from the
-// near face along the view, zMin to the level's z. Background is +infinity,
-// the compositing convention.
+// near face along the view, zMin to the level's z, at most the largest
+// float. Background is +infinity, the compositing convention.
 float sceneDepth(const RenderSettings &settings, int32_t level);
 
 // Writes `rows` as an OpenEXR file of 32-bit float channels: Z, the scene
-// depths, and N.X, N.Y, N.Z, the unit surface normals in the view's frame
+// depths, and N.X, N.Y, N.Z, the unit surface normals in the picture's frame
 // (`normals`, one a pixel, zero where there is no surface), carrying
 // `parameters` as a string attribute under `attribute`. False with the
 // reason when the write fails.
