@@ -100,10 +100,9 @@ TEST(SurfaceNormal, OnTheUnitBallPointsAwayFromTheCentre) {
   }
 }
 
-// The unit ball's normals at every hit of a small view, the search's own
-// depths, in the picture's frame.
-std::vector<SurfaceNormal> ballNormals(RenderSettings s, std::vector<int32_t> *levels) {
-  s.juliaC[0] = s.juliaC[1] = s.juliaC[2] = s.juliaC[3] = 0.0;
+// The normals at every hit of a small view, the search's own depths, in
+// the picture's frame.
+std::vector<SurfaceNormal> normalsOf(const RenderSettings &s, std::vector<int32_t> *levels) {
   std::string error;
   MergedRows rows;
   if (!renderAllRows(s, SearchPath::kScalar, 1, &rows, [](int32_t) {}, &error)) return {};
@@ -111,8 +110,14 @@ std::vector<SurfaceNormal> ballNormals(RenderSettings s, std::vector<int32_t> *l
   return surfaceNormals(s, rows, 1);
 }
 
-// The normals take escape as the membership test does, so at every cap
-// and bailout the point they are measured at is outside and none falls
+std::vector<SurfaceNormal> ballNormals(RenderSettings s, std::vector<int32_t> *levels) {
+  s.juliaC[0] = s.juliaC[1] = s.juliaC[2] = s.juliaC[3] = 0.0;
+  return normalsOf(s, levels);
+}
+
+// The normals take escape as the membership test does (on the square,
+// before c is added), so at every cap and bailout the point they are
+// measured at on the renderer's default set is outside and none falls
 // back to facing the viewer flatly; every cap of one or less runs one
 // pass, for the normals as for the depths. A hit on the box's near face
 // is the cut face, facing the viewer.
@@ -133,7 +138,7 @@ TEST(SurfaceNormal, OutsideTheSetAtEveryCapAndBailout) {
     s.xMax = s.yMax = s.zMax = view.box;
     setAngles(&s, 0.3, 0.5, 0.7);
     std::vector<int32_t> levels;
-    const std::vector<SurfaceNormal> normals = ballNormals(s, &levels);
+    const std::vector<SurfaceNormal> normals = normalsOf(s, &levels);
     ASSERT_EQ(normals.size(), levels.size());
     int hits = 0, flat = 0;
     for (size_t i = 0; i < normals.size(); ++i) {
@@ -146,7 +151,7 @@ TEST(SurfaceNormal, OutsideTheSetAtEveryCapAndBailout) {
     if (view.cap == 1) {
       for (int32_t cap : {0, -5}) {
         s.maxIterations = cap;
-        EXPECT_EQ(ballNormals(s, nullptr), normals) << "cap " << cap;
+        EXPECT_EQ(normalsOf(s, nullptr), normals) << "cap " << cap;
       }
     }
   }
