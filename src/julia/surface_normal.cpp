@@ -210,7 +210,7 @@ ViewPoint normalSamplePoint(const RenderSettings *s, int32_t column, int32_t row
   // Never in front of the box: the set there is cut away, and the surface
   // the viewer sees is the box's face.
   const double room = std::fabs(hit.z - s->zMin);
-  if (!(reach > 0.0)) return {hit.x, hit.y, hit.z};
+  if (level <= 0 || !(reach > 0.0)) return {hit.x, hit.y, hit.z};
   // Doubling steps from four pixels out until the estimate reaches a
   // pixel's width, then a secant step between the last two, so that the
   // point moves continuously as the estimates do instead of jumping
@@ -232,6 +232,13 @@ ViewPoint normalSamplePoint(const RenderSettings *s, int32_t column, int32_t row
     }
     previousAlong = along, previousDistance = distance;
   }
+  // Never nearer than the nearest level the search found outside: where
+  // the cap is low, the capped set is far larger than the set the estimate
+  // measures from, the estimate is large at once, and the secant would land
+  // between that level and the hit, perhaps inside.
+  const double levelSpacing = std::fabs(s->zMax - s->zMin) / levels;
+  if (!(along > levelSpacing))
+    return {hit.x, hit.y, gridCoordinate(s->zMin, s->zMax, level - 1, levels)};
   const Vector3 sample = hit + along * towardViewer;
   return {sample.x, sample.y, sample.z};
 }
