@@ -17,6 +17,7 @@
 #endif
 
 #include <cmath>
+#include <limits>
 
 #include "image/colormap.h"
 #include "image/depth_picture.h"
@@ -206,6 +207,20 @@ TEST_F(RenderProgram, FrameNamesAreNumberedAndCheckedBeforeTheFirstFrame) {
   EXPECT_NE(taken.err.find("f2.png: Is a directory; no frame was rendered"), std::string::npos)
       << taken.err;
   EXPECT_EQ(runProgram("/bin/ls", {dir_.path()}).out, "100%.png\nf2.png\n");
+}
+
+// A hit is never the background's infinity, however deep the box: depths
+// beyond a float's range are its largest.
+TEST(SceneDepth, AHitIsFiniteInAnyBox) {
+  RenderSettings s = defaultSettings();
+  s.zMin = -1e300, s.zMax = 1e300;
+  const int32_t levels = s.coarseSteps * s.fineSteps;
+  EXPECT_EQ(sceneDepth(s, 0), 0.0f);
+  EXPECT_EQ(sceneDepth(s, levels / 4), std::numeric_limits<float>::max());
+  EXPECT_EQ(sceneDepth(s, levels - 1), std::numeric_limits<float>::max());
+  EXPECT_TRUE(std::isinf(sceneDepth(s, -1)));
+  s.zMin = 1.5, s.zMax = -2;  // a box given far to near
+  EXPECT_FLOAT_EQ(sceneDepth(s, levels / 2), 1.75f);
 }
 
 TEST_F(RenderProgram, AnExrHoldsSceneDepthsAndInfinityForBackground) {
