@@ -30,11 +30,10 @@ Vector3 operator*(double k, Vector3 a) { return {k * a.x, k * a.y, k * a.z}; }
 double length(Vector3 a) { return std::sqrt((a.x * a.x + a.y * a.y) + a.z * a.z); }
 
 // A quaternion and its derivatives along the three view axes, the
-// derivatives times 2^-exponent so that they stay in range.
+// derivatives up to a common power of two.
 struct DualQuaternion {
   double q[4];
   double d[3][4];  // d[axis][component]
-  int exponent = 0;
 };
 
 // q -> q^2 + c, and d(q^2) = q dq + dq q, which for a square is
@@ -62,7 +61,7 @@ double step(const RenderSettings *s, DualQuaternion *p) {
 }
 
 // The derivatives grow (or shrink) geometrically with the iterations; a
-// power of two keeps them in range and is counted in the exponent.
+// power of two keeps them in range without changing their direction.
 void rescale(DualQuaternion *p) {
   double largest = 0.0;
   for (const auto &dq : p->d)
@@ -72,7 +71,6 @@ void rescale(DualQuaternion *p) {
   if (exponent > -256 && exponent < 256) return;
   for (auto &dq : p->d)
     for (double &v : dq) v = std::ldexp(v, -exponent);
-  p->exponent += exponent;
 }
 
 double squaredNorm(const double q[4]) {
@@ -91,8 +89,8 @@ constexpr int32_t kFarIterations = 64;
 constexpr int kFirstDoubling = 2;
 constexpr int kLastDoubling = 6;
 
-// The gradient of |q_n|^2 along the view's axes (halved, and times
-// 2^-exponent) at a point outside the set, its orbit run to
+// The gradient of |q_n|^2 along the view's axes (up to a positive
+// factor) at a point outside the set, its orbit run to
 // kFarSquaredRadius. `escaped` is false where the orbit stays within the
 // bailout up to the cap, or the gradient vanishes; then it means nothing.
 struct Potential {
