@@ -1,0 +1,82 @@
+#include "julia/needed_passes.h"
+
+#include "julia/depth_search.h"
+#include "julia/view_rotation.h"
+
+namespace quatdepth {
+
+// isInsideJulia's loop, counting its passes.
+int32_t membershipPasses(const RenderSettings *s, double x, double y, double z,
+                         bool *inside) {
+  const double bailout = s->bailout;
+  double a = x, b = y, c = z, d = s->wSlice;
+  double n;
+  int32_t i = 0;
+  for (;;) {
+    double t = a + a;
+    double aSquared = ((a * a - b * b) - c * c) - d * d;
+    double bSquared = t * b;
+    double cSquared = t * c;
+    double dSquared = t * d;
+    n = ((aSquared * aSquared + bSquared * bSquared) + cSquared * cSquared) +
+        dSquared * dSquared;
+    a = aSquared + s->juliaC[0];
+    b = bSquared + s->juliaC[1];
+    c = cSquared + s->juliaC[2];
+    d = dSquared + s->juliaC[3];
+    ++i;
+    if (i >= s->maxIterations || !(bailout > n)) break;
+  }
+  *inside = bailout > n;
+  return i;
+}
+
+namespace {
+
+// One probe of the pixel's ray, at the reference search's coordinates.
+struct Ray {
+  const RenderSettings *s;
+  double x, y;
+  int32_t depthLevels;
+
+  bool probe(int32_t level, int64_t *passes) const {
+    double px = x, py = y;
+    double pz = gridCoordinate(s->zMin, s->zMax, level, depthLevels);
+    rotateAboutCentre(s, &px, &py, &pz);
+    bool inside;
+    *passes += membershipPasses(s, px, py, pz, &inside);
+    return inside;
+  }
+};
+
+}  // namespace
+
+PixelPasses neededPixelPasses(const RenderSettings *s, int32_t column,
+                              int32_t row) {
+  const Ray ray{s, gridCoordinate(s->xMin, s->xMax, column, s->width),
+                gridCoordinate(s->yMin, s->yMax, row, s->height),
+                s->coarseSteps * s->fineSteps};
+  int64_t passes = 0;
+  for (int32_t k = 0; k <= ray.depthLevels; k += s->fineSteps) {
+    if (!ray.probe(k, &passes)) continue;
+    if (k == 0) return {0, passes};
+    // The nearest inside level between the previous coarse probe and k.
+    for (int32_t level = k - s->fineSteps + 1; level < k; ++level)
+      if (ray.probe(level, &passes)) return {level, passes};
+    return {k, passes};
+  }
+  return {-1, passes};
+}
+
+bool addNeededRowPasses(const RenderSettings *s, int32_t row, int64_t *passes) {
+  int64_t sum = 0;
+  for (int32_t column = 0; column < s->width; ++column) {
+    const PixelPasses pixel = neededPixelPasses(s, column, row);
+    if (pixel.depth != findSurfaceDepth(s, column, row)) return false;
+    sum += pixel.lanePasses;
+  }
+  *passes += sum;
+  return true;
+}
+
+}  // namespace quatdepth

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+
+#include "settings/render_settings.h"
+
+namespace quatdepth {
+
+// The work a depth answer needs, counted in lane passes (one pass of
+// q -> q^2 + c on one probe), whatever path computes it: the measure the
+// search's efficiency is taken against. A pixel needs its coarse probes
+// (0, fineSteps, ... up to the coarse hit, or all coarseSteps + 1 on a
+// miss) and, after a coarse hit k0 > 0, the refinement probes from the near
+// side (k0 - fineSteps + 1 upwards) up to the first inside one.
+
+// Passes the membership test runs for one point: it stops at the cap (at
+// least one pass) or once the square's norm leaves the bailout. `inside`
+// gets isInsideJulia's answer.
+int32_t membershipPasses(const RenderSettings *settings, double x, double y,
+                         double z, bool *inside);
+
+struct PixelPasses {
+  int32_t depth;       // the same as findSurfaceDepth's
+  int64_t lanePasses;  // passes of the probes the depth needs
+};
+
+PixelPasses neededPixelPasses(const RenderSettings *settings, int32_t column,
+                              int32_t row);
+
+// The needed lane passes of every pixel of `row`, added to *passes. False,
+// with *passes untouched, if a pixel's depth is not findSurfaceDepth's.
+bool addNeededRowPasses(const RenderSettings *settings, int32_t row,
+                        int64_t *passes);
+
+}  // namespace quatdepth
