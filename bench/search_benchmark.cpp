@@ -2,14 +2,16 @@
 // quatdepth-render's whole-image render on 1 and 2 threads.
 //   build/quatdepth_bench [--benchmark_filter=avx512]
 //   build/quatdepth_bench --benchmark_filter=threads
-// Counters: pixels/s and probes/s, lane-iterations/s (lane passes the
-// answers needed), and lane utilisation: those over all lane slots issued.
+// Counters: pixels/s and probes/s, needed-passes/s (the lane passes the
+// answers need, counted by neededPixelPasses whatever the path runs), and
+// lane utilisation: those over all lane slots issued.
 #include <benchmark/benchmark.h>
 
 #include <string>
 #include <vector>
 
 #include "julia/level_tables.h"
+#include "julia/needed_passes.h"
 #include "julia/search_path.h"
 #include "render/threaded_render.h"
 #include "settings/render_settings.h"
@@ -52,7 +54,13 @@ void searchRows(benchmark::State &state, const Workload *workload, SearchPath pa
   makeRowScratch(&s, &rowScratch);
   std::vector<int32_t> depths(static_cast<size_t>(s.width));
 
-  SearchStats stats;  // one counted run, outside the timing
+  int64_t neededPasses = 0;  // counted once, outside the timing
+  for (int32_t row = 0; row < s.height; row += kRowStride)
+    if (!addNeededRowPasses(&s, row, &neededPasses)) {
+      state.SkipWithError("the needed passes' depths differ from the reference");
+      return;
+    }
+  SearchStats stats;
   if (path != SearchPath::kScalar)
     for (int32_t row = 0; row < s.height; row += kRowStride)
       findRowDepthsOn(path, &s, {&tables, &rowScratch}, row, depths.data(), &stats);
@@ -68,12 +76,12 @@ void searchRows(benchmark::State &state, const Workload *workload, SearchPath pa
   const double runs = static_cast<double>(state.iterations());
   using benchmark::Counter;
   state.counters["pixels/s"] = Counter(static_cast<double>(pixels), Counter::kIsRate);
+  state.counters["needed-passes/s"] =
+      Counter(static_cast<double>(neededPasses) * runs, Counter::kIsRate);
   if (path != SearchPath::kScalar) {
     state.counters["probes/s"] =
         Counter(static_cast<double>(stats.probes) * runs, Counter::kIsRate);
-    state.counters["lane-iterations/s"] =
-        Counter(static_cast<double>(stats.usefulIterations) * runs, Counter::kIsRate);
-    state.counters["utilisation"] = static_cast<double>(stats.usefulIterations) /
+    state.counters["utilisation"] = static_cast<double>(neededPasses) /
                                     static_cast<double>(stats.laneSlots);
     state.counters["busy-lanes"] = static_cast<double>(stats.activeIterations) /
                                    static_cast<double>(stats.laneSlots);
