@@ -104,8 +104,9 @@ TEST_P(VectorPath, MatchesTheReferenceOnRandomViews) {
     RowScratch rowScratch;
     ASSERT_TRUE(buildLevelTables(&s, &tables));
     ASSERT_TRUE(makeRowScratch(&s, &rowScratch));
-    // Both searches at any cap, with and without the tables.
-    for (SearchDesign design : {SearchDesign::kGrouped, SearchDesign::kInterleaved}) {
+    // Every search at any cap, with and without the tables.
+    for (SearchDesign design :
+         {SearchDesign::kGrouped, SearchDesign::kInterleaved, SearchDesign::kPooled}) {
       expectSameAsReference(s, GetParam(), {&tables, &rowScratch}, &insideSeen, design);
       expectSameAsReference(s, GetParam(), {}, &insideSeen, design);
     }
@@ -132,6 +133,35 @@ TEST_P(VectorPath, MatchesTheReferenceOnTheDefaultView) {
     // The tables alone: coarse levels from the level tables.
     expectSameAsReference(s, GetParam(), {&tables, nullptr}, &insideSeen);
   }
+}
+
+// At high caps most passes are in probes that run to the cap, and the
+// pooled search moves them into its pool: rows of one, two and odd numbers
+// of pixels, and rows with more pixels than it keeps in flight, at caps
+// where nearly every pixel's hit runs long.
+TEST_P(VectorPath, ThePoolMatchesTheReferenceAtHighCaps) {
+  RenderSettings s = defaultSettings();
+  s.juliaC[0] = -0.1, s.juliaC[1] = 0.2, s.juliaC[2] = 0.3, s.juliaC[3] = -0.1;
+  setAngles(&s, 0.3, 0.5, 0.7);
+  s.coarseSteps = 100;
+  int insideSeen = 0;
+  for (int32_t width : {1, 2, 67, 131}) {
+    for (int32_t fine : {1, 10}) {
+      for (int32_t cap : {1000, 257}) {
+        s.width = width, s.height = 5, s.fineSteps = fine, s.maxIterations = cap;
+        LevelTables tables;
+        RowScratch rowScratch;
+        ASSERT_TRUE(buildLevelTables(&s, &tables));
+        ASSERT_TRUE(makeRowScratch(&s, &rowScratch));
+        for (SearchDesign design : {SearchDesign::kPooled, SearchDesign::kAutomatic}) {
+          expectSameAsReference(s, GetParam(), {&tables, &rowScratch}, &insideSeen, design);
+          expectSameAsReference(s, GetParam(), {}, &insideSeen, design);
+        }
+        if (HasFatalFailure()) return;
+      }
+    }
+  }
+  EXPECT_GT(insideSeen, 1000) << "the view hardly meets the set";
 }
 
 TEST_P(VectorPath, IsTheOneThatRunsAndItsStatisticsAddUp) {

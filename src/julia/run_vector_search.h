@@ -4,6 +4,7 @@
 // per-ISA source files.
 
 #include "julia/interleaved_search.h"
+#include "julia/long_probe_pool.h"
 #include "julia/search_stats.h"
 #include "julia/vector_paths.h"
 #include "julia/vector_search.h"
@@ -13,11 +14,16 @@ namespace quatdepth {
 template <class L, SearchShape kShape, class LInterleaved, class Counts>
 void findRowDepthsShaped(const RenderSettings *s, SearchTables tables, int32_t row,
                          int32_t *depths, Counts *counts, SearchDesign design) {
-  if (design == SearchDesign::kAutomatic)
-    design = kShape.interleaveFrom > 0 && s->maxIterations >= kShape.interleaveFrom
-                 ? SearchDesign::kInterleaved
-                 : SearchDesign::kGrouped;
-  if (design == SearchDesign::kInterleaved)
+  if (design == SearchDesign::kAutomatic) {
+    design = SearchDesign::kGrouped;
+    if (kShape.interleaveFrom > 0 && s->maxIterations >= kShape.interleaveFrom)
+      design = SearchDesign::kInterleaved;
+    if (kShape.poolFrom > 0 && s->maxIterations >= kShape.poolFrom)
+      design = SearchDesign::kPooled;
+  }
+  if (design == SearchDesign::kPooled)
+    pooled_search::findRowDepths<L, kShape>(s, tables, row, depths, counts);
+  else if (design == SearchDesign::kInterleaved)
     interleaved_search::findRowDepths<LInterleaved, kShape.pixelsInFlight>(s, tables, row, depths,
                                                                           counts);
   else

@@ -21,10 +21,10 @@ constexpr SearchPath kAllSearchPaths[] = {
 
 const char *searchPathName(SearchPath path);
 
-// Which of the two vector searches a vector path runs: one pixel at a time
-// in groups of levels, or several pixels in flight. Automatic picks by the
-// iteration cap.
-enum class SearchDesign { kAutomatic, kGrouped, kInterleaved };
+// Which of the vector searches a vector path runs: one pixel at a time in
+// groups of levels, several pixels in flight, or short groups with a pool
+// of the long probes of many pixels. Automatic picks by the iteration cap.
+enum class SearchDesign { kAutomatic, kGrouped, kInterleaved, kPooled };
 
 // Accepts the names searchPathName gives ("scalar", "sse2", "avx2", "avx512",
 // "neon", "portable4", "portable8").

@@ -20,24 +20,30 @@ namespace quatdepth {
 // vector does on AMD Zen 4, whose 512-bit operations take two cycles).
 // From that cap on, groups that run long dominate, and one pixel at a time
 // waits on one chain: the interleaved search keeps pixelsInFlight pixels
-// going instead, one vector each.
+// going instead, one vector each. From poolFrom on, the pooled search runs
+// short groups of the same sizes and moves the probes that run long into a
+// pool of poolVectors vectors, each lane a probe of any pixel of the row.
 struct SearchShape {
   int coarseVectors, fineVectors;
   int32_t dropFrom, deferFrom;
   int32_t interleaveFrom;  // 0: never
   int pixelsInFlight;
+  int32_t poolFrom;  // 0: never
+  int poolVectors;
 };
 
-// Measured best on the benchmark workloads and on the default view with
-// caps from 10 to 1000 (AMD Zen 4): below a cap of about 40 the grouped
-// search wins everywhere, above about 200 the interleaved one wins on views
-// mostly inside and loses about a fifth on views of late escapes.
-constexpr SearchShape kAvx512Shape{2, 1, 4, 8, 100, 2};
-constexpr SearchShape kAvx2Shape{3, 3, 0, 0, 100, 2};
-constexpr SearchShape kSse2Shape{3, 3, 0, 0, 100, 2};
+// Grouped shapes measured best on the benchmark workloads and on the
+// default view with caps from 10 to 1000 (AMD Zen 4). The pool measured
+// on an Intel Xeon with AVX-512 (model 167): with zmm lanes it beats
+// the grouped search on all three workloads' views from a cap of about 40,
+// and by 2 to 8 times at caps of 100 to 1000; with ymm lanes the grouped
+// search still wins on views of late escapes up to a cap of about 100.
+constexpr SearchShape kAvx512Shape{2, 1, 4, 8, 100, 2, 40, 3};
+constexpr SearchShape kAvx2Shape{3, 3, 0, 0, 100, 2, 100, 3};
+constexpr SearchShape kSse2Shape{3, 3, 0, 0, 100, 2, 100, 3};
 // Two lanes like SSE2, and four chains for the two to four pipelined
 // floating-point units of AArch64 cores (not yet measured on hardware).
-constexpr SearchShape kNeonShape{4, 4, 0, 0, 100, 2};
+constexpr SearchShape kNeonShape{4, 4, 0, 0, 100, 2, 100, 4};
 
 // The vector searches, one per instruction set; each fills depths[0 ..
 // width-1] for `row` exactly as the scalar reference does. Call one only

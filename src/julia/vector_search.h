@@ -119,6 +119,8 @@ struct NoCounts {
   static constexpr bool kCounting = false;
   void pass(uint32_t, int) {}
   void group(uint32_t, uint32_t) {}
+  void poolPasses(uint32_t, int32_t, int) {}
+  void poolProbe(int32_t, int32_t) {}
 };
 
 struct LaneCounts {
@@ -142,6 +144,17 @@ struct LaneCounts {
       if ((needed >> lane) & 1) stats->usefulIterations += lanePasses[lane];
       lanePasses[lane] = 0;
     }
+  }
+  // The long-probe pool: `passes` passes of `lanes` lanes, `busy` of them
+  // in use. Each probe there is needed (the lowest of its pixel's pending
+  // ones), and so were its `shortPasses` before it came, where its group
+  // did not count them.
+  void poolPasses(uint32_t busy, int32_t passes, int lanes) {
+    stats->laneSlots += int64_t{passes} * lanes;
+    stats->activeIterations += int64_t{passes} * __builtin_popcount(busy);
+  }
+  void poolProbe(int32_t passes, int32_t shortPasses) {
+    stats->usefulIterations += passes + shortPasses;
   }
 };
 

@@ -1,0 +1,368 @@
+#pragma once
+
+// The vector search for high iteration caps. Most probes end within a few
+// passes; the few that do not (a pixel's first inside level, about one a
+// pixel, and late escapes) hold most of the passes, and one pixel's group
+// of levels cannot keep its lanes busy while one of them runs long.
+//
+// So each pixel's levels run in short groups, as in the grouped search,
+// for at most kShortPasses passes. Lanes still live then become the
+// pixel's pending probes, and the lowest of them moves to a pool of long
+// probes, where every lane is an independent probe of any pixel of the
+// row and a lane that ends is refilled at once from the probes waiting.
+// Only one probe of a pixel is in the pool at a time, the lowest: if it
+// is inside, the pixel's sequence has its answer and the others are never
+// run on; if it escapes, the next pending one follows. A pixel is a small
+// state machine that waits for its long probe's answer, and many pixels
+// are in flight so that the pool stays full.
+//
+// A pending probe carries its quaternion and its pass count into the pool
+// and goes on from there with the same operations, so every probe's
+// passes are those of the scalar reference and the depths match it bit
+// for bit. Included only by the per-ISA source files.
+
+#include <cstdint>
+
+#include "julia/row_constants.h"
+#include "julia/vector_search.h"
+
+namespace quatdepth::pooled_search {
+
+using vector_search::GroupStart;
+using vector_search::groupStart;
+using vector_search::lowLanes;
+using vector_search::passVector;
+using vector_search::PixelRay;
+using vector_search::RowConstants;
+using vector_search::Sequence;
+
+// Lanes still live after this many passes of a short group go to the pool.
+constexpr int32_t kShortPasses = 16;
+// The pool runs on until this share of its lanes have escaped: a lane that
+// escaped is done with (its state is never read again), and refilling
+// costs far more than a pass, so lanes wait a little for company.
+constexpr int kRefillFraction = 3;  // a third of the pool's lanes
+// Pixels in flight: enough that, while each waits for one probe in the
+// pool, the pool stays full and short work is still at hand.
+constexpr int kPixelSlots = 64;
+constexpr int kMaxGroupLanes = 32;
+
+// The lanes of a pixel's short group still live after kShortPasses, lowest
+// level first, with the state they carry into the pool.
+struct PendingProbes {
+  double a[kMaxGroupLanes], b[kMaxGroupLanes], c[kMaxGroupLanes], d[kMaxGroupLanes];
+  int32_t level[kMaxGroupLanes];
+  int count = 0;
+  int next = 0;  // the next to go to the pool
+};
+
+struct PixelSlot {
+  int32_t column = -1;
+  PixelRay ray{};
+  Sequence sequence{};
+  int32_t at = 0;          // position in the sequence of the next short group
+  int32_t coarseHit = -1;  // while refining: the coarse hit, else -1
+  PendingProbes pending;
+};
+
+// A first-in, first-out list of slot indices; never holds more than there
+// are slots.
+struct SlotQueue {
+  int32_t slot[kPixelSlots];
+  int head = 0, size = 0;
+  bool empty() const { return size == 0; }
+  void push(int32_t s) { slot[(head + size++) % kPixelSlots] = s; }
+  int32_t pop() {
+    const int32_t s = slot[head];
+    head = (head + 1) % kPixelSlots;
+    --size;
+    return s;
+  }
+};
+
+// The pool's lanes, kept in memory between runs: a run loads them into
+// registers, and a lane is refilled by writing its entries.
+template <class L, int V>
+struct Pool {
+  static constexpr int kLanes = V * L::kLanes;
+  static_assert(kLanes <= 32);
+  alignas(64) double a[kLanes], b[kLanes], c[kLanes], d[kLanes];
+  int32_t slot[kLanes];
+  int32_t remaining[kLanes];  // passes up to the cap
+  int32_t passes[kLanes];     // passes in the pool, for the statistics
+  uint32_t busy = 0;
+  uint32_t freeLanes() const { return ~busy & lowLanes(kLanes); }
+};
+
+// Runs the pool's busy lanes until `refillAt` of them have escaped or one
+// reaches the cap still inside. Returns the lanes that escaped; `capped`
+// gets those that reached the cap inside.
+template <class L, int V, class Counts>
+[[gnu::always_inline]] inline uint32_t runPool(const RowConstants<L> &k, Pool<L, V> *pool,
+                                               int refillAt, uint32_t *capped,
+                                               Counts *counts) {
+  using Vec = typename L::Vec;
+  constexpr int kLanes = Pool<L, V>::kLanes;
+  const uint32_t busy = pool->busy;
+  int32_t most = k.maxPasses;
+  for (int lane = 0; lane < kLanes; ++lane)
+    if (((busy >> lane) & 1) && pool->remaining[lane] < most) most = pool->remaining[lane];
+  Vec a[V], b[V], c[V], d[V];
+  for (int v = 0; v < V; ++v) {
+    a[v] = L::load(pool->a + v * L::kLanes);
+    b[v] = L::load(pool->b + v * L::kLanes);
+    c[v] = L::load(pool->c + v * L::kLanes);
+    d[v] = L::load(pool->d + v * L::kLanes);
+  }
+  uint32_t escaped = 0;
+  int32_t done = 0;
+  while (done < most) {
+    uint32_t below = 0;
+#pragma GCC unroll 8
+    for (int v = 0; v < V; ++v)
+      below |= passVector(k, &a[v], &b[v], &c[v], &d[v]) << (v * L::kLanes);
+    ++done;
+    const uint32_t newlyEscaped = busy & ~below & ~escaped;
+    if constexpr (Counts::kCounting)
+      for (uint32_t e = newlyEscaped; e; e &= e - 1) pool->passes[__builtin_ctz(e)] += done;
+    escaped |= newlyEscaped;
+    if (__builtin_popcount(escaped) >= refillAt) [[unlikely]]
+      break;
+  }
+  if constexpr (Counts::kCounting) counts->poolPasses(busy, done, kLanes);
+  for (int v = 0; v < V; ++v) {
+    L::store(pool->a + v * L::kLanes, a[v]);
+    L::store(pool->b + v * L::kLanes, b[v]);
+    L::store(pool->c + v * L::kLanes, c[v]);
+    L::store(pool->d + v * L::kLanes, d[v]);
+  }
+  uint32_t atCap = 0;
+  for (int lane = 0; lane < kLanes; ++lane) {
+    if (!((busy >> lane) & 1)) continue;
+    pool->remaining[lane] -= done;
+    if (!((escaped >> lane) & 1)) pool->passes[lane] += done;
+    if (pool->remaining[lane] == 0) atCap |= 1u << lane;
+  }
+  *capped = atCap & ~escaped;
+  return escaped;
+}
+
+// What a short group ends with.
+enum class GroupEnd { kAllEscaped, kInside, kPending };
+
+// The row's search: its pixels' slots, the probes waiting for the pool,
+// and the slots with short work to do.
+template <class L, SearchShape kShape, class Counts>
+class RowSearch {
+ public:
+  static constexpr int kCoarseVectors = kShape.coarseVectors;
+  static constexpr int kFineVectors = kShape.fineVectors;
+  static constexpr int kPoolVectors = kShape.poolVectors;
+
+  RowSearch(const RowConstants<L> &k, int32_t *depths, Counts *counts)
+      : k_(k), depths_(depths), counts_(counts) {
+    for (int s = kPixelSlots - 1; s >= 0; --s) freeSlots_[freeCount_++] = s;
+  }
+
+  void run() {
+    for (;;) {
+      fillPool();
+      // Short work while the pool has room for what it brings.
+      if (pool_.freeLanes() && (!ready_.empty() || startPixel())) {
+        shortWork(ready_.pop());
+        continue;
+      }
+      if (pool_.busy) {
+        finishPoolProbes();
+        continue;
+      }
+      if (waiting_.empty() && ready_.empty()) return;
+    }
+  }
+
+ private:
+  // Takes the next pixel of the row into a free slot; false when there is
+  // no pixel or no slot.
+  bool startPixel() {
+    if (nextColumn_ >= k_.width || freeCount_ == 0) return false;
+    const int32_t s = freeSlots_[--freeCount_];
+    PixelSlot &p = slots_[s];
+    p.column = nextColumn_++;
+    const double px = gridCoordinate(k_.xMin, k_.xMax, p.column, k_.width) - k_.centreXScalar;
+    p.ray = PixelRay{px * k_.cosBScalar, (-px) * k_.sinBScalar};
+    p.coarseHit = -1;
+    startSequence(&p, Sequence{0, k_.fineSteps, k_.coarseLevels, true});
+    ready_.push(s);
+    return true;
+  }
+
+  static void startSequence(PixelSlot *p, Sequence sequence) {
+    p->sequence = sequence;
+    p->at = 0;
+    p->pending.count = p->pending.next = 0;
+  }
+
+  void finishPixel(int32_t s, int32_t depth) {
+    depths_[slots_[s].column] = depth;
+    slots_[s].column = -1;
+    freeSlots_[freeCount_++] = s;
+  }
+
+  // The first inside level of the pixel's sequence is `level`: the coarse
+  // hit starts the refinement, which is short work; anything else is the
+  // pixel's answer. Returns whether the slot has short work.
+  bool found(int32_t s, int32_t level) {
+    PixelSlot &p = slots_[s];
+    if (p.coarseHit < 0 && level > 0 && k_.fineSteps > 1) {
+      p.coarseHit = level;
+      startSequence(&p, Sequence{level - k_.fineSteps + 1, 1, k_.fineSteps - 1, false});
+      return true;
+    }
+    finishPixel(s, level);
+    return false;
+  }
+
+  // The sequence ended without an inside level.
+  void notFound(int32_t s) { finishPixel(s, slots_[s].coarseHit); }
+
+  // Runs the slot's sequence, group after group, until it has its answer
+  // or a group leaves probes pending for the pool.
+  void shortWork(int32_t s) {
+    PixelSlot &p = slots_[s];
+    for (;;) {
+      if (p.at >= p.sequence.length) return notFound(s);
+      const GroupEnd end = p.sequence.coarse ? shortGroup<kCoarseVectors>(&p)
+                                             : shortGroup<kFineVectors>(&p);
+      if (end == GroupEnd::kPending) {
+        waiting_.push(s);
+        return;
+      }
+      if (end == GroupEnd::kInside) {
+        if (!found(s, p.pending.level[0])) return;
+      }
+    }
+  }
+
+  // Runs the group of the sequence at p->at for at most kShortPasses (or
+  // the cap). An inside lane's level goes to pending.level[0]; lanes still
+  // live short of the cap become the pending probes.
+  template <int V>
+  GroupEnd shortGroup(PixelSlot *p) {
+    using Vec = typename L::Vec;
+    constexpr int32_t kGroupLanes = V * L::kLanes;
+    static_assert(kGroupLanes <= kMaxGroupLanes && kGroupLanes <= kLevelTablePadding);
+    const Sequence &seq = p->sequence;
+    const int32_t at = p->at;
+    const int32_t left = seq.length - at;
+    const uint32_t valid = lowLanes(left < kGroupLanes ? left : kGroupLanes);
+    p->at += kGroupLanes;
+    const GroupStart<L, V> start = groupStart<L, V>(k_, p->ray, seq, at);
+    Vec a[V], b[V], c[V], d[V];
+    for (int v = 0; v < V; ++v) a[v] = start.a[v], b[v] = start.b[v], c[v] = start.c[v],
+                                d[v] = k_.wSlice;
+    const int32_t limit = k_.maxPasses < kShortPasses ? k_.maxPasses : kShortPasses;
+    uint32_t live = valid;
+    int32_t pass = 0;
+    while (pass < limit) {
+      if constexpr (Counts::kCounting) counts_->pass(live, kGroupLanes);
+      uint32_t below = 0;
+#pragma GCC unroll 8
+      for (int v = 0; v < V; ++v)
+        below |= passVector(k_, &a[v], &b[v], &c[v], &d[v]) << (v * L::kLanes);
+      live &= below;
+      ++pass;
+      if (!live) break;
+    }
+    PendingProbes &pending = p->pending;
+    pending.count = pending.next = 0;
+    if (!live) {
+      counts_->group(valid, 0);
+      return GroupEnd::kAllEscaped;
+    }
+    const uint32_t lowest = live & (0u - live);
+    counts_->group(valid, lowest);
+    if (pass >= k_.maxPasses) {
+      pending.level[0] = seq.first + (at + __builtin_ctz(live)) * seq.step;
+      return GroupEnd::kInside;
+    }
+    alignas(64) double la[kGroupLanes], lb[kGroupLanes], lc[kGroupLanes], ld[kGroupLanes];
+    for (int v = 0; v < V; ++v) {
+      L::store(la + v * L::kLanes, a[v]);
+      L::store(lb + v * L::kLanes, b[v]);
+      L::store(lc + v * L::kLanes, c[v]);
+      L::store(ld + v * L::kLanes, d[v]);
+    }
+    for (uint32_t rest = live; rest; rest &= rest - 1) {
+      const int lane = __builtin_ctz(rest);
+      const int n = pending.count++;
+      pending.a[n] = la[lane], pending.b[n] = lb[lane];
+      pending.c[n] = lc[lane], pending.d[n] = ld[lane];
+      pending.level[n] = seq.first + (at + lane) * seq.step;
+    }
+    return GroupEnd::kPending;
+  }
+
+  // Moves waiting slots' next pending probes into the pool's free lanes.
+  void fillPool() {
+    for (uint32_t free = pool_.freeLanes(); free && !waiting_.empty(); free &= free - 1) {
+      const int lane = __builtin_ctz(free);
+      const int32_t s = waiting_.pop();
+      PendingProbes &pending = slots_[s].pending;
+      const int n = pending.next;
+      pool_.a[lane] = pending.a[n], pool_.b[lane] = pending.b[n];
+      pool_.c[lane] = pending.c[n], pool_.d[lane] = pending.d[n];
+      pool_.slot[lane] = s;
+      pool_.remaining[lane] = k_.maxPasses - kShortPasses;
+      pool_.passes[lane] = 0;
+      pool_.busy |= 1u << lane;
+    }
+  }
+
+  // Runs the pool until probes end, and moves their pixels on.
+  void finishPoolProbes() {
+    uint32_t capped = 0;
+    // With nothing left to refill from, a pixel whose probe escaped has
+    // the only work there is.
+    const bool moreToCome = !waiting_.empty() || !ready_.empty() || nextColumn_ < k_.width;
+    constexpr int kRefillAt = Pool<L, kPoolVectors>::kLanes / kRefillFraction;
+    const int refillAt = moreToCome && kRefillAt > 1 ? kRefillAt : 1;
+    const uint32_t escaped = runPool<L, kPoolVectors>(k_, &pool_, refillAt, &capped, counts_);
+    for (uint32_t ended = escaped | capped; ended; ended &= ended - 1) {
+      const int lane = __builtin_ctz(ended);
+      pool_.busy &= ~(1u << lane);
+      const int32_t s = pool_.slot[lane];
+      PendingProbes &pending = slots_[s].pending;
+      if constexpr (Counts::kCounting) 
+        counts_->poolProbe(pool_.passes[lane], pending.next > 0 ? kShortPasses : 0);
+      if ((capped >> lane) & 1) {
+        if (found(s, pending.level[pending.next])) ready_.push(s);
+      } else if (++pending.next < pending.count) {
+        waiting_.push(s);
+      } else {
+        ready_.push(s);  // on with the sequence after the group
+      }
+    }
+  }
+
+  const RowConstants<L> &k_;
+  int32_t *depths_;
+  Counts *counts_;
+  int32_t nextColumn_ = 0;
+  PixelSlot slots_[kPixelSlots];
+  int32_t freeSlots_[kPixelSlots];
+  int freeCount_ = 0;
+  SlotQueue waiting_;  // slots whose next pending probe waits for the pool
+  SlotQueue ready_;    // slots with short work
+  Pool<L, kPoolVectors> pool_;
+};
+
+template <class L, SearchShape kShape, class Counts>
+void findRowDepths(const RenderSettings *s, SearchTables tables, int32_t rowIndex,
+                   int32_t *depths, Counts *counts) {
+  const RowConstants<L> k = vector_search::rowConstants<L>(s, tables, rowIndex);
+  if (k.rowTerms) fillRowTerms(k, k.coarseLevels);
+  RowSearch<L, kShape, Counts> search(k, depths, counts);
+  search.run();
+}
+
+}  // namespace quatdepth::pooled_search
