@@ -160,6 +160,58 @@ TEST_F(Keyframes, BetweenTwoKeysRealsMoveAndTheRestHolds) {
     EXPECT_NE(carried.find(key), std::string::npos) << key << carried;
 }
 
+// Occlusion holds from the key that sets it, as the look does; the
+// command line's --occlusion is where it starts. Each frame is the
+// picture a single run with its settings writes, byte for byte.
+TEST_F(Keyframes, OcclusionHoldsFromTheKeyThatSetsIt) {
+  const std::vector<std::string> base = {"--size", "40x40", "--angles",
+                                         "0.4,0.9,0.2"};
+  const auto picture = [&](std::vector<std::string> options,
+                           const std::string &name) {
+    options.insert(options.begin(), base.begin(), base.end());
+    options.insert(options.end(), {"-o", dir_.file(name)});
+    const ProgramResult run = runProgram(kRender, options);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    return readFile(dir_.file(name));
+  };
+  const std::string shaded = picture({"--w", "0.1", "--occlusion"}, "on.png");
+  const std::string plain = picture({"--w", "0.1"}, "off.png");
+  ASSERT_NE(shaded, plain) << "a view occlusion changes";
+
+  // The occlusion line before others of its key, as a picture writes it.
+  picture({"--keyframes",
+           keys("keys.txt",
+                "[frame 0]\nocclusion = true\nw = 0.1\n"
+                "[frame 2]\nocclusion = false\n[frame 3]\nsupersample = 1\n")},
+          "f%d.png");
+  EXPECT_TRUE(readFile(dir_.file("f0.png")) == shaded);
+  EXPECT_TRUE(readFile(dir_.file("f1.png")) == shaded);
+  EXPECT_TRUE(readFile(dir_.file("f2.png")) == plain);
+  EXPECT_TRUE(readFile(dir_.file("f3.png")) == plain);
+
+  // --occlusion on the command line until a key turns it off.
+  picture(
+      {"--occlusion", "--keyframes",
+       keys("late.txt", "[frame 0]\nw = 0.1\n[frame 2]\nocclusion = false\n")},
+      "g%d.png");
+  EXPECT_TRUE(readFile(dir_.file("g1.png")) == shaded);
+  EXPECT_TRUE(readFile(dir_.file("g2.png")) == plain);
+  std::string carried, error;
+  ASSERT_TRUE(readParameterFile(dir_.file("g1.png"), &carried, &error))
+      << error;
+  EXPECT_NE(carried.find("occlusion = true\n"), std::string::npos) << carried;
+  ASSERT_TRUE(readParameterFile(dir_.file("g2.png"), &carried, &error))
+      << error;
+  EXPECT_NE(carried.find("occlusion = false\n"), std::string::npos) << carried;
+
+  // Nor does it change quatdepth's arguments, wherever it stands.
+  EXPECT_EQ(
+      printedLines({"--keyframes", keys("view.txt",
+                                        "[frame 0]\nocclusion = true\nw = 0.5\n"
+                                        "angles = 0.1,0.2,0.3\n")}),
+      printedLines({"--w", "0.5", "--angles", "0.1,0.2,0.3"}));
+}
+
 // The point at `frame` of the centripetal Catmull-Rom curve through
 // `values` at `frames`, worked from the textbook form: knots from 0 on,
 // spaced by the square root of the distance, the ends reflected.
@@ -249,7 +301,19 @@ TEST_F(Keyframes, MalformedFilesAreRefusedBeforeAnythingIsWritten) {
       {"[frame 0]\nw = 1\n[frame 2]\nw = 2\n# again\nw = 3\n", {},
        "keys.txt, lines 4 and 6: 'w' is given twice"},
       {"[frame 0]\n[frame 2]\nbox = 1,2\n", {"--frames", "1"},
-       "keys.txt, line 2, [frame 2]: --box '1,2': give 6 numbers"},
+       "keys.txt, line 3, [frame 2]: --box '1,2': give 6 numbers"},
+      // A bad value at its own line, not its key's heading.
+      {"[frame 0]\nw = 0\n\n# c\n[frame 4]\nc = 1,2,3\nw = 0.5\n", {"--frames", "1"},
+       "keys.txt, line 6, [frame 4]: --c '1,2,3'"},
+      {"[frame 0]\n[frame 2]\nw = 0.5\n# a size\nsize = 0x3\n",
+       {"-o", dir_.file("f%d.png")}, "keys.txt, line 5, [frame 2]: --size 0x3"},
+      // Refused with an earlier key's value: at the line that goes too far.
+      {"[frame 0]\nsupersample = 2\n[frame 1]\nw = 0\nsize = 1x8388609\n",
+       {"-o", dir_.file("f%d.png")}, "keys.txt, line 5, [frame 1]: --supersample 2"},
+      {"[frame 0]\nw = 1\n[frame 2]\nocclusion = banana\n", {},
+       "keys.txt, line 4: occlusion 'banana': use true or false"},
+      {"[frame 0]\nocclusion =\n", {"--print-args"},
+       "keys.txt, line 2: occlusion '': use true or false"},
       {"# nothing yet\n", {}, "keys.txt: no [frame N] section"},
       {"[frame 0]\n", {"--animate", "c0=0:1"}, "--keyframes and --animate"},
       {"[frame 0]\n[frame 4]\n", {}, "several frames need one frame number"},

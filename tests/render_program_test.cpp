@@ -184,6 +184,44 @@ TEST_F(RenderProgram, APicturesParametersRenderItAgain) {
   }
 }
 
+// A parameter file's occlusion is what a picture's parameters write, true
+// or false, and any other value is refused at its line.
+TEST_F(RenderProgram, AParameterFilesOcclusionIsTrueOrFalse) {
+  const std::vector<std::string> view = {"--size", "40x40", "--angles",
+                                         "0.4,0.9,0.2"};
+  const auto picture = [&](std::vector<std::string> options) {
+    options.insert(options.begin(), view.begin(), view.end());
+    options.insert(options.end(), {"-o", dir_.file("view.png")});
+    const ProgramResult run = render(options);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    return readFile(dir_.file("view.png"));
+  };
+  const std::string shaded = picture({"--occlusion"}), plain = picture({});
+  ASSERT_NE(shaded, plain) << "a view occlusion changes";
+  writeFile(dir_.file("on.txt"), "occlusion = true\n");
+  writeFile(dir_.file("off.txt"), "occlusion = false\n");
+  EXPECT_TRUE(picture({"--params", dir_.file("on.txt")}) == shaded);
+  EXPECT_TRUE(picture({"--params", dir_.file("off.txt")}) == plain);
+  EXPECT_TRUE(picture({"--occlusion", "--params", dir_.file("off.txt")}) ==
+              plain);
+
+  writeFile(dir_.file("kept.png"), "an older picture");
+  for (const char *value : {"", "2", "-1", "1", "0", "no", "off", "yes", "on",
+                            "True", "true false"}) {
+    SCOPED_TRACE(value);
+    writeFile(dir_.file("bad.txt"), "size = 8x8\n# the switch\nocclusion = " +
+                                        std::string(value) + "\n");
+    const ProgramResult run =
+        render({"--params", dir_.file("bad.txt"), "-o", dir_.file("kept.png")});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find("bad.txt, line 3: occlusion '" + std::string(value) +
+                           "': use true or false"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(readFile(dir_.file("kept.png")), "an older picture");
+  }
+}
+
 // A name with a frame number is numbered for a single frame too, and a
 // name whose '%' is no frame number is taken as it is.
 TEST_F(RenderProgram, FrameNamesAreNumberedAndCheckedBeforeTheFirstFrame) {

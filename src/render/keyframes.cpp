@@ -42,13 +42,13 @@ std::optional<int> headingFrame(const std::string &heading) {
   return std::stoi(number);
 }
 
-// The options of the lines gathered for the last section.
+// The settings of the lines gathered for the last section.
 bool closeSection(const std::string &lines, const std::string &source,
                   std::vector<KeySection> *sections, std::string *error) {
   if (sections->empty()) return true;
   KeySection &section = sections->back();
-  return parameterOptions(lines, source, &section.options, error,
-                          section.line + 1);
+  return parameterLines(lines, source, &section.settings, error,
+                        section.line + 1);
 }
 
 // Straight through a at ta and b at tb, at t; a where the two are one
@@ -155,33 +155,56 @@ bool takeKeyframesOption(std::vector<std::string> *arguments,
   return true;
 }
 
+// Every name's latest setting, by name.
+using LatestSettings = std::map<std::string, ParameterLine>;
+
+// A key's run: the command line, then every name's latest setting.
+int parseKey(const std::vector<std::string> &commandLine,
+             const LatestSettings &latest, RenderRequest *key,
+             std::string *refusal) {
+  std::vector<std::string> arguments = commandLine;
+  for (const auto &[name, setting] : latest) {
+    const std::vector<std::string> words = optionWords(setting);
+    arguments.insert(arguments.end(), words.begin(), words.end());
+  }
+  return parseRenderArguments(arguments, key, refusal);
+}
+
+// The line of the setting a refused section is first refused at, and its
+// refusal: the section's settings added one by one over the keys before
+// it, which were accepted. The heading's line if none is.
+int lineAtFault(const std::vector<std::string> &commandLine,
+                LatestSettings latest, const KeySection &section,
+                std::string *refusal) {
+  for (const ParameterLine &setting : section.settings) {
+    latest[setting.name] = setting;
+    RenderRequest key;
+    if (parseKey(commandLine, latest, &key, refusal) >= 0) return setting.line;
+  }
+  return section.line;
+}
+
 // Each section as a key: the command line, then every name's latest value
 // from the sections up to it, parsed as one run would be.
 bool keysOf(const std::vector<KeySection> &sections,
             const std::vector<std::string> &commandLine,
             const std::string &source, std::vector<Keyframe> *keys,
             std::string *error) {
-  std::map<std::string, std::string> latest;
+  LatestSettings latest;
   for (const KeySection &section : sections) {
-    for (size_t i = 0; i + 1 < section.options.size(); i += 2)
-      latest[section.options[i]] = section.options[i + 1];
-    std::vector<std::string> arguments = commandLine;
-    for (const auto &[option, value] : latest) {
-      // One word, so a value that starts with a dash stays a value.
-      if (value.empty()) {
-        arguments.insert(arguments.end(), {option, ""});
-      } else {
-        arguments.push_back(option + "=" + value);
-      }
-    }
+    const LatestSettings before = latest;
+    for (const ParameterLine &setting : section.settings)
+      latest[setting.name] = setting;
     RenderRequest key;
     std::string refusal;
-    if (parseRenderArguments(arguments, &key, &refusal) >= 0)
-      return fail(error, source + ", line " + std::to_string(section.line) +
+    if (parseKey(commandLine, latest, &key, &refusal) >= 0) {
+      const int line = lineAtFault(commandLine, before, section, &refusal);
+      return fail(error, source + ", line " + std::to_string(line) +
                              ", [frame " + std::to_string(section.frame) +
                              "]: " + refusal);
+    }
     keys->push_back({section.frame, key.settings, key.angles, key.realTexts,
-                     key.look, key.colormap, key.supersample});
+                     key.look, key.colormap, key.supersample, key.occlusion});
   }
   return true;
 }
@@ -284,12 +307,14 @@ void keyframeParameters(const std::vector<Keyframe> &keys, int frame,
 }
 
 void keyframePictureOptions(const std::vector<Keyframe> &keys, int frame,
-                            Look *look, Colormap *colormap, int *supersample) {
+                            Look *look, Colormap *colormap, int *supersample,
+                            bool *occlusion) {
   if (keys.empty()) return;
   const Keyframe &held = keys[latestKey(keys, frame)];
   *look = held.look;
   *colormap = held.colormap;
   *supersample = held.supersample;
+  *occlusion = held.occlusion;
 }
 
 int parseKeyframedArguments(std::vector<std::string> arguments,

@@ -5,6 +5,7 @@
 
 #include "image/colormap.h"
 #include "image/depth_picture.h"
+#include "render/parameter_text.h"
 #include "render/positional_arguments.h"
 #include "settings/render_settings.h"
 
@@ -22,14 +23,15 @@ struct Keyframe {
   Look look = Look::kLit;
   Colormap colormap = Colormap::kGrey;
   int supersample = 1;
+  bool occlusion = false;
 };
 
 // One "[frame N]" section of a keyframe file: its frame, the line of its
-// heading, and the options its "name = value" lines stand for.
+// heading, and its "name = value" lines.
 struct KeySection {
   int frame = 0;
   int line = 0;
-  std::vector<std::string> options;
+  std::vector<ParameterLine> settings;
 };
 
 // The sections of a keyframe file, read as --params reads a file within
@@ -49,10 +51,11 @@ void keyframeParameters(const std::vector<Keyframe> &keys, int frame,
                         RenderSettings *settings, ViewAngles *angles,
                         RealTexts *texts);
 
-// How `frame` looks (nothing when `keys` is empty): the look, colour map
-// and supersampling of the latest key at or before it.
+// How `frame` looks (nothing when `keys` is empty): the look, colour map,
+// supersampling and occlusion of the latest key at or before it.
 void keyframePictureOptions(const std::vector<Keyframe> &keys, int frame,
-                            Look *look, Colormap *colormap, int *supersample);
+                            Look *look, Colormap *colormap, int *supersample,
+                            bool *occlusion);
 
 // The value at `u` (0 to 1) of the centripetal Catmull-Rom segment from
 // values[segment] to values[segment + 1], the points beyond the first and
@@ -64,7 +67,8 @@ double keyframeCurve(const std::vector<double> &values, size_t segment,
 // key of that file: each key is the command line with the settings of the
 // keys up to it on top, --frames defaults to the last key's frame + 1, and
 // every frame is checked against the limits. A file that cannot be read
-// is kRenderCannotRead; anything refused in it kRenderUsage.
+// is kRenderCannotRead; anything refused in it kRenderUsage, its message
+// naming the line of the setting at fault.
 int parseKeyframedArguments(std::vector<std::string> arguments,
                             RenderRequest *request, std::string *error);
 

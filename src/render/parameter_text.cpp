@@ -13,6 +13,7 @@
 #include "image/depth_picture.h"
 #include "render/depth_exr.h"
 #include "render/positional_arguments.h"
+#include "render/render_options.h"
 #include "render/shown_text.h"
 
 namespace quatdepth {
@@ -89,9 +90,9 @@ std::string parameterText(const RenderRequest &request, const RenderSettings &s,
   return text.str();
 }
 
-bool parameterOptions(const std::string &text, const std::string &source,
-                      std::vector<std::string> *options, std::string *error,
-                      int firstLine) {
+bool parameterLines(const std::string &text, const std::string &source,
+                    std::vector<ParameterLine> *settings, std::string *error,
+                    int firstLine) {
   // Editors on some systems begin a UTF-8 file with a byte-order mark.
   constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
   const bool marked = text.compare(0, 3, kByteOrderMark) == 0;
@@ -102,13 +103,13 @@ bool parameterOptions(const std::string &text, const std::string &source,
     ++number;
     line = trimmed(line);
     if (line.empty() || line[0] == '#') continue;
+    const std::string where = source + ", line " + std::to_string(number);
     const size_t equals = line.find('=');
     const std::string name = trimmed(line.substr(0, equals));
     bool known = false;
     for (const char *candidate : kNames) known = known || name == candidate;
     if (equals == std::string::npos || !known) {
-      *error = source + ", line " + std::to_string(number) + ": '" +
-               shownText(line) +
+      *error = where + ": '" + shownText(line) +
                "' is not 'name = value' with one of box, c, w, angles, size, "
                "coarse, fine, iterations, bailout, look, colormap, "
                "supersample, occlusion";
@@ -123,13 +124,31 @@ bool parameterOptions(const std::string &text, const std::string &source,
                "' is given twice";
       return false;
     }
-    // A switch takes its value in the same word: --occlusion=true.
-    if (name == "occlusion") {
-      options->push_back("--" + name + "=" + trimmed(line.substr(equals + 1)));
-      continue;
+    const std::string value = trimmed(line.substr(equals + 1));
+    // A switch reads anything as some truth value (an empty one as on):
+    // take only the words a picture's parameters hold.
+    if (name == "occlusion" && value != "true" && value != "false") {
+      *error =
+          where + ": occlusion '" + shownText(value) + "': use true or false";
+      return false;
     }
-    options->push_back("--" + name);
-    options->push_back(trimmed(line.substr(equals + 1)));
+    settings->push_back({name, value, number});
+  }
+  return true;
+}
+
+std::vector<std::string> optionWords(const ParameterLine &line) {
+  if (line.value.empty()) return {"--" + line.name, ""};
+  return {"--" + line.name + "=" + line.value};
+}
+
+bool parameterOptions(const std::string &text, const std::string &source,
+                      std::vector<std::string> *options, std::string *error) {
+  std::vector<ParameterLine> settings;
+  if (!parameterLines(text, source, &settings, error)) return false;
+  for (const ParameterLine &setting : settings) {
+    const std::vector<std::string> words = optionWords(setting);
+    options->insert(options->end(), words.begin(), words.end());
   }
   return true;
 }
