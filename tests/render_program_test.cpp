@@ -567,6 +567,10 @@ TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
       {{"--params", dir_.file("escapes.txt")}, 2, "--look '\\x1B[2J\\x1B]0;x\\x07'"},
       {{"--params", dir_.file("nul.txt")}, 2, "--size '64x36\\x00': give WIDTHxHEIGHT"},
       {{"--supersample", "99999999999"}, 2, "--supersample 99999999999: give 1 to 16"},
+      // Not a whole number: the option's own range, not an int's.
+      {{"--supersample", "1.5"}, 2, "--supersample '1.5': give a whole number, 1 to 16"},
+      {{"--threads", "two"}, 2, "--threads 'two': give a whole number, 1 to 1024, or 0"},
+      {{"--frames", "1e3"}, 2, "--frames '1e3': give a whole number, 1 to 1000000"},
       // Two numbers where one is meant.
       {{"--w", "0.1,0.2"}, 2, "--w '0.1,0.2': give 1 number"},
       {{"--angles", "1,2,3,4"}, 2, "--angles '1,2,3,4': give 3 numbers"},

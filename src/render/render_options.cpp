@@ -25,9 +25,9 @@ bool fail(std::string *error, const std::string &message) {
 }
 
 // What a whole-number option takes, where it is narrower than an int.
-constexpr const char *kThreadsRange = "give 1 to 1024, or 0 for every core";
-constexpr const char *kSupersampleRange = "give 1 to 16 samples a side";
-constexpr const char *kFramesRange = "give 1 to 1000000";
+constexpr const char *kThreadsRange = "1 to 1024, or 0 for every core";
+constexpr const char *kSupersampleRange = "1 to 16 samples a side";
+constexpr const char *kFramesRange = "1 to 1000000";
 
 // `count` decimals separated by commas, into the real parameters from
 // `first` on, each with its text.
@@ -56,18 +56,19 @@ bool parseReals(const std::string &option, const std::string &text, int first,
 }
 
 // A whole number; beyond an int, refused with the option's own `range`
-// when it has one, as a number within an int but out of range would be.
+// when it has one, as a number within an int but out of range would be,
+// and anything else with that range too.
 bool parseWhole(const std::string &option, const std::string &text,
                 int32_t *value, std::string *error,
                 const char *range = nullptr) {
   const char *end = text.data() + text.size();
   const auto result = std::from_chars(text.data(), end, *value);
   if (range && result.ec == std::errc::result_out_of_range && result.ptr == end)
-    return fail(error, option + " " + text + ": " + range);
+    return fail(error, option + " " + text + ": give " + range);
   if (text.empty() || result.ec != std::errc() || result.ptr != end)
     return fail(error, option + " '" + shownText(text) +
-                           "': give a whole number from -2147483648 to "
-                           "2147483647");
+                           "': give a whole number, " +
+                           (range ? range : "from -2147483648 to 2147483647"));
   return true;
 }
 
@@ -170,8 +171,8 @@ bool applyParameters(const OptionTexts &texts, RenderRequest *request,
   deriveViewValues(&s, angles);
 
   if (request->frames < 1 || request->frames > 1000000)
-    return fail(error, "--frames " + std::to_string(request->frames) + ": " +
-                           kFramesRange);
+    return fail(error, "--frames " + std::to_string(request->frames) +
+                           ": give " + kFramesRange);
   for (const std::string &text : texts.sweeps) {
     Sweep sweep;
     if (!parseSweep(text, &sweep, error)) return false;
@@ -196,7 +197,7 @@ bool applyPictureOptions(const OptionTexts &texts, RenderRequest *request,
                            "': use grey, viridis, magma or turbo");
   if (request->supersample < 1 || request->supersample > 16)
     return fail(error, "--supersample " + std::to_string(request->supersample) +
-                           ": " + kSupersampleRange);
+                           ": give " + kSupersampleRange);
   return true;
 }
 
@@ -256,8 +257,8 @@ bool applyOutputOptions(const OptionTexts &texts, RenderRequest *request,
                     std::to_string(s.height) +
                     ": a picture needs at least one pixel; use --format rows");
   if (request->threads < 0 || request->threads > 1024)
-    return fail(error, "--threads " + std::to_string(request->threads) + ": " +
-                           kThreadsRange);
+    return fail(error, "--threads " + std::to_string(request->threads) +
+                           ": give " + kThreadsRange);
   return true;
 }
 
