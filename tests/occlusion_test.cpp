@@ -2,10 +2,15 @@
 // a wall darkens, the wall's top does not, and threads change nothing.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "julia/search_path.h"
 #include "render/occlusion.h"
+#include "render/surface_normals.h"
+#include "render/threaded_render.h"
 #include "run_program.h"
 #include "test_settings.h"
 
@@ -28,7 +33,8 @@ TEST(Occlusion, DarkensTheFootOfAWallAndNothingElse) {
   RenderSettings s = defaultSettings();
   s.width = 40, s.height = 30;  // 1000 levels over 2.4, 40 pixels over 2.4
   const MergedRows rows = floorWithBlock();
-  const std::vector<float> open = ambientOcclusion(s, rows, 6, 1);
+  const ShownSurface surface;  // none: each hit faces the viewer at its level
+  const std::vector<float> open = ambientOcclusion(s, rows, surface, 6, 1);
   ASSERT_EQ(open.size(), rows.depths.size());
   auto at = [&](int x, int y) { return open[static_cast<size_t>(y * 40 + x)]; };
   EXPECT_EQ(at(2, 2), 1.0f) << "background";
@@ -39,9 +45,141 @@ TEST(Occlusion, DarkensTheFootOfAWallAndNothingElse) {
   EXPECT_LT(at(16, 15), 1.0f);
   EXPECT_EQ(at(12, 15), 1.0f) << "beyond the radius";
   for (int threads : {2, 3, 30}) {
-    const std::vector<float> again = ambientOcclusion(s, rows, 6, threads);
+    const std::vector<float> again = ambientOcclusion(s, rows, surface, 6, threads);
     EXPECT_EQ(std::memcmp(again.data(), open.data(), open.size() * sizeof(float)), 0) << threads;
   }
+}
+
+// A depth map of the surface z = z0 + slope * x (x in scene units along
+// the row), or of a valley (|x - middle| in place of x) or a ridge (with
+// the slope's sign turned on the right half), each pixel at its first
+// level at or behind the surface as the search finds it, with the exact
+// normals of its planes and its depths as the levels read them.
+enum class Shape { kPlane, kValley, kRidge };
+
+struct SlopedSurface {
+  MergedRows rows;
+  ShownSurface surface;
+};
+
+SlopedSurface slopedSurface(const RenderSettings &s, Shape shape, double slope) {
+  const double pixel = (s.xMax - s.xMin) / s.width;
+  const double level = (s.zMax - s.zMin) / (s.coarseSteps * s.fineSteps);
+  SlopedSurface result;
+  result.rows.width = s.width, result.rows.height = s.height;
+  const size_t count = static_cast<size_t>(s.width) * static_cast<size_t>(s.height);
+  result.rows.depths.resize(count);
+  result.surface.normals.resize(count);
+  result.surface.depths.resize(count);
+  const double middle = (s.width - 1) / 2.0;
+  for (int32_t y = 0; y < s.height; ++y)
+    for (int32_t x = 0; x < s.width; ++x) {
+      double along = slope, run = (x - middle) * pixel;
+      if (shape != Shape::kPlane && x < middle) along = -along;
+      if (shape == Shape::kValley) along = -along;
+      const double z = 1.2 + along * run;  // the middle column at 1.2 deep
+      const size_t i = static_cast<size_t>(y) * static_cast<size_t>(s.width) +
+                       static_cast<size_t>(x);
+      result.rows.depths[i] = static_cast<int32_t>(std::ceil(z / level));
+      result.surface.depths[i] = result.rows.depths[i] * level;
+      const double length = std::sqrt(1.0 + along * along);
+      result.surface.normals[i] = SurfaceNormal{along / length, 0.0, -1.0 / length};
+    }
+  return result;
+}
+
+RenderSettings slopeView() {
+  RenderSettings s = defaultSettings();
+  s.width = 61, s.height = 9;  // 1000 levels over 2.4, 61 pixels over 2.4
+  return s;
+}
+
+// A tilted plane is no crease: its depths step a level at a time across
+// it, and none of those steps may darken it, whichever way it leans.
+TEST(Occlusion, LeavesATiltedPlaneOpen) {
+  const RenderSettings s = slopeView();
+  for (double slope : {0.3, -0.3, 1.0, 2.5}) {
+    const SlopedSurface plane = slopedSurface(s, Shape::kPlane, slope);
+    const std::vector<float> open = ambientOcclusion(s, plane.rows, plane.surface, 8, 2);
+    for (size_t i = 0; i < open.size(); ++i)
+      ASSERT_EQ(open[i], 1.0f) << "slope " << slope << ", pixel " << i % 61 << "," << i / 61;
+  }
+}
+
+// The same slopes meeting in a valley darken its floor, most at the fold,
+// and leave its sides open beyond the radius; meeting in a ridge they
+// leave it all open.
+TEST(Occlusion, DarkensAValleyAndNotARidge) {
+  const RenderSettings s = slopeView();
+  constexpr int kRadius = 8;
+  for (double slope : {0.3, 1.0}) {
+    SCOPED_TRACE("slope " + std::to_string(slope));
+    const SlopedSurface valley = slopedSurface(s, Shape::kValley, slope);
+    const std::vector<float> open = ambientOcclusion(s, valley.rows, valley.surface, kRadius, 1);
+    auto at = [&](int x) { return open[4 * 61 + static_cast<size_t>(x)]; };
+    EXPECT_LT(at(30), 0.95f) << "the fold";
+    EXPECT_LT(at(30), at(26));
+    EXPECT_LT(at(26), 1.0f);
+    EXPECT_EQ(at(30 - kRadius - 2), 1.0f) << "beyond the radius";
+    EXPECT_EQ(at(30 + kRadius + 2), 1.0f) << "beyond the radius";
+
+    const SlopedSurface ridge = slopedSurface(s, Shape::kRidge, slope);
+    for (float o : ambientOcclusion(s, ridge.rows, ridge.surface, kRadius, 1)) ASSERT_EQ(o, 1.0f);
+  }
+}
+
+// The unit ball (c = 0, w = 0: q -> q^2, whose filled set is |q| <= 1) is
+// convex: nothing on it stands above its tangent planes, so occlusion,
+// from its own normals and depths at 100 coarse steps, leaves it open,
+// however it is turned.
+TEST(Occlusion, LeavesTheUnitBallOpen) {
+  for (const double angleB : {0.0, 0.8}) {
+    RenderSettings s = defaultSettings();
+    s.juliaC[0] = s.juliaC[1] = s.juliaC[2] = s.juliaC[3] = 0.0;
+    s.width = s.height = 90, s.coarseSteps = 100, s.maxIterations = 200;
+    setAngles(&s, 0.3, angleB, 0.0);
+    MergedRows rows;
+    std::string error;
+    ASSERT_TRUE(renderAllRows(s, SearchPath::kScalar, 2, &rows, [](int32_t) {}, &error)) << error;
+    const ShownSurface surface{surfaceNormals(s, rows, 2), shownSurfaceDepths(s, rows, 2)};
+    EXPECT_TRUE(shownSurfaceDepths(s, rows, 3) == surface.depths) << "any thread count";
+    const std::vector<float> open = ambientOcclusion(s, rows, surface, 6, 2);
+    int hits = 0, shut = 0;
+    for (size_t i = 0; i < open.size(); ++i) {
+      if (rows.depths[i] < 0) continue;
+      ++hits;
+      if (open[i] < 0.97f) {
+        ++shut;
+        ADD_FAILURE_AT(__FILE__, __LINE__)
+            << "pixel " << i % 90 << "," << i / 90 << " openness " << open[i];
+        if (shut > 5) return;
+      }
+    }
+    EXPECT_GT(hits, 90 * 90 / 2);
+  }
+}
+
+// Through the program, in a look that needs no normals of its own: the
+// ball keeps its brightness under --occlusion, pixel for pixel.
+TEST(Occlusion, TheBallKeepsItsBrightnessInTheReliefLook) {
+  const std::vector<std::string> view = {"--size", "80x80", "--c", "0,0,0,0", "--iterations",
+                                         "200", "--coarse", "100", "--look", "relief",
+                                         "--format", "pgm", "-o", "-"};
+  std::vector<std::string> occluded = view;
+  occluded.push_back("--occlusion");
+  const ProgramResult plain = runProgram(QUATDEPTH_RENDER_PROGRAM, view);
+  const ProgramResult dark = runProgram(QUATDEPTH_RENDER_PROGRAM, occluded);
+  ASSERT_EQ(plain.exitStatus, 0) << plain.err;
+  ASSERT_EQ(dark.exitStatus, 0) << dark.err;
+  ASSERT_EQ(plain.out.size(), dark.out.size());
+  int lit = 0;
+  for (size_t i = 13; i < plain.out.size(); ++i) {
+    const auto a = static_cast<uint8_t>(plain.out[i]), b = static_cast<uint8_t>(dark.out[i]);
+    if (a == 0) continue;
+    ++lit;
+    ASSERT_GE(b + 1, 0.97 * a) << "pixel " << (i - 13) % 80 << "," << (i - 13) / 80;
+  }
+  EXPECT_GT(lit, 80 * 80 / 2);
 }
 
 // Through the program: --occlusion darkens some pixels and lightens none,

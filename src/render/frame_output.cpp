@@ -26,15 +26,20 @@ bool writePicture(FILE *out, const RenderRequest &request,
                   const RenderSettings &s, const MergedRows &samples,
                   const std::vector<PictureText> &texts, std::string *error) {
   const RenderSettings sampled = supersampledSettings(s, request.supersample);
-  std::vector<SurfaceNormal> normals;
-  if (request.look == Look::kLit) normals = surfaceNormals(sampled, samples, threadsOf(request));
+  // Occlusion needs the normals whatever the look: they give each pixel's
+  // tangent plane, which its horizons are measured from, on the smooth
+  // surface they are measured on rather than on the hits' finer relief.
+  ShownSurface surface;
+  if (request.look == Look::kLit || request.occlusion)
+    surface.normals = surfaceNormals(sampled, samples, threadsOf(request));
   std::vector<float> openness;
   if (request.occlusion) {
+    surface.depths = shownSurfaceDepths(sampled, samples, threadsOf(request));
     // A fiftieth of the picture's width, whatever the samples a pixel.
     const int radius = std::max(3, s.width / 50) * request.supersample;
-    openness = ambientOcclusion(sampled, samples, radius, threadsOf(request));
+    openness = ambientOcclusion(sampled, samples, surface, radius, threadsOf(request));
   }
-  std::vector<uint8_t> pixels = renderPicture(samples, request.look, &normals,
+  std::vector<uint8_t> pixels = renderPicture(samples, request.look, &surface.normals,
                                               request.occlusion ? &openness : nullptr);
   int channels = 1;
   if (request.colormap != Colormap::kGrey) {

@@ -3,16 +3,30 @@
 #include <vector>
 
 #include "image/row_merge.h"
+#include "julia/surface_normal.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {
 
-// How open each pixel of `rows` (rendered with `settings`) is to the sky,
-// from the depth map alone: 1 where nothing near it stands in front, less
-// in creases and under overhangs; 1 on background. `radius` is how far
-// (in pixels of `rows`) it looks for what stands in front. The same for
-// any thread count: each pixel reads only the depths.
+// The surface each pixel shows, one entry a pixel of the rows: its normal
+// in the picture's frame (as surfaceNormals gives them) and its depth in
+// scene units from the box's near face (as shownSurfaceDepths gives them).
+struct ShownSurface {
+  std::vector<SurfaceNormal> normals;
+  std::vector<double> depths;
+};
+
+// How open each pixel of `rows` (rendered with `settings`) is to the sky:
+// 1 where nothing near it rises above the plane tangent to `surface`
+// there, less in creases and under overhangs; 1 on background (a pixel of
+// `rows` with no depth). So slopes and convex surfaces stay open; rises
+// within a depth level of the tangent plane (the depths' quantization) do
+// not count. `radius` is how far (in pixels of `rows`) it looks for what
+// stands in front. The same for any thread count: each pixel reads only
+// the surface. Where `surface` has no normals or no depths (fewer entries
+// than `rows` has pixels), or a zero normal, each hit is taken as the depth
+// map alone shows it: facing the viewer squarely, at its level's depth.
 std::vector<float> ambientOcclusion(const RenderSettings &settings, const MergedRows &rows,
-                                    int radius, int threads);
+                                    const ShownSurface &surface, int radius, int threads);
 
 }  // namespace quatdepth
