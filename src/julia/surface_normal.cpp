@@ -253,9 +253,13 @@ SurfaceNormal setNormalAt(const RenderSettings *s, ViewPoint point) {
 
 SurfaceNormal surfaceNormal(const RenderSettings *s, int32_t column, int32_t row,
                             int32_t level) {
+  return surfaceNormalAt(s, level, normalSamplePoint(s, column, row, level));
+}
+
+SurfaceNormal surfaceNormalAt(const RenderSettings *s, int32_t level, ViewPoint sample) {
   // A hit on the box's near face is the set cut open by the box.
   if (level == 0) return {0.0, 0.0, -1.0};
-  const SurfaceNormal n = setNormalAt(s, normalSamplePoint(s, column, row, level));
+  const SurfaceNormal n = setNormalAt(s, sample);
   SurfaceNormal picture{axisSign(s->xMin, s->xMax) * n.x, axisSign(s->yMin, s->yMax) * n.y,
                         axisSign(s->zMin, s->zMax) * n.z};
   // A surface the viewer sees faces the viewer. Where the set is finer

@@ -52,4 +52,8 @@ SurfaceNormal setNormalAt(const RenderSettings *settings, ViewPoint point);
 SurfaceNormal surfaceNormal(const RenderSettings *settings, int32_t column, int32_t row,
                             int32_t level);
 
+// The same, given the hit's normalSamplePoint, for callers that need that
+// point too.
+SurfaceNormal surfaceNormalAt(const RenderSettings *settings, int32_t level, ViewPoint sample);
+
 }  // namespace quatdepth

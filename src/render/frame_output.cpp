@@ -30,11 +30,12 @@ bool writePicture(FILE *out, const RenderRequest &request,
   // tangent plane, which its horizons are measured from, on the smooth
   // surface they are measured on rather than on the hits' finer relief.
   ShownSurface surface;
-  if (request.look == Look::kLit || request.occlusion)
+  if (request.occlusion)
+    surface = shownSurface(sampled, samples, threadsOf(request));
+  else if (request.look == Look::kLit)
     surface.normals = surfaceNormals(sampled, samples, threadsOf(request));
   std::vector<float> openness;
   if (request.occlusion) {
-    surface.depths = shownSurfaceDepths(sampled, samples, threadsOf(request));
     // A fiftieth of the picture's width, whatever the samples a pixel.
     const int radius = std::max(3, s.width / 50) * request.supersample;
     openness = ambientOcclusion(sampled, samples, surface, radius, threadsOf(request));

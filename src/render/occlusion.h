@@ -3,18 +3,10 @@
 #include <vector>
 
 #include "image/row_merge.h"
-#include "julia/surface_normal.h"
+#include "render/surface_normals.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {
-
-// The surface each pixel shows, one entry a pixel of the rows: its normal
-// in the picture's frame (as surfaceNormals gives them) and its depth in
-// scene units from the box's near face (as shownSurfaceDepths gives them).
-struct ShownSurface {
-  std::vector<SurfaceNormal> normals;
-  std::vector<double> depths;
-};
 
 // How open each pixel of `rows` (rendered with `settings`) is to the sky:
 // 1 where nothing near it rises above the plane tangent to `surface`

@@ -8,15 +8,15 @@ namespace quatdepth {
 namespace {
 
 // Rows first, first + step, ...: rows cost what their surfaces do, and
-// interleaving spreads the costly ones.
-template <typename Value, typename OfPixel>
-void valuesOfRows(const MergedRows &rows, int32_t first, int32_t step, const OfPixel &ofPixel,
-                  std::vector<Value> *values) {
+// interleaving spreads the costly ones. `ofPixel(i, column, row, level)`
+// fills entry i of whatever it fills.
+template <typename OfPixel>
+void pixelsOfRows(const MergedRows &rows, int32_t first, int32_t step, const OfPixel &ofPixel) {
   const size_t width = static_cast<size_t>(rows.width);
   for (int32_t row = first; row < rows.height; row += step) {
     for (int32_t column = 0; column < rows.width; ++column) {
       const size_t i = static_cast<size_t>(row) * width + static_cast<size_t>(column);
-      if (rows.depths[i] >= 0) (*values)[i] = ofPixel(column, row, rows.depths[i]);
+      if (rows.depths[i] >= 0) ofPixel(i, column, row, rows.depths[i]);
     }
   }
 }
@@ -26,25 +26,27 @@ void valuesOfRows(const MergedRows &rows, int32_t first, int32_t step, const OfP
 std::vector<SurfaceNormal> surfaceNormals(const RenderSettings &settings,
                                           const MergedRows &rows, int threads) {
   std::vector<SurfaceNormal> normals(rows.depths.size());
-  const auto normal = [&](int32_t column, int32_t row, int32_t level) {
-    return surfaceNormal(&settings, column, row, level);
+  const auto normal = [&](size_t i, int32_t column, int32_t row, int32_t level) {
+    normals[i] = surfaceNormal(&settings, column, row, level);
   };
   runOnRowThreads(rows.height, threads, [&](int32_t first, int32_t step) {
-    valuesOfRows(rows, first, step, normal, &normals);
+    pixelsOfRows(rows, first, step, normal);
   });
   return normals;
 }
 
-std::vector<double> shownSurfaceDepths(const RenderSettings &settings, const MergedRows &rows,
-                                       int threads) {
-  std::vector<double> depths(rows.depths.size(), 0.0);
-  const auto depth = [&](int32_t column, int32_t row, int32_t level) {
-    return std::fabs(normalSamplePoint(&settings, column, row, level).z - settings.zMin);
+ShownSurface shownSurface(const RenderSettings &settings, const MergedRows &rows, int threads) {
+  ShownSurface surface{std::vector<SurfaceNormal>(rows.depths.size()),
+                       std::vector<double>(rows.depths.size(), 0.0)};
+  const auto shown = [&](size_t i, int32_t column, int32_t row, int32_t level) {
+    const ViewPoint sample = normalSamplePoint(&settings, column, row, level);
+    surface.normals[i] = surfaceNormalAt(&settings, level, sample);
+    surface.depths[i] = std::fabs(sample.z - settings.zMin);
   };
   runOnRowThreads(rows.height, threads, [&](int32_t first, int32_t step) {
-    valuesOfRows(rows, first, step, depth, &depths);
+    pixelsOfRows(rows, first, step, shown);
   });
-  return depths;
+  return surface;
 }
 
 }  // namespace quatdepth

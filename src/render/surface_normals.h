@@ -15,12 +15,19 @@ namespace quatdepth {
 std::vector<SurfaceNormal> surfaceNormals(const RenderSettings &settings,
                                           const MergedRows &rows, int threads);
 
-// The depth, in scene units from the box's near face along the view, of
-// the point each pixel's normal is measured at (normalSamplePoint), at
-// every pixel with a surface, zero elsewhere: the surface a pixel can
-// show, smooth where the set is finer than a pixel, which the normals are
-// the normals of. Per pixel and the same for any thread count, as above.
-std::vector<double> shownSurfaceDepths(const RenderSettings &settings, const MergedRows &rows,
-                                       int threads);
+// The surface each pixel shows, one entry a pixel of the rows: its normal
+// in the picture's frame (as surfaceNormals gives them) and the depth, in
+// scene units from the box's near face along the view, of the point that
+// normal is measured at (normalSamplePoint), zero where there is no
+// surface: the surface a pixel can show, smooth where the set is finer
+// than a pixel.
+struct ShownSurface {
+  std::vector<SurfaceNormal> normals;
+  std::vector<double> depths;
+};
+
+// Both at once, each pixel's point found once; per pixel and the same for
+// any thread count, as above.
+ShownSurface shownSurface(const RenderSettings &settings, const MergedRows &rows, int threads);
 
 }  // namespace quatdepth
