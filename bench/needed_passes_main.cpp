@@ -1,5 +1,7 @@
 // Prints the needed lane passes of the rows quatdepth would render with the
-// same 22 arguments: the work its answers need, whatever path finds them.
+// same 22 arguments: the work its answers need, whatever path finds them;
+// then, after a space, those of probes short of the view's escape bound,
+// which no search that knows the bound can avoid.
 //   build/quatdepth_needed_passes [the 22 arguments of quatdepth]
 // Exits 2 on parameters quatdepth refuses, 1 if a depth disagrees with
 // the reference search.
@@ -20,14 +22,14 @@ int main(int argc, char **argv) {
     std::fputs(refusal->message.c_str(), stderr);
     return 2;
   }
-  int64_t passes = 0;
+  int64_t passes = 0, undecided = 0;
   for (int64_t row = s.firstRow; row < s.height; row += s.rowStep) {
-    if (!addNeededRowPasses(&s, static_cast<int32_t>(row), &passes)) {
+    if (!addNeededRowPasses(&s, static_cast<int32_t>(row), &passes, &undecided)) {
       std::fprintf(stderr, "quatdepth_needed_passes: row %" PRId64
                    " has a depth the reference search does not find\n", row);
       return 1;
     }
   }
-  std::printf("%" PRId64 "\n", passes);
+  std::printf("%" PRId64 " %" PRId64 "\n", passes, undecided);
   return 0;
 }

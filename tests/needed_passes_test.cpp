@@ -5,6 +5,7 @@
 #include <random>
 
 #include "julia/depth_search.h"
+#include "julia/escape_bound.h"
 #include "julia/julia_set.h"
 #include "julia/needed_passes.h"
 #include "test_settings.h"
@@ -104,6 +105,26 @@ TEST(NeededPixelPasses, CountsTheRefinementFromTheNearSide) {
   p = neededPixelPasses(&s, 1, 1);
   EXPECT_EQ(p.depth, 11);
   EXPECT_EQ(p.lanePasses, 12);
+}
+
+TEST(NeededPixelPasses, CountsApartTheProbesBeyondTheEscapeBound) {
+  // At cap 1 the bound is |q| = 2, a squared norm of 4 (and a little).
+  // z = 3.05 - 0.1 k: coarse probes 0 (z = 3.05) and 10 (2.05) lie beyond
+  // it, 20 (1.05) and the refinement's 11 (1.95) do not.
+  RenderSettings s = axisRay(3.05, 0.05, 3, 10, 1);
+  const double bound = escapeNormSquared(&s);
+  EXPECT_NEAR(bound, 4, 1e-6);
+  PixelPasses p = neededPixelPasses(&s, 1, 1, bound);
+  EXPECT_EQ(p.depth, 11);
+  EXPECT_EQ(p.lanePasses, 4);
+  EXPECT_EQ(p.undecidedPasses, 2);
+  // Without a bound every pass is undecided.
+  p = neededPixelPasses(&s, 1, 1);
+  EXPECT_EQ(p.undecidedPasses, 4);
+  int64_t passes = 0, undecided = 0;
+  ASSERT_TRUE(addNeededRowPasses(&s, 1, &passes, &undecided));
+  EXPECT_EQ(passes, 4 + neededPixelPasses(&s, 0, 1).lanePasses);
+  EXPECT_EQ(undecided, 2 + neededPixelPasses(&s, 0, 1, bound).undecidedPasses);
 }
 
 TEST(NeededPixelPasses, DepthIsTheReferenceDepth) {

@@ -20,7 +20,8 @@ const std::string kNeededPasses = QUATDEPTH_NEEDED_PASSES_PROGRAM;
 const std::string kPassCeiling = QUATDEPTH_PASS_CEILING_PROGRAM;
 
 // A 3 x 2 view at x from 9 to 11, where every point escapes on its first
-// pass: each pixel costs its coarseSteps + 1 coarse probes, one pass each.
+// pass: each pixel costs its coarseSteps + 1 coarse probes, one pass each,
+// and every probe starts beyond the escape bound.
 std::vector<std::string> farView(const std::string &firstRow, const std::string &rowStep) {
   return {"9", "-1", "-1", "11", "1", "1", "-0.1", "0.2", "0.3", "-0.1", "0", "0", "0", "0",
           "3", "2", "5", "10", "20", "16", firstRow, rowStep};
@@ -29,11 +30,11 @@ std::vector<std::string> farView(const std::string &firstRow, const std::string 
 TEST(NeededPassesProgram, CountsEveryCoarseProbeOfAViewThatMissesTheSet) {
   ProgramResult run = runProgram(kNeededPasses, farView("0", "1"));
   ASSERT_EQ(run.exitStatus, 0) << run.err;
-  EXPECT_EQ(run.out, "36\n");  // 3 x 2 pixels x 6 probes
+  EXPECT_EQ(run.out, "36 0\n");  // 3 x 2 pixels x 6 probes, none short of the bound
   // Only the rows this run would render.
   run = runProgram(kNeededPasses, farView("1", "2"));
   ASSERT_EQ(run.exitStatus, 0) << run.err;
-  EXPECT_EQ(run.out, "18\n");
+  EXPECT_EQ(run.out, "18 0\n");
 }
 
 TEST(NeededPassesProgram, AddsTheRowsOfARotatedView) {
@@ -46,10 +47,14 @@ TEST(NeededPassesProgram, AddsTheRowsOfARotatedView) {
   for (const std::string &a : arguments) argv.push_back(a.c_str());
   RenderSettings s;
   initSettings(&s, argv.data(), static_cast<int>(argv.size()));
-  int64_t passes = 0;
-  for (int32_t row = 1; row < s.height; row += 2) ASSERT_TRUE(addNeededRowPasses(&s, row, &passes));
+  int64_t passes = 0, undecided = 0;
+  for (int32_t row = 1; row < s.height; row += 2)
+    ASSERT_TRUE(addNeededRowPasses(&s, row, &passes, &undecided));
   EXPECT_GT(passes, 3 * 9 * 5);  // more than one pass a coarse probe: something is inside
-  EXPECT_EQ(run.out, std::to_string(passes) + "\n");
+  // The box's corners lie beyond the escape bound, its middle does not.
+  EXPECT_GT(undecided, 0);
+  EXPECT_LT(undecided, passes);
+  EXPECT_EQ(run.out, std::to_string(passes) + " " + std::to_string(undecided) + "\n");
 }
 
 TEST(NeededPassesProgram, RefusesWhatQuatdepthRefuses) {

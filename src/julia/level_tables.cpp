@@ -4,10 +4,12 @@
 #include <utility>
 
 #include "julia/depth_search.h"
+#include "julia/escape_bound.h"
 
 namespace quatdepth {
 bool buildLevelTables(const RenderSettings *s, LevelTables *tables) {
   *tables = LevelTables{};
+  tables->escapeNormSquared = escapeNormSquared(s);
   const int32_t levels = s->coarseSteps * s->fineSteps;
   if (levels > kMaxTabledLevels) return true;
   const size_t fine = static_cast<size_t>(levels) + 1 + kLevelTablePadding;
@@ -29,7 +31,8 @@ bool buildLevelTables(const RenderSettings *s, LevelTables *tables) {
       coarseCosA[k / s->fineSteps] = cosA[k];
     }
   }
-  *tables = LevelTables{sinA, cosA, coarseSinA, coarseCosA, std::move(storage)};
+  *tables = LevelTables{sinA, cosA, coarseSinA, coarseCosA, std::move(storage),
+                        tables->escapeNormSquared};
   return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 
 #include "settings/render_settings.h"
@@ -20,6 +21,8 @@ struct LevelTables {
   const double *coarseSinA = nullptr;  // level j x fineSteps at index j
   const double *coarseCosA = nullptr;
   std::unique_ptr<double[]> storage;   // every array above
+  // The view's escapeNormSquared, set even when the arrays are not built.
+  double escapeNormSquared = std::numeric_limits<double>::infinity();
 };
 
 // One search's room for a row's terms of every coarse level, which it
@@ -49,8 +52,8 @@ struct SearchTables {
 constexpr int32_t kMaxTabledLevels = 1 << 20;
 
 // Fills `tables` for the settings' levels. Returns false only when the
-// memory cannot be had; then, and over kMaxTabledLevels, it leaves them
-// empty, and the searches run without them.
+// memory cannot be had; then, and over kMaxTabledLevels, it leaves the
+// arrays empty, and the searches run without them.
 bool buildLevelTables(const RenderSettings *settings, LevelTables *tables);
 
 // Makes room for the settings' coarse levels, on the same terms.

@@ -1,6 +1,7 @@
 #include "julia/needed_passes.h"
 
 #include "julia/depth_search.h"
+#include "julia/escape_bound.h"
 #include "julia/view_rotation.h"
 
 namespace quatdepth {
@@ -38,44 +39,58 @@ struct Ray {
   const RenderSettings *s;
   double x, y;
   int32_t depthLevels;
+  double escapeBound;
 
-  bool probe(int32_t level, int64_t *passes) const {
+  bool probe(int32_t level, PixelPasses *passes) const {
     double px = x, py = y;
     double pz = gridCoordinate(s->zMin, s->zMax, level, depthLevels);
     rotateAboutCentre(s, &px, &py, &pz);
     bool inside;
-    *passes += membershipPasses(s, px, py, pz, &inside);
+    const int32_t count = membershipPasses(s, px, py, pz, &inside);
+    passes->lanePasses += count;
+    if (!surelyEscapes(px, py, pz, s->wSlice * s->wSlice, escapeBound))
+      passes->undecidedPasses += count;
     return inside;
   }
 };
 
 }  // namespace
 
-PixelPasses neededPixelPasses(const RenderSettings *s, int32_t column,
-                              int32_t row) {
+PixelPasses neededPixelPasses(const RenderSettings *s, int32_t column, int32_t row,
+                              double escapeBound) {
   const Ray ray{s, gridCoordinate(s->xMin, s->xMax, column, s->width),
                 gridCoordinate(s->yMin, s->yMax, row, s->height),
-                s->coarseSteps * s->fineSteps};
-  int64_t passes = 0;
+                s->coarseSteps * s->fineSteps, escapeBound};
+  PixelPasses passes{-1, 0, 0};
   for (int32_t k = 0; k <= ray.depthLevels; k += s->fineSteps) {
     if (!ray.probe(k, &passes)) continue;
-    if (k == 0) return {0, passes};
+    passes.depth = k;
+    if (k == 0) break;
     // The nearest inside level between the previous coarse probe and k.
-    for (int32_t level = k - s->fineSteps + 1; level < k; ++level)
-      if (ray.probe(level, &passes)) return {level, passes};
-    return {k, passes};
+    for (int32_t level = k - s->fineSteps + 1; level < k; ++level) {
+      if (ray.probe(level, &passes)) {
+        passes.depth = level;
+        break;
+      }
+    }
+    break;
   }
-  return {-1, passes};
+  return passes;
 }
 
-bool addNeededRowPasses(const RenderSettings *s, int32_t row, int64_t *passes) {
-  int64_t sum = 0;
+bool addNeededRowPasses(const RenderSettings *s, int32_t row, int64_t *passes,
+                        int64_t *undecided) {
+  const double bound =
+      undecided ? escapeNormSquared(s) : std::numeric_limits<double>::infinity();
+  int64_t sum = 0, undecidedSum = 0;
   for (int32_t column = 0; column < s->width; ++column) {
-    const PixelPasses pixel = neededPixelPasses(s, column, row);
+    const PixelPasses pixel = neededPixelPasses(s, column, row, bound);
     if (pixel.depth != findSurfaceDepth(s, column, row)) return false;
     sum += pixel.lanePasses;
+    undecidedSum += pixel.undecidedPasses;
   }
   *passes += sum;
+  if (undecided) *undecided += undecidedSum;
   return true;
 }
 
