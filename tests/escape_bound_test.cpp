@@ -6,8 +6,10 @@
 #include <limits>
 #include <random>
 
+#include "julia/depth_search.h"
 #include "julia/escape_bound.h"
 #include "julia/julia_set.h"
+#include "julia/view_rotation.h"
 #include "test_settings.h"
 
 namespace quatdepth {
@@ -106,6 +108,80 @@ TEST(EscapeBound, EdgeCases) {
   EXPECT_TRUE(surelyEscapes(std::nan(""), 0, 0, 0, 4));
   EXPECT_FALSE(surelyEscapes(1, 1, 0.5, 0.25, 4));
   EXPECT_TRUE(surelyEscapes(1, 1, 1, 1, 4));
+}
+
+// Every coarse probe a span leaves out starts beyond the bound, at the
+// coordinates the reference search computes for it; boxes from inside the
+// bound's sphere to far beyond it, from either face, turned any way.
+TEST(CoarseSpans, LeaveOutOnlyProbesBeyondTheBound) {
+  std::mt19937_64 rng(42);
+  std::uniform_real_distribution<double> unit(-1, 1);
+  int64_t leftOut = 0, kept = 0;
+  int emptySpans = 0;
+  for (int view = 0; view < 200; ++view) {
+    RenderSettings s = defaultSettings();
+    const double size = 0.3 + 3 * (unit(rng) + 1);
+    s.xMin = -size + unit(rng), s.xMax = size + unit(rng);
+    s.yMin = -size + unit(rng), s.yMax = size + unit(rng);
+    s.zMin = -size + unit(rng), s.zMax = size + unit(rng);
+    if (view % 4 == 0) std::swap(s.zMin, s.zMax);
+    s.centreX = (s.xMax - s.xMin) * 0.5 + s.xMin;
+    s.centreY = (s.yMax - s.yMin) * 0.5 + s.yMin;
+    s.centreZ = (s.zMax - s.zMin) * 0.5 + s.zMin;
+    for (double &c : s.juliaC) c = unit(rng) * 0.6;
+    s.wSlice = unit(rng) * (view % 2 ? 0.5 : 2.5);
+    setAngles(&s, 4 * unit(rng), 4 * unit(rng), 4 * unit(rng));
+    s.width = 11, s.height = 7, s.coarseSteps = 37, s.fineSteps = view % 3 ? 10 : 1;
+    s.maxIterations = kCaps[view % std::size(kCaps)];
+    const double bound = escapeNormSquared(&s);
+    const int32_t levels = s.coarseSteps * s.fineSteps;
+    for (int32_t row = 0; row < s.height; ++row) {
+      const double py = gridCoordinate(s.yMin, s.yMax, row, s.height) - s.centreY;
+      const CoarseSpans spans(&s, py, bound);
+      for (int32_t column = 0; column < s.width; ++column) {
+        const double px = gridCoordinate(s.xMin, s.xMax, column, s.width) - s.centreX;
+        const CoarseSpan span = spans.span(px);
+        emptySpans += span.first > span.last;
+        for (int32_t j = 0; j <= s.coarseSteps; ++j) {
+          if (j >= span.first && j <= span.last) {
+            ++kept;
+            continue;
+          }
+          double x = gridCoordinate(s.xMin, s.xMax, column, s.width);
+          double y = gridCoordinate(s.yMin, s.yMax, row, s.height);
+          double z = gridCoordinate(s.zMin, s.zMax, j * s.fineSteps, levels);
+          rotateAboutCentre(&s, &x, &y, &z);
+          ++leftOut;
+          ASSERT_TRUE(surelyEscapes(x, y, z, s.wSlice * s.wSlice, bound))
+              << "view " << view << ", pixel " << column << ", row " << row
+              << ": coarse probe " << j << " left out of " << span.first << " to "
+              << span.last << " may stay in";
+        }
+      }
+    }
+  }
+  // Both kinds were seen, and whole rays that miss the bound's sphere.
+  EXPECT_GT(leftOut, 50000);
+  EXPECT_GT(kept, 50000);
+  EXPECT_GT(emptySpans, 100);
+}
+
+// A bound that decides nothing, or a row with no bound, keeps every
+// coarse probe.
+TEST(CoarseSpans, WithoutABoundKeepEveryProbe) {
+  RenderSettings s = defaultSettings();
+  const CoarseSpans spans(&s, 0.5, std::numeric_limits<double>::infinity());
+  for (double px : {-1.0, 0.0, 1.1}) {
+    const CoarseSpan span = spans.span(px);
+    EXPECT_EQ(span.first, 0);
+    EXPECT_EQ(span.last, s.coarseSteps);
+  }
+  // A box with no depth: its probes are all at one point.
+  s.zMin = s.zMax = 3;
+  s.centreZ = 3;
+  const CoarseSpan flat = CoarseSpans(&s, 0, escapeNormSquared(&s)).span(0);
+  EXPECT_EQ(flat.first, 0);
+  EXPECT_EQ(flat.last, s.coarseSteps);
 }
 
 }  // namespace

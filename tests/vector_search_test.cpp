@@ -5,10 +5,12 @@
 #include <map>
 
 #include <cmath>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <vector>
 
+#include "julia/escape_bound.h"
 #include "julia/level_tables.h"
 #include "julia/row_depths.h"
 #include "julia/search_path.h"
@@ -32,6 +34,12 @@ RenderSettings randomSettings(std::mt19937_64 &rng) {
   s.xMin = uniform(-1.7, -0.4), s.xMax = uniform(0.4, 1.7);
   s.yMin = uniform(-1.7, -0.4), s.yMax = uniform(0.4, 1.7);
   s.zMin = uniform(-1.7, -0.2), s.zMax = uniform(0.2, 1.7);
+  if (uniform(0, 1) < 0.25) {
+    // Off centre and larger, reaching far beyond the escape bound.
+    const double scale = uniform(1, 2.5), shift = uniform(-1, 1);
+    for (double *bound : {&s.xMin, &s.xMax, &s.yMin, &s.yMax, &s.zMin, &s.zMax})
+      *bound = *bound * scale + shift;
+  }
   if (uniform(0, 1) < 0.2) std::swap(s.zMin, s.zMax);  // search from the far side
   for (double &c : s.juliaC) c = uniform(-0.7, 0.7);
   s.wSlice = uniform(-0.5, 0.5);
@@ -179,6 +187,47 @@ TEST_P(VectorPath, IsTheOneThatRunsAndItsStatisticsAddUp) {
   EXPECT_GT(stats.usefulIterations, 0);
   EXPECT_LE(stats.usefulIterations, stats.activeIterations);
   EXPECT_LE(stats.activeIterations, stats.laneSlots);
+}
+
+// Probes that start beyond the escape bound get no pass: a view beyond it
+// runs none at all, and on the default view the bound saves passes
+// without changing a depth.
+TEST_P(VectorPath, GivesNoPassBeyondTheEscapeBound) {
+  for (SearchDesign design :
+       {SearchDesign::kGrouped, SearchDesign::kInterleaved, SearchDesign::kPooled}) {
+    for (int32_t cap : {10, 150}) {
+      RenderSettings s = defaultSettings();
+      s.xMin = 9, s.xMax = 11, s.centreX = 10, s.width = 13, s.maxIterations = cap;
+      LevelTables tables;
+      RowScratch rowScratch;
+      ASSERT_TRUE(buildLevelTables(&s, &tables));
+      ASSERT_TRUE(makeRowScratch(&s, &rowScratch));
+      std::vector<int32_t> depths(13, -7);
+      SearchStats stats;
+      for (SearchTables t : {SearchTables{&tables, &rowScratch}, SearchTables{}}) {
+        findRowDepthsOn(GetParam(), &s, t, 150, depths.data(), &stats, design);
+        EXPECT_EQ(depths, std::vector<int32_t>(13, -1));
+      }
+      EXPECT_EQ(stats.laneSlots, 0) << "design " << static_cast<int>(design) << ", cap " << cap;
+      EXPECT_EQ(stats.groups, 0);
+    }
+  }
+  RenderSettings s = defaultSettings();
+  setAngles(&s, 0.3, 0.5, 0.7);
+  LevelTables tables;
+  RowScratch rowScratch;
+  ASSERT_TRUE(buildLevelTables(&s, &tables));
+  ASSERT_TRUE(makeRowScratch(&s, &rowScratch));
+  std::vector<int32_t> bounded(300), unbounded(300);
+  SearchStats withBound, withoutBound;
+  for (int32_t row = 0; row < 300; row += 30) {
+    tables.escapeNormSquared = escapeNormSquared(&s);
+    findRowDepthsOn(GetParam(), &s, {&tables, &rowScratch}, row, bounded.data(), &withBound);
+    tables.escapeNormSquared = std::numeric_limits<double>::infinity();
+    findRowDepthsOn(GetParam(), &s, {&tables, &rowScratch}, row, unbounded.data(), &withoutBound);
+    ASSERT_EQ(bounded, unbounded) << "row " << row;
+  }
+  EXPECT_LT(withBound.laneSlots * 10, withoutBound.laneSlots * 9);
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, VectorPath,

@@ -1,5 +1,6 @@
 #include "julia/escape_bound.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -61,6 +62,69 @@ double escapeNormSquared(const RenderSettings *s) {
   }
   // A start's squared norm is summed with less than 4 units of rounding.
   return high * high * (1 + 1000 * kSlack);
+}
+
+CoarseSpans::CoarseSpans(const RenderSettings *s, double py, double bound)
+    : cosA_(s->cosA), sinA_(s->sinA), cosB_(s->cosB), sinB_(s->sinB), cosC_(s->cosC),
+      sinC_(s->sinC), centreX_(s->centreX), centreY_(s->centreY), centreZ_(s->centreZ),
+      py_(py), zMin_(s->zMin), zSpan_(s->zMax - s->zMin),
+      depthLevels_(static_cast<double>(s->coarseSteps) * s->fineSteps),
+      fineSteps_(s->fineSteps), coarseLevels_(s->coarseSteps + 1) {
+  // The turn about the centre is linear in a point's z offset pz: a pixel's
+  // sample points are p0 + pz u, with u the same for every pixel.
+  const double x1 = cosA_ * sinB_, y1 = -sinA_;
+  ux_ = x1 * cosC_ - y1 * sinC_;
+  uy_ = x1 * sinC_ + y1 * cosC_;
+  uz_ = cosA_ * cosB_;
+  uu_ = ux_ * ux_ + uy_ * uy_ + uz_ * uz_;
+  // How far a probe's computed coordinates can stray from the line: a few
+  // units in the last place of the largest term they are summed from,
+  // taken a million times over.
+  const double reach = std::max({std::fabs(s->xMin - s->centreX), std::fabs(s->xMax - s->centreX),
+                                 std::fabs(py), std::fabs(s->zMin - s->centreZ),
+                                 std::fabs(s->zMax - s->centreZ)});
+  const double turns = (1 + std::fabs(cosA_) + std::fabs(sinA_)) *
+                       (1 + std::fabs(cosB_) + std::fabs(sinB_)) *
+                       (1 + std::fabs(cosC_) + std::fabs(sinC_));
+  const double scale = std::fabs(centreX_) + std::fabs(centreY_) + std::fabs(centreZ_) +
+                       4 * reach * turns;
+  const double stray = 1e-10 * scale;
+  // A probe is left out only when its point, strayed towards the centre,
+  // is still beyond the bound once the w part is taken off.
+  const double wSquared = s->wSlice * s->wSlice;
+  const double radius = std::sqrt(std::max(0.0, bound * (1 + 1e-9) - wSquared)) + stray;
+  radiusSquared_ = radius * radius;
+  margin_ = 1e-6 * (scale + radius / std::sqrt(uu_) + std::fabs(s->zMin) + std::fabs(s->zMax));
+  bounded_ = std::isfinite(radiusSquared_) && std::isfinite(margin_) && uu_ > 1e-12 &&
+             std::isfinite(depthLevels_ / zSpan_) && zSpan_ != 0;
+}
+
+CoarseSpan CoarseSpans::span(double px) const {
+  const CoarseSpan all{0, coarseLevels_ - 1};
+  if (!bounded_) return all;
+  const double x1 = px * cosB_ + py_ * sinA_ * sinB_;
+  const double y1 = py_ * cosA_;
+  const double p0x = centreX_ + (x1 * cosC_ - y1 * sinC_);
+  const double p0y = centreY_ + (x1 * sinC_ + y1 * cosC_);
+  const double p0z = centreZ_ + ((-px) * sinB_ + py_ * sinA_ * cosB_);
+  // |p0 + pz u|^2 < radius^2 between the two roots of a quadratic in pz.
+  const double half = p0x * ux_ + p0y * uy_ + p0z * uz_;
+  const double rest = p0x * p0x + p0y * p0y + p0z * p0z - radiusSquared_;
+  const double discriminant = half * half - uu_ * rest;
+  if (!std::isfinite(discriminant)) return all;
+  if (discriminant < 0) return {0, -1};  // the line misses the sphere
+  const double root = std::sqrt(discriminant);
+  const double nearPz = (-half - root) / uu_ - margin_;
+  const double farPz = (-half + root) / uu_ + margin_;
+  // The levels at those offsets, a level wider on each side.
+  const double a = (nearPz + centreZ_ - zMin_) / zSpan_ * depthLevels_;
+  const double b = (farPz + centreZ_ - zMin_) / zSpan_ * depthLevels_;
+  if (!std::isfinite(a) || !std::isfinite(b)) return all;
+  const double firstLevel = std::min(a, b) - 1, lastLevel = std::max(a, b) + 1;
+  if (lastLevel < 0 || firstLevel > depthLevels_) return {0, -1};
+  const double first = std::max(0.0, std::floor(firstLevel / fineSteps_));
+  const double last = std::min(coarseLevels_ - 1.0, std::ceil(lastLevel / fineSteps_));
+  return {static_cast<int32_t>(first), static_cast<int32_t>(last)};
 }
 
 }  // namespace quatdepth

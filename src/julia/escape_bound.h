@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "settings/render_settings.h"
 
 namespace quatdepth {
@@ -18,5 +20,37 @@ double escapeNormSquared(const RenderSettings *settings);
 inline bool surelyEscapes(double x, double y, double z, double wSquared, double bound) {
   return !(((x * x + y * y) + z * z) + wSquared < bound);
 }
+
+// Coarse positions first to last (level / fineSteps) of one pixel's ray;
+// empty when first > last.
+struct CoarseSpan {
+  int32_t first, last;
+};
+
+// The coarse probes of one row's pixels that may stay in the set. A
+// pixel's sample points lie on a straight line through the box, so those
+// within the escape bound's sphere are one run of coarse positions, found
+// from a quadratic; every coarse probe outside the span surely escapes.
+// The span errs wide by far more than the rounding of the probes' own
+// coordinates, so it never leaves out a probe the bound does not decide.
+class CoarseSpans {
+ public:
+  CoarseSpans() = default;  // no row: every span is empty
+  // `py` is the row's y less the centre's, as the searches compute it.
+  CoarseSpans(const RenderSettings *settings, double py, double bound);
+
+  // For the pixel whose x less the centre's is px.
+  CoarseSpan span(double px) const;
+
+ private:
+  double cosA_ = 0, sinA_ = 0, cosB_ = 0, sinB_ = 0, cosC_ = 0, sinC_ = 0;
+  double centreX_ = 0, centreY_ = 0, centreZ_ = 0, py_ = 0;
+  double ux_ = 0, uy_ = 0, uz_ = 0, uu_ = 0;  // a sample point's step per unit of z
+  double radiusSquared_ = 0;  // of the sphere in x, y, z the span keeps
+  double zMin_ = 0, zSpan_ = 0, depthLevels_ = 0, fineSteps_ = 1;
+  double margin_ = 0;         // in z, for the rounding of everything
+  int32_t coarseLevels_ = 0;
+  bool bounded_ = false;      // false: every span is all coarse levels
+};
 
 }  // namespace quatdepth

@@ -83,9 +83,9 @@ template <class L>
 
 template <class L>
 [[gnu::always_inline]] inline void startSequence(const RowConstants<L> &k, PixelSearch<L> *p,
-                                                 Sequence sequence) {
+                                                 Sequence sequence, int32_t from = 0) {
   p->sequence = sequence;
-  p->unbuffered = 0;
+  p->unbuffered = from;
   bufferGroups(k, p, kGroupsAtStart);
   loadGroup(k, p);
 }
@@ -99,20 +99,29 @@ struct RowProgress {
 };
 
 // Moves the vector on to the next pixel of the row, or leaves it idle.
+// Pixels whose coarse probes all surely escape are answered on the way.
 template <class L>
 [[gnu::always_inline]] inline void startPixel(const RowConstants<L> &k, RowProgress *row,
                                               PixelSearch<L> *p) {
-  if (row->nextColumn >= k.width) {
-    p->column = -1;
-    p->live = 0;
-    --row->busy;
+  for (;;) {
+    if (row->nextColumn >= k.width) {
+      p->column = -1;
+      p->live = 0;
+      --row->busy;
+      return;
+    }
+    p->column = row->nextColumn++;
+    p->coarseHit = -1;
+    const double px = gridCoordinate(k.xMin, k.xMax, p->column, k.width) - k.centreXScalar;
+    const CoarseSpan span = k.spans.span(px);
+    if (span.first > span.last) {
+      row->depths[p->column] = -1;
+      continue;
+    }
+    p->ray = PixelRay{px * k.cosBScalar, (-px) * k.sinBScalar};
+    startSequence(k, p, Sequence{0, k.fineSteps, span.last + 1, true}, span.first);
     return;
   }
-  p->column = row->nextColumn++;
-  p->coarseHit = -1;
-  const double px = gridCoordinate(k.xMin, k.xMax, p->column, k.width) - k.centreXScalar;
-  p->ray = PixelRay{px * k.cosBScalar, (-px) * k.sinBScalar};
-  startSequence(k, p, Sequence{0, k.fineSteps, k.coarseLevels, true});
 }
 
 template <class L>

@@ -182,18 +182,28 @@ class RowSearch {
 
  private:
   // Takes the next pixel of the row into a free slot; false when there is
-  // no pixel or no slot.
+  // no pixel or no slot. Pixels whose coarse probes all surely escape are
+  // answered on the way.
   bool startPixel() {
-    if (nextColumn_ >= k_.width || freeCount_ == 0) return false;
-    const int32_t s = freeSlots_[--freeCount_];
-    PixelSlot &p = slots_[s];
-    p.column = nextColumn_++;
-    const double px = gridCoordinate(k_.xMin, k_.xMax, p.column, k_.width) - k_.centreXScalar;
-    p.ray = PixelRay{px * k_.cosBScalar, (-px) * k_.sinBScalar};
-    p.coarseHit = -1;
-    startSequence(&p, Sequence{0, k_.fineSteps, k_.coarseLevels, true});
-    ready_.push(s);
-    return true;
+    for (;;) {
+      if (nextColumn_ >= k_.width || freeCount_ == 0) return false;
+      const int32_t column = nextColumn_++;
+      const double px = gridCoordinate(k_.xMin, k_.xMax, column, k_.width) - k_.centreXScalar;
+      const CoarseSpan span = k_.spans.span(px);
+      if (span.first > span.last) {
+        depths_[column] = -1;
+        continue;
+      }
+      const int32_t s = freeSlots_[--freeCount_];
+      PixelSlot &p = slots_[s];
+      p.column = column;
+      p.ray = PixelRay{px * k_.cosBScalar, (-px) * k_.sinBScalar};
+      p.coarseHit = -1;
+      startSequence(&p, Sequence{0, k_.fineSteps, span.last + 1, true});
+      p.at = span.first;
+      ready_.push(s);
+      return true;
+    }
   }
 
   static void startSequence(PixelSlot *p, Sequence sequence) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "julia/depth_search.h"
+#include "julia/escape_bound.h"
 #include "julia/level_tables.h"
 #include "settings/render_settings.h"
 
@@ -25,6 +26,7 @@ struct RowConstants {
   double xMin, xMax, centreXScalar, cosBScalar, sinBScalar;
   const LevelTables *levels;  // null without tables
   RowScratch *rowTerms;        // null without tables or scratch
+  CoarseSpans spans;           // each pixel's coarse probes that may stay in the set
 };
 
 // The row's part of the rotation of every coarse level, for all pixels of
@@ -76,6 +78,9 @@ RowConstants<L> rowConstants(const RenderSettings *s, SearchTables tables, int32
   k.centreXScalar = s->centreX;
   k.cosBScalar = s->cosB;
   k.sinBScalar = s->sinB;
+  // Built tables carry the escape bound; without them each row works it out.
+  k.spans = CoarseSpans(s, py, tables.levels ? tables.levels->escapeNormSquared
+                                             : escapeNormSquared(s));
   return k;
 }
 

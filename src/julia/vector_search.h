@@ -281,17 +281,18 @@ template <class L, SearchShape kShape, int V, class Counts>
   return runChains<L, kShape, V>(k, q, valid, 0, counts);
 }
 
-// The first inside level of the sequence, or -1. The next group's starting
-// points are computed before the current group runs, so they are ready when
-// its loop exit is resolved.
+// The first inside level of the sequence from position `from` on, or -1.
+// The next group's starting points are computed before the current group
+// runs, so they are ready when its loop exit is resolved.
 template <class L, SearchShape kShape, int V, class Counts>
 [[gnu::always_inline]] inline int32_t firstInsideLevel(const RowConstants<L> &k,
                                                        PixelRay ray, const Sequence &seq,
-                                                       Counts *counts) {
+                                                       Counts *counts, int32_t from = 0) {
   constexpr int32_t kGroupLanes = V * L::kLanes;
   static_assert(kGroupLanes <= 32 && kGroupLanes <= kLevelTablePadding);
-  GroupStart<L, V> current = groupStart<L, V>(k, ray, seq, 0);
-  for (int32_t at = 0;; at += kGroupLanes) {
+  if (from >= seq.length) return -1;
+  GroupStart<L, V> current = groupStart<L, V>(k, ray, seq, from);
+  for (int32_t at = from;; at += kGroupLanes) {
     const bool more = seq.length - at > kGroupLanes;
     GroupStart<L, V> next;
     if (more) next = groupStart<L, V>(k, ray, seq, at + kGroupLanes);
@@ -306,17 +307,20 @@ template <class L, SearchShape kShape, int V, class Counts>
 }
 
 // One row: the coarse levels in groups of kShape.coarseVectors, then the
-// levels before the coarse hit in groups of kShape.fineVectors.
+// levels before the coarse hit in groups of kShape.fineVectors. Coarse
+// probes outside the pixel's span surely escape and are not run.
 template <class L, SearchShape kShape, class Counts>
 void findRowDepths(const RenderSettings *s, SearchTables tables, int32_t rowIndex,
                    int32_t *depths, Counts *counts) {
   const RowConstants<L> k = rowConstants<L>(s, tables, rowIndex);
-  const Sequence coarse{0, k.fineSteps, k.coarseLevels, true};
-  if (k.rowTerms) fillRowTerms(k, coarse.length);
+  if (k.rowTerms) fillRowTerms(k, k.coarseLevels);
   for (int32_t column = 0; column < k.width; ++column) {
     const double px = gridCoordinate(k.xMin, k.xMax, column, k.width) - k.centreXScalar;
     const PixelRay ray{px * k.cosBScalar, (-px) * k.sinBScalar};
-    const int32_t hit = firstInsideLevel<L, kShape, kShape.coarseVectors>(k, ray, coarse, counts);
+    const CoarseSpan span = k.spans.span(px);
+    const Sequence coarse{0, k.fineSteps, span.last + 1, true};
+    const int32_t hit =
+        firstInsideLevel<L, kShape, kShape.coarseVectors>(k, ray, coarse, counts, span.first);
     int32_t depth = hit;
     if (hit > 0 && k.fineSteps > 1) {
       const Sequence nearer{hit - k.fineSteps + 1, 1, k.fineSteps - 1, false};
