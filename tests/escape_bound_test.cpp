@@ -112,7 +112,9 @@ TEST(EscapeBound, EdgeCases) {
 
 // Every coarse probe a span leaves out starts beyond the bound, at the
 // coordinates the reference search computes for it; boxes from inside the
-// bound's sphere to far beyond it, from either face, turned any way.
+// bound's sphere to far beyond it, from either face, turned any way, and
+// long boxes centred far off the origin whose rays still pass through the
+// set (where a span worked out carelessly loses all its precision).
 TEST(CoarseSpans, LeaveOutOnlyProbesBeyondTheBound) {
   std::mt19937_64 rng(42);
   std::uniform_real_distribution<double> unit(-1, 1);
@@ -124,13 +126,24 @@ TEST(CoarseSpans, LeaveOutOnlyProbesBeyondTheBound) {
     s.xMin = -size + unit(rng), s.xMax = size + unit(rng);
     s.yMin = -size + unit(rng), s.yMax = size + unit(rng);
     s.zMin = -size + unit(rng), s.zMax = size + unit(rng);
+    setAngles(&s, 4 * unit(rng), 4 * unit(rng), 4 * unit(rng));
+    if (view % 5 == 4) {
+      // Centred at distance `far` along the turned depth axis, reaching
+      // back to the origin.
+      const double far = std::pow(10.0, 4 + 4.5 * (unit(rng) + 1));
+      const double x1 = s.cosA * s.sinB, y1 = -s.sinA;
+      const double centre[3] = {far * (x1 * s.cosC - y1 * s.sinC),
+                                far * (x1 * s.sinC + y1 * s.cosC), far * (s.cosA * s.cosB)};
+      s.xMin = centre[0] - 1, s.xMax = centre[0] + 1;
+      s.yMin = centre[1] - 1, s.yMax = centre[1] + 1;
+      s.zMin = centre[2] - far, s.zMax = centre[2] + far;
+    }
     if (view % 4 == 0) std::swap(s.zMin, s.zMax);
     s.centreX = (s.xMax - s.xMin) * 0.5 + s.xMin;
     s.centreY = (s.yMax - s.yMin) * 0.5 + s.yMin;
     s.centreZ = (s.zMax - s.zMin) * 0.5 + s.zMin;
     for (double &c : s.juliaC) c = unit(rng) * 0.6;
     s.wSlice = unit(rng) * (view % 2 ? 0.5 : 2.5);
-    setAngles(&s, 4 * unit(rng), 4 * unit(rng), 4 * unit(rng));
     s.width = 11, s.height = 7, s.coarseSteps = 37, s.fineSteps = view % 3 ? 10 : 1;
     s.maxIterations = kCaps[view % std::size(kCaps)];
     const double bound = escapeNormSquared(&s);

@@ -107,15 +107,23 @@ CoarseSpan CoarseSpans::span(double px) const {
   const double p0x = centreX_ + (x1 * cosC_ - y1 * sinC_);
   const double p0y = centreY_ + (x1 * sinC_ + y1 * cosC_);
   const double p0z = centreZ_ + ((-px) * sinB_ + py_ * sinA_ * cosB_);
-  // |p0 + pz u|^2 < radius^2 between the two roots of a quadratic in pz.
-  const double half = p0x * ux_ + p0y * uy_ + p0z * uz_;
-  const double rest = p0x * p0x + p0y * p0y + p0z * p0z - radiusSquared_;
-  const double discriminant = half * half - uu_ * rest;
-  if (!std::isfinite(discriminant)) return all;
-  if (discriminant < 0) return {0, -1};  // the line misses the sphere
-  const double root = std::sqrt(discriminant);
-  const double nearPz = (-half - root) / uu_ - margin_;
-  const double farPz = (-half + root) / uu_ + margin_;
+  // |p0 + pz u| < radius on a stretch of the line around its point nearest
+  // the origin. The line's distance from the origin comes from a cross
+  // product, which keeps its precision when the box is far off the origin
+  // (the expanded quadratic would cancel), and is taken a little short.
+  const double crossX = p0y * uz_ - p0z * uy_;
+  const double crossY = p0z * ux_ - p0x * uz_;
+  const double crossZ = p0x * uy_ - p0y * ux_;
+  const double distanceSquared = (crossX * crossX + crossY * crossY + crossZ * crossZ) / uu_;
+  const double offCentre = std::sqrt(p0x * p0x + p0y * p0y + p0z * p0z);
+  const double room = radiusSquared_ - distanceSquared +
+                      1e-10 * (offCentre + std::sqrt(radiusSquared_)) * std::sqrt(radiusSquared_);
+  if (!std::isfinite(room)) return all;
+  if (room < 0) return {0, -1};  // the line misses the sphere
+  const double nearest = -(p0x * ux_ + p0y * uy_ + p0z * uz_) / uu_;
+  const double reach = std::sqrt(room / uu_);
+  const double nearPz = nearest - reach - margin_;
+  const double farPz = nearest + reach + margin_;
   // The levels at those offsets, a level wider on each side.
   const double a = (nearPz + centreZ_ - zMin_) / zSpan_ * depthLevels_;
   const double b = (farPz + centreZ_ - zMin_) / zSpan_ * depthLevels_;

@@ -32,7 +32,8 @@ struct CoarseSpan {
 // within the escape bound's sphere are one run of coarse positions, found
 // from a quadratic; every coarse probe outside the span surely escapes.
 // The span errs wide by far more than the rounding of the probes' own
-// coordinates, so it never leaves out a probe the bound does not decide.
+// coordinates and of its own arithmetic (kept precise for boxes far off
+// the origin), so it never leaves out a probe the bound does not decide.
 class CoarseSpans {
  public:
   CoarseSpans() = default;  // no row: every span is empty
