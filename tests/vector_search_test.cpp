@@ -12,6 +12,7 @@
 
 #include "julia/escape_bound.h"
 #include "julia/level_tables.h"
+#include "julia/needed_passes.h"
 #include "julia/row_depths.h"
 #include "julia/search_path.h"
 #include "search_path_printing.h"
@@ -170,6 +171,38 @@ TEST_P(VectorPath, ThePoolMatchesTheReferenceAtHighCaps) {
     }
   }
   EXPECT_GT(insideSeen, 1000) << "the view hardly meets the set";
+}
+
+// With the default constant an inside orbit falls onto a cycle of doubles
+// within about 130 passes: the pool answers such probes then, not at the
+// cap, and still gives the reference's depths, at any cap.
+TEST_P(VectorPath, ThePoolAnswersProbesOnACycleAtOnce) {
+  RenderSettings s = defaultSettings();
+  setAngles(&s, 0.3, 0.5, 0.7);
+  s.width = 23, s.height = 300, s.coarseSteps = 50;
+  for (int32_t cap : {1000, 100000}) {
+    s.maxIterations = cap;
+    LevelTables tables;
+    RowScratch rowScratch;
+    ASSERT_TRUE(buildLevelTables(&s, &tables));
+    ASSERT_TRUE(makeRowScratch(&s, &rowScratch));
+    std::vector<int32_t> expected(23), actual(23);
+    SearchStats stats;
+    int64_t needed = 0;
+    int hits = 0;
+    for (int32_t row = 100; row < 200; row += 20) {
+      findRowDepthsScalar(&s, row, expected.data());
+      findRowDepthsOn(GetParam(), &s, {&tables, &rowScratch}, row, actual.data(), &stats,
+                      SearchDesign::kPooled);
+      ASSERT_EQ(actual, expected) << "cap " << cap << ", row " << row;
+      ASSERT_TRUE(addNeededRowPasses(&s, row, &needed));
+      for (int32_t depth : expected) hits += depth >= 0;
+    }
+    ASSERT_GT(hits, 50) << "the view hardly meets the set";
+    // Each hit needs at least `cap` passes; about 150 are run.
+    EXPECT_LT(stats.activeIterations * 3, needed) << "cap " << cap;
+    EXPECT_LT(stats.activeIterations, int64_t{hits} * 2000) << "cap " << cap;
+  }
 }
 
 TEST_P(VectorPath, IsTheOneThatRunsAndItsStatisticsAddUp) {

@@ -19,9 +19,20 @@
 // A pending probe carries its quaternion and its pass count into the pool
 // and goes on from there with the same operations, so every probe's
 // passes are those of the scalar reference and the depths match it bit
-// for bit. Included only by the per-ISA source files.
+// for bit.
+//
+// Most long probes are inside, and at high caps their orbits often fall
+// onto a cycle of doubles (an attracting fixed point, rounded) long before
+// the cap. A pass is a fixed function of the quaternion, so a probe whose
+// quaternion comes back exactly to one it had, without escaping on the
+// way, repeats those passes forever and is inside at any cap: the pool
+// keeps every lane's quaternion every kCycleKeepEvery passes, compares
+// every kCycleCheckEvery, and answers such a probe at once. That finds
+// cycles of up to 8 passes and many longer ones. Included only by the
+// per-ISA source files.
 
 #include <cstdint>
+#include <limits>
 
 #include "julia/row_constants.h"
 #include "julia/vector_search.h"
@@ -46,6 +57,11 @@ constexpr int kRefillFraction = 3;  // a third of the pool's lanes
 // pool, the pool stays full and short work is still at hand.
 constexpr int kPixelSlots = 64;
 constexpr int kMaxGroupLanes = 32;
+// Cycles are looked for when the pool's share of the cap is at least
+// kCycleSearchFrom passes.
+constexpr int32_t kCycleSearchFrom = 128;
+constexpr uint32_t kCycleCheckEvery = 8;
+constexpr uint32_t kCycleKeepEvery = 64;
 
 // The lanes of a pixel's short group still live after kShortPasses, lowest
 // level first, with the state they carry into the pool.
@@ -90,16 +106,38 @@ struct Pool {
   int32_t slot[kLanes];
   int32_t remaining[kLanes];  // passes up to the cap
   int32_t passes[kLanes];     // passes in the pool, for the statistics
+  // A quaternion each lane's probe had, to see it come back (not a number
+  // until the probe's first keep).
+  alignas(64) double keptA[kLanes], keptB[kLanes], keptC[kLanes], keptD[kLanes];
+  uint32_t clock = 0;  // passes the pool has run, modulo 2^32
   uint32_t busy = 0;
   uint32_t freeLanes() const { return ~busy & lowLanes(kLanes); }
 };
 
-// Runs the pool's busy lanes until `refillAt` of them have escaped or one
-// reaches the cap still inside. Returns the lanes that escaped; `capped`
-// gets those that reached the cap inside.
+// The lanes of `lanes` whose quaternion is the one kept for them.
+template <class L, int V>
+[[gnu::always_inline]] inline uint32_t returnedLanes(const Pool<L, V> &pool, uint32_t lanes,
+                                                     const typename L::Vec *a,
+                                                     const typename L::Vec *b,
+                                                     const typename L::Vec *c,
+                                                     const typename L::Vec *d) {
+  uint32_t same = 0;
+  for (int v = 0; v < V; ++v) {
+    const int at = v * L::kLanes;
+    same |= (L::equal(a[v], L::load(pool.keptA + at)) & L::equal(b[v], L::load(pool.keptB + at)) &
+             L::equal(c[v], L::load(pool.keptC + at)) & L::equal(d[v], L::load(pool.keptD + at)))
+            << at;
+  }
+  return same & lanes;
+}
+
+// Runs the pool's busy lanes until `refillAt` of them have escaped, one
+// reaches the cap still inside or, when `cycles` is on, one comes back to
+// its kept quaternion. Returns the lanes that escaped; `capped` gets those
+// known inside: at the cap, or on a cycle.
 template <class L, int V, class Counts>
 [[gnu::always_inline]] inline uint32_t runPool(const RowConstants<L> &k, Pool<L, V> *pool,
-                                               int refillAt, uint32_t *capped,
+                                               int refillAt, bool cycles, uint32_t *capped,
                                                Counts *counts) {
   using Vec = typename L::Vec;
   constexpr int kLanes = Pool<L, V>::kLanes;
@@ -114,7 +152,7 @@ template <class L, int V, class Counts>
     c[v] = L::load(pool->c + v * L::kLanes);
     d[v] = L::load(pool->d + v * L::kLanes);
   }
-  uint32_t escaped = 0;
+  uint32_t escaped = 0, returned = 0;
   int32_t done = 0;
   while (done < most) {
     uint32_t below = 0;
@@ -128,7 +166,21 @@ template <class L, int V, class Counts>
     escaped |= newlyEscaped;
     if (__builtin_popcount(escaped) >= refillAt) [[unlikely]]
       break;
+    if (cycles && (pool->clock + static_cast<uint32_t>(done)) % kCycleCheckEvery == 0) {
+      returned = returnedLanes(*pool, busy & ~escaped, a, b, c, d);
+      if (returned) [[unlikely]]
+        break;
+      if ((pool->clock + static_cast<uint32_t>(done)) % kCycleKeepEvery == 0) {
+        for (int v = 0; v < V; ++v) {
+          L::store(pool->keptA + v * L::kLanes, a[v]);
+          L::store(pool->keptB + v * L::kLanes, b[v]);
+          L::store(pool->keptC + v * L::kLanes, c[v]);
+          L::store(pool->keptD + v * L::kLanes, d[v]);
+        }
+      }
+    }
   }
+  pool->clock += static_cast<uint32_t>(done);
   if constexpr (Counts::kCounting) counts->poolPasses(busy, done, kLanes);
   for (int v = 0; v < V; ++v) {
     L::store(pool->a + v * L::kLanes, a[v]);
@@ -143,7 +195,7 @@ template <class L, int V, class Counts>
     if (!((escaped >> lane) & 1)) pool->passes[lane] += done;
     if (pool->remaining[lane] == 0) atCap |= 1u << lane;
   }
-  *capped = atCap & ~escaped;
+  *capped = (atCap | returned) & ~escaped;
   return escaped;
 }
 
@@ -324,6 +376,8 @@ class RowSearch {
       pool_.slot[lane] = s;
       pool_.remaining[lane] = k_.maxPasses - kShortPasses;
       pool_.passes[lane] = 0;
+      // Nothing kept for this probe yet: the last lane's is no longer its.
+      pool_.keptA[lane] = std::numeric_limits<double>::quiet_NaN();
       pool_.busy |= 1u << lane;
     }
   }
@@ -336,7 +390,9 @@ class RowSearch {
     const bool moreToCome = !waiting_.empty() || !ready_.empty() || nextColumn_ < k_.width;
     constexpr int kRefillAt = Pool<L, kPoolVectors>::kLanes / kRefillFraction;
     const int refillAt = moreToCome && kRefillAt > 1 ? kRefillAt : 1;
-    const uint32_t escaped = runPool<L, kPoolVectors>(k_, &pool_, refillAt, &capped, counts_);
+    const bool cycles = k_.maxPasses - kShortPasses >= kCycleSearchFrom;
+    const uint32_t escaped =
+        runPool<L, kPoolVectors>(k_, &pool_, refillAt, cycles, &capped, counts_);
     for (uint32_t ended = escaped | capped; ended; ended &= ended - 1) {
       const int lane = __builtin_ctz(ended);
       pool_.busy &= ~(1u << lane);

@@ -23,6 +23,7 @@ struct Avx512Lanes {
   static uint32_t below(Vec n, Vec bailout) {
     return _mm512_cmp_pd_mask(n, bailout, _CMP_LT_OQ);
   }
+  static uint32_t equal(Vec x, Vec y) { return _mm512_cmp_pd_mask(x, y, _CMP_EQ_OQ); }
 };
 
 }  // namespace

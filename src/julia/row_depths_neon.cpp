@@ -26,6 +26,11 @@ struct NeonLanes {
     return static_cast<uint32_t>((vgetq_lane_u64(lanes, 0) & 1) |
                                  ((vgetq_lane_u64(lanes, 1) & 1) << 1));
   }
+  static uint32_t equal(Vec x, Vec y) {
+    const uint64x2_t lanes = vceqq_f64(x, y);
+    return static_cast<uint32_t>((vgetq_lane_u64(lanes, 0) & 1) |
+                                 ((vgetq_lane_u64(lanes, 1) & 1) << 1));
+  }
 };
 
 }  // namespace

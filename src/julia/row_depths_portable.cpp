@@ -53,6 +53,11 @@ struct PortableLanes {
     for (int i = 0; i < N; ++i) bits |= static_cast<uint32_t>(n.lane[i] < bailout.lane[i]) << i;
     return bits;
   }
+  static uint32_t equal(Vec x, Vec y) {
+    uint32_t bits = 0;
+    for (int i = 0; i < N; ++i) bits |= static_cast<uint32_t>(x.lane[i] == y.lane[i]) << i;
+    return bits;
+  }
 };
 
 }  // namespace

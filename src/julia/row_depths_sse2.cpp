@@ -22,6 +22,9 @@ struct Sse2Lanes {
   static uint32_t below(Vec n, Vec bailout) {
     return static_cast<uint32_t>(_mm_movemask_pd(_mm_cmplt_pd(n, bailout)));
   }
+  static uint32_t equal(Vec x, Vec y) {
+    return static_cast<uint32_t>(_mm_movemask_pd(_mm_cmpeq_pd(x, y)));
+  }
 };
 
 }  // namespace

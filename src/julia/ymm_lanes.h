@@ -26,6 +26,10 @@ struct YmmLanes {
   static uint32_t below(Vec n, Vec bailout) {
     return static_cast<uint32_t>(_mm256_movemask_pd(_mm256_cmp_pd(n, bailout, _CMP_LT_OQ)));
   }
+  // Lanes where x == y (false when either is not a number), as bits.
+  static uint32_t equal(Vec x, Vec y) {
+    return static_cast<uint32_t>(_mm256_movemask_pd(_mm256_cmp_pd(x, y, _CMP_EQ_OQ)));
+  }
 };
 
 }  // namespace
