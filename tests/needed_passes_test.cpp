@@ -2,7 +2,9 @@
 // small rays whose passes can be counted by hand cost what they should.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <random>
+#include <vector>
 
 #include "julia/depth_search.h"
 #include "julia/escape_bound.h"
@@ -65,6 +67,50 @@ TEST(MembershipPasses, AtLeastOnePass) {
   }
 }
 
+// The pass at which an orbit first comes back to a quaternion it had, by
+// keeping every one: the slow way to what passesToKnow finds.
+int32_t firstReturn(const RenderSettings &s, double x, double y, double z, int32_t cap) {
+  std::vector<std::array<double, 4>> orbit{{x, y, z, s.wSlice}};
+  for (int32_t i = 1; i <= cap; ++i) {
+    const auto [a, b, c, d] = orbit.back();
+    const double t = a + a;
+    const double a2 = ((a * a - b * b) - c * c) - d * d;
+    orbit.push_back({a2 + s.juliaC[0], t * b + s.juliaC[1], t * c + s.juliaC[2],
+                     t * d + s.juliaC[3]});
+    for (int32_t j = 0; j < i; ++j)
+      if (orbit[j] == orbit[i]) return i;
+  }
+  return cap;
+}
+
+TEST(PassesToKnow, StopsAtTheFirstReturnOfAnInsideOrbit) {
+  std::mt19937_64 rng(77);
+  std::uniform_real_distribution<double> coordinate(-0.6, 0.6);
+  RenderSettings s = defaultSettings();
+  s.maxIterations = 600;
+  int early = 0;
+  for (int trial = 0; trial < 60; ++trial) {
+    const double x = coordinate(rng), y = coordinate(rng), z = coordinate(rng);
+    bool inside;
+    const int32_t passes = membershipPasses(&s, x, y, z, &inside);
+    const int32_t known = passesToKnow(&s, x, y, z);
+    if (!inside) {
+      EXPECT_EQ(known, passes);  // an escape is known when it happens
+      continue;
+    }
+    EXPECT_EQ(known, firstReturn(s, x, y, z, 600)) << x << " " << y << " " << z;
+    early += known < 600;
+  }
+  EXPECT_GT(early, 10);  // the default constant's orbits fall onto a cycle
+  // Orbits in a Siegel disk never come back: known only at the cap.
+  s.juliaC[0] = -0.390540870218399, s.juliaC[1] = -0.586787907346969;
+  s.juliaC[2] = s.juliaC[3] = 0, s.wSlice = 0;
+  EXPECT_EQ(passesToKnow(&s, -0.3687, -0.3378, 0), 600);
+  // A fixed point from the start: known after one pass.
+  s.juliaC[0] = s.juliaC[1] = 0;
+  EXPECT_EQ(passesToKnow(&s, 0, 0, 0), 1);
+}
+
 TEST(NeededPixelPasses, AllOutsideCostsOnePassACoarseProbe) {
   // x = 10 escapes on the first pass at any cap: no refinement, every
   // coarse probe one pass.
@@ -117,14 +163,14 @@ TEST(NeededPixelPasses, CountsApartTheProbesBeyondTheEscapeBound) {
   PixelPasses p = neededPixelPasses(&s, 1, 1, bound);
   EXPECT_EQ(p.depth, 11);
   EXPECT_EQ(p.lanePasses, 4);
-  EXPECT_EQ(p.undecidedPasses, 2);
-  // Without a bound every pass is undecided.
+  EXPECT_EQ(p.passesToRun, 2);
+  // Without a bound every pass is toRun.
   p = neededPixelPasses(&s, 1, 1);
-  EXPECT_EQ(p.undecidedPasses, 4);
-  int64_t passes = 0, undecided = 0;
-  ASSERT_TRUE(addNeededRowPasses(&s, 1, &passes, &undecided));
+  EXPECT_EQ(p.passesToRun, 4);
+  int64_t passes = 0, toRun = 0;
+  ASSERT_TRUE(addNeededRowPasses(&s, 1, &passes, &toRun));
   EXPECT_EQ(passes, 4 + neededPixelPasses(&s, 0, 1).lanePasses);
-  EXPECT_EQ(undecided, 2 + neededPixelPasses(&s, 0, 1, bound).undecidedPasses);
+  EXPECT_EQ(toRun, 2 + neededPixelPasses(&s, 0, 1, bound).passesToRun);
 }
 
 TEST(NeededPixelPasses, DepthIsTheReferenceDepth) {

@@ -47,14 +47,14 @@ TEST(NeededPassesProgram, AddsTheRowsOfARotatedView) {
   for (const std::string &a : arguments) argv.push_back(a.c_str());
   RenderSettings s;
   initSettings(&s, argv.data(), static_cast<int>(argv.size()));
-  int64_t passes = 0, undecided = 0;
+  int64_t passes = 0, toRun = 0;
   for (int32_t row = 1; row < s.height; row += 2)
-    ASSERT_TRUE(addNeededRowPasses(&s, row, &passes, &undecided));
+    ASSERT_TRUE(addNeededRowPasses(&s, row, &passes, &toRun));
   EXPECT_GT(passes, 3 * 9 * 5);  // more than one pass a coarse probe: something is inside
   // The box's corners lie beyond the escape bound, its middle does not.
-  EXPECT_GT(undecided, 0);
-  EXPECT_LT(undecided, passes);
-  EXPECT_EQ(run.out, std::to_string(passes) + " " + std::to_string(undecided) + "\n");
+  EXPECT_GT(toRun, 0);
+  EXPECT_LT(toRun, passes);
+  EXPECT_EQ(run.out, std::to_string(passes) + " " + std::to_string(toRun) + "\n");
 }
 
 TEST(NeededPassesProgram, RefusesWhatQuatdepthRefuses) {

@@ -34,6 +34,57 @@ int32_t membershipPasses(const RenderSettings *s, double x, double y, double z,
 
 namespace {
 
+struct Quaternion {
+  double a, b, c, d;
+  bool operator==(const Quaternion &) const = default;
+};
+
+// One pass of the membership test; *n gets the escape value.
+Quaternion pass(const RenderSettings *s, Quaternion q, double *n) {
+  const double t = q.a + q.a;
+  const Quaternion square{((q.a * q.a - q.b * q.b) - q.c * q.c) - q.d * q.d, t * q.b, t * q.c,
+                          t * q.d};
+  *n = ((square.a * square.a + square.b * square.b) + square.c * square.c) +
+       square.d * square.d;
+  return {square.a + s->juliaC[0], square.b + s->juliaC[1], square.c + s->juliaC[2],
+          square.d + s->juliaC[3]};
+}
+
+}  // namespace
+
+int32_t passesToKnow(const RenderSettings *s, double x, double y, double z) {
+  bool inside;
+  const int32_t passes = membershipPasses(s, x, y, z, &inside);
+  if (!inside) return passes;
+  // The orbit's period, by Brent's method: the quaternion kept at doubling
+  // intervals and compared after every pass.
+  const double bailout = s->bailout;
+  const Quaternion start{x, y, z, s->wSlice};
+  Quaternion kept = start, q = start;
+  int32_t period = 0;
+  for (int32_t i = 1, interval = 1, since = 0; i <= passes; ++i) {
+    double n;
+    q = pass(s, q, &n);
+    if (!(bailout > n)) return passes;  // not reached: it is inside
+    if (q == kept) {
+      period = since + 1;
+      break;
+    }
+    if (++since == interval) kept = q, interval *= 2, since = 0;
+  }
+  if (period == 0) return passes;
+  // Its first return: the first pass i whose quaternion is the one of pass
+  // i - period.
+  Quaternion behind = start, ahead = start;
+  double n;
+  for (int32_t i = 0; i < period; ++i) ahead = pass(s, ahead, &n);
+  int32_t first = period;
+  while (!(ahead == behind)) ahead = pass(s, ahead, &n), behind = pass(s, behind, &n), ++first;
+  return first < passes ? first : passes;
+}
+
+namespace {
+
 // One probe of the pixel's ray, at the reference search's coordinates.
 struct Ray {
   const RenderSettings *s;
@@ -49,7 +100,7 @@ struct Ray {
     const int32_t count = membershipPasses(s, px, py, pz, &inside);
     passes->lanePasses += count;
     if (!surelyEscapes(px, py, pz, s->wSlice * s->wSlice, escapeBound))
-      passes->undecidedPasses += count;
+      passes->passesToRun += inside ? passesToKnow(s, px, py, pz) : count;
     return inside;
   }
 };
@@ -79,18 +130,18 @@ PixelPasses neededPixelPasses(const RenderSettings *s, int32_t column, int32_t r
 }
 
 bool addNeededRowPasses(const RenderSettings *s, int32_t row, int64_t *passes,
-                        int64_t *undecided) {
+                        int64_t *toRun) {
   const double bound =
-      undecided ? escapeNormSquared(s) : std::numeric_limits<double>::infinity();
-  int64_t sum = 0, undecidedSum = 0;
+      toRun ? escapeNormSquared(s) : std::numeric_limits<double>::infinity();
+  int64_t sum = 0, toRunSum = 0;
   for (int32_t column = 0; column < s->width; ++column) {
     const PixelPasses pixel = neededPixelPasses(s, column, row, bound);
     if (pixel.depth != findSurfaceDepth(s, column, row)) return false;
     sum += pixel.lanePasses;
-    undecidedSum += pixel.undecidedPasses;
+    toRunSum += pixel.passesToRun;
   }
   *passes += sum;
-  if (undecided) *undecided += undecidedSum;
+  if (toRun) *toRun += toRunSum;
   return true;
 }
 

@@ -13,9 +13,10 @@ namespace quatdepth {
 // (0, fineSteps, ... up to the coarse hit, or all coarseSteps + 1 on a
 // miss) and, after a coarse hit k0 > 0, the refinement probes from the near
 // side (k0 - fineSteps + 1 upwards) up to the first inside one.
-// Of these, the probes that start beyond the view's escape bound
-// (escapeNormSquared) are decided without a pass: the rest are the work a
-// search that knows the bound cannot avoid.
+// Of these passes, a search that knows the view's escape bound
+// (escapeNormSquared) and spots an orbit that comes back to a quaternion it
+// had still has to run those of the probes short of the bound, each up to
+// its escape, the cap, or its first return, whichever comes first.
 
 // Passes the membership test runs for one point: it stops at the cap (at
 // least one pass) or once the square's norm leaves the bailout. `inside`
@@ -23,10 +24,15 @@ namespace quatdepth {
 int32_t membershipPasses(const RenderSettings *settings, double x, double y,
                          double z, bool *inside);
 
+// Passes until the membership test's answer is known to a search that
+// spots cycles: membershipPasses, or fewer when the orbit first comes back
+// exactly to a quaternion it had before the cap.
+int32_t passesToKnow(const RenderSettings *settings, double x, double y, double z);
+
 struct PixelPasses {
   int32_t depth;            // the same as findSurfaceDepth's
   int64_t lanePasses;       // passes of the probes the depth needs
-  int64_t undecidedPasses;  // those of probes short of the escape bound
+  int64_t passesToRun;  // those a search knowing the bound and cycles runs
 };
 
 PixelPasses neededPixelPasses(
@@ -34,9 +40,9 @@ PixelPasses neededPixelPasses(
     double escapeBound = std::numeric_limits<double>::infinity());
 
 // The needed lane passes of every pixel of `row`, added to *passes, and
-// when asked those short of the view's escape bound, added to *undecided.
+// when asked those still to run (passesToRun), added to *toRun.
 // False, with both untouched, if a pixel's depth is not findSurfaceDepth's.
 bool addNeededRowPasses(const RenderSettings *settings, int32_t row,
-                        int64_t *passes, int64_t *undecided = nullptr);
+                        int64_t *passes, int64_t *toRun = nullptr);
 
 }  // namespace quatdepth
