@@ -63,8 +63,8 @@ TEST(EscapeBound, EveryStartBeyondItEscapes) {
   for (int view = 0; view < 300; ++view) {
     RenderSettings s = defaultSettings();
     for (double &c : s.juliaC) c = component(rng) * (view % 3 + 1) * 0.5;
-    s.maxIterations = kCaps[view % std::size(kCaps)];
-    s.bailout = kBailouts[view % std::size(kBailouts)];
+    s.maxIterations = kCaps[static_cast<size_t>(view) % std::size(kCaps)];
+    s.bailout = kBailouts[static_cast<size_t>(view) % std::size(kBailouts)];
     const double bound = escapeNormSquared(&s);
     ASSERT_TRUE(std::isfinite(bound));
     for (int trial = 0; trial < 100; ++trial) {
@@ -145,7 +145,7 @@ TEST(CoarseSpans, LeaveOutOnlyProbesBeyondTheBound) {
     for (double &c : s.juliaC) c = unit(rng) * 0.6;
     s.wSlice = unit(rng) * (view % 2 ? 0.5 : 2.5);
     s.width = 11, s.height = 7, s.coarseSteps = 37, s.fineSteps = view % 3 ? 10 : 1;
-    s.maxIterations = kCaps[view % std::size(kCaps)];
+    s.maxIterations = kCaps[static_cast<size_t>(view) % std::size(kCaps)];
     const double bound = escapeNormSquared(&s);
     const int32_t levels = s.coarseSteps * s.fineSteps;
     for (int32_t row = 0; row < s.height; ++row) {

@@ -77,8 +77,8 @@ int32_t firstReturn(const RenderSettings &s, double x, double y, double z, int32
     const double a2 = ((a * a - b * b) - c * c) - d * d;
     orbit.push_back({a2 + s.juliaC[0], t * b + s.juliaC[1], t * c + s.juliaC[2],
                      t * d + s.juliaC[3]});
-    for (int32_t j = 0; j < i; ++j)
-      if (orbit[j] == orbit[i]) return i;
+    for (size_t j = 0; j + 1 < orbit.size(); ++j)
+      if (orbit[j] == orbit.back()) return i;
   }
   return cap;
 }
