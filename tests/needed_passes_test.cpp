@@ -2,6 +2,7 @@
 // small rays whose passes can be counted by hand cost what they should.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <random>
 #include <vector>
@@ -102,6 +103,16 @@ TEST(PassesToKnow, StopsAtTheFirstReturnOfAnInsideOrbit) {
     early += known < 600;
   }
   EXPECT_GT(early, 10);  // the default constant's orbits fall onto a cycle
+  // An orbit that first returns at pass 707, close enough below the cap
+  // that Brent's method sees its cycle only after it.
+  s.juliaC[0] = -0.2, s.juliaC[1] = 0.1, s.juliaC[2] = s.juliaC[3] = 0, s.wSlice = 0;
+  const double x = -0.10286463261139178, y = -0.1547899671161157, z = 0.037059463687755256;
+  for (int32_t cap : {700, 706, 707, 708, 800, 1000, 1200}) {
+    s.maxIterations = cap;
+    EXPECT_EQ(passesToKnow(&s, x, y, z), firstReturn(s, x, y, z, cap)) << "cap " << cap;
+    EXPECT_EQ(passesToKnow(&s, x, y, z), std::min(cap, 707)) << "cap " << cap;
+  }
+  s.maxIterations = 600;
   // Orbits in a Siegel disk never come back: known only at the cap.
   s.juliaC[0] = -0.390540870218399, s.juliaC[1] = -0.586787907346969;
   s.juliaC[2] = s.juliaC[3] = 0, s.wSlice = 0;

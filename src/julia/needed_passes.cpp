@@ -57,30 +57,34 @@ int32_t passesToKnow(const RenderSettings *s, double x, double y, double z) {
   const int32_t passes = membershipPasses(s, x, y, z, &inside);
   if (!inside) return passes;
   // The orbit's period, by Brent's method: the quaternion kept at doubling
-  // intervals and compared after every pass.
+  // intervals and compared after every pass. Brent sees a cycle up to
+  // about three times later than its first return, so it runs on past the
+  // cap: an orbit that returns by the cap never escapes, and one that
+  // escapes after the cap did not return by it.
   const double bailout = s->bailout;
   const Quaternion start{x, y, z, s->wSlice};
   Quaternion kept = start, q = start;
-  int32_t period = 0;
-  for (int32_t i = 1, interval = 1, since = 0; i <= passes; ++i) {
+  int64_t period = 0;
+  for (int64_t i = 1, interval = 1, since = 0; i <= 3 * int64_t{passes} + 2; ++i) {
     double n;
     q = pass(s, q, &n);
-    if (!(bailout > n)) return passes;  // not reached: it is inside
+    if (!(bailout > n)) return passes;
     if (q == kept) {
       period = since + 1;
       break;
     }
     if (++since == interval) kept = q, interval *= 2, since = 0;
   }
-  if (period == 0) return passes;
+  if (period == 0 || period > passes) return passes;
   // Its first return: the first pass i whose quaternion is the one of pass
   // i - period.
   Quaternion behind = start, ahead = start;
   double n;
-  for (int32_t i = 0; i < period; ++i) ahead = pass(s, ahead, &n);
-  int32_t first = period;
-  while (!(ahead == behind)) ahead = pass(s, ahead, &n), behind = pass(s, behind, &n), ++first;
-  return first < passes ? first : passes;
+  for (int64_t i = 0; i < period; ++i) ahead = pass(s, ahead, &n);
+  int64_t first = period;
+  while (!(ahead == behind) && first < passes)
+    ahead = pass(s, ahead, &n), behind = pass(s, behind, &n), ++first;
+  return static_cast<int32_t>(first < passes ? first : passes);
 }
 
 namespace {
