@@ -160,12 +160,10 @@ TEST(Occlusion, LeavesTheUnitBallOpen) {
   }
 }
 
-// Through the program, in a look that needs no normals of its own: the
-// ball keeps its brightness under --occlusion, pixel for pixel.
-TEST(Occlusion, TheBallKeepsItsBrightnessInTheReliefLook) {
-  const std::vector<std::string> view = {"--size", "80x80", "--c", "0,0,0,0", "--iterations",
-                                         "200", "--coarse", "100", "--look", "relief",
-                                         "--format", "pgm", "-o", "-"};
+// The pixels of a view rendered by quatdepth-render as a PGM (which the
+// view asks for), without and with --occlusion.
+void renderWithAndWithoutOcclusion(const std::vector<std::string> &view,
+                                   std::string *plainPixels, std::string *darkPixels) {
   std::vector<std::string> occluded = view;
   occluded.push_back("--occlusion");
   const ProgramResult plain = runProgram(QUATDEPTH_RENDER_PROGRAM, view);
@@ -173,12 +171,29 @@ TEST(Occlusion, TheBallKeepsItsBrightnessInTheReliefLook) {
   ASSERT_EQ(plain.exitStatus, 0) << plain.err;
   ASSERT_EQ(dark.exitStatus, 0) << dark.err;
   ASSERT_EQ(plain.out.size(), dark.out.size());
+  // The header is "P5", the size and the largest value, a line each.
+  size_t header = 0;
+  for (int line = 0; line < 3; ++line) header = plain.out.find('\n', header) + 1;
+  ASSERT_GT(header, 0u);
+  *plainPixels = plain.out.substr(header);
+  *darkPixels = dark.out.substr(header);
+}
+
+// Through the program, in a look that needs no normals of its own: the
+// ball keeps its brightness under --occlusion, pixel for pixel.
+TEST(Occlusion, TheBallKeepsItsBrightnessInTheReliefLook) {
+  std::string plain, dark;
+  ASSERT_NO_FATAL_FAILURE(renderWithAndWithoutOcclusion(
+      {"--size", "80x80", "--c", "0,0,0,0", "--iterations", "200", "--coarse", "100", "--look",
+       "relief", "--format", "pgm", "-o", "-"},
+      &plain, &dark));
+  ASSERT_EQ(plain.size(), 80u * 80u);
   int lit = 0;
-  for (size_t i = 13; i < plain.out.size(); ++i) {
-    const auto a = static_cast<uint8_t>(plain.out[i]), b = static_cast<uint8_t>(dark.out[i]);
+  for (size_t i = 0; i < plain.size(); ++i) {
+    const auto a = static_cast<uint8_t>(plain[i]), b = static_cast<uint8_t>(dark[i]);
     if (a == 0) continue;
     ++lit;
-    ASSERT_GE(b + 1, 0.97 * a) << "pixel " << (i - 13) % 80 << "," << (i - 13) / 80;
+    ASSERT_GE(b + 1, 0.97 * a) << "pixel " << i % 80 << "," << i / 80;
   }
   EXPECT_GT(lit, 80 * 80 / 2);
 }
@@ -187,18 +202,15 @@ TEST(Occlusion, TheBallKeepsItsBrightnessInTheReliefLook) {
 // and a picture's parameters carry it.
 TEST(Occlusion, APictureWithItRendersAgainFromItsParameters) {
   TemporaryDirectory dir;
-  const std::vector<std::string> view = {"--size", "60x40", "--iterations", "12", "--angles",
-                                         "0.5,0.3,0", "--format", "pgm", "-o", "-"};
-  std::vector<std::string> occluded = view;
-  occluded.push_back("--occlusion");
-  const ProgramResult plain = runProgram(QUATDEPTH_RENDER_PROGRAM, view);
-  const ProgramResult dark = runProgram(QUATDEPTH_RENDER_PROGRAM, occluded);
-  ASSERT_EQ(plain.exitStatus, 0) << plain.err;
-  ASSERT_EQ(dark.exitStatus, 0) << dark.err;
-  ASSERT_EQ(plain.out.size(), dark.out.size());
+  std::string plain, dark;
+  ASSERT_NO_FATAL_FAILURE(renderWithAndWithoutOcclusion(
+      {"--size", "60x40", "--iterations", "12", "--angles", "0.5,0.3,0", "--format", "pgm", "-o",
+       "-"},
+      &plain, &dark));
+  ASSERT_EQ(plain.size(), 60u * 40u);
   int darker = 0;
-  for (size_t i = 14; i < plain.out.size(); ++i) {
-    const auto a = static_cast<uint8_t>(plain.out[i]), b = static_cast<uint8_t>(dark.out[i]);
+  for (size_t i = 0; i < plain.size(); ++i) {
+    const auto a = static_cast<uint8_t>(plain[i]), b = static_cast<uint8_t>(dark[i]);
     EXPECT_LE(b, a) << i;
     darker += b < a;
   }

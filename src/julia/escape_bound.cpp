@@ -65,17 +65,18 @@ double escapeNormSquared(const RenderSettings *s) {
 }
 
 CoarseSpans::CoarseSpans(const RenderSettings *s, double py, double bound)
-    : cosA_(s->cosA), sinA_(s->sinA), cosB_(s->cosB), sinB_(s->sinB), cosC_(s->cosC),
-      sinC_(s->sinC), centreX_(s->centreX), centreY_(s->centreY), centreZ_(s->centreZ),
-      py_(py), zMin_(s->zMin), zSpan_(s->zMax - s->zMin),
+    : cosB_(s->cosB), sinB_(s->sinB), cosC_(s->cosC), sinC_(s->sinC), centreX_(s->centreX),
+      centreY_(s->centreY), centreZ_(s->centreZ), rowX1_(py * s->sinA * s->sinB),
+      rowY1_(py * s->cosA), rowZ2_(py * s->sinA * s->cosB), zMin_(s->zMin),
+      zSpan_(s->zMax - s->zMin),
       depthLevels_(static_cast<double>(s->coarseSteps) * s->fineSteps),
       fineSteps_(s->fineSteps), coarseLevels_(s->coarseSteps + 1) {
   // The turn about the centre is linear in a point's z offset pz: a pixel's
   // sample points are p0 + pz u, with u the same for every pixel.
-  const double x1 = cosA_ * sinB_, y1 = -sinA_;
+  const double x1 = s->cosA * s->sinB, y1 = -s->sinA;
   ux_ = x1 * cosC_ - y1 * sinC_;
   uy_ = x1 * sinC_ + y1 * cosC_;
-  uz_ = cosA_ * cosB_;
+  uz_ = s->cosA * s->cosB;
   uu_ = ux_ * ux_ + uy_ * uy_ + uz_ * uz_;
   // How far a probe's computed coordinates can stray from the line: a few
   // units in the last place of the largest term they are summed from,
@@ -83,7 +84,7 @@ CoarseSpans::CoarseSpans(const RenderSettings *s, double py, double bound)
   const double reach = std::max({std::fabs(s->xMin - s->centreX), std::fabs(s->xMax - s->centreX),
                                  std::fabs(py), std::fabs(s->zMin - s->centreZ),
                                  std::fabs(s->zMax - s->centreZ)});
-  const double turns = (1 + std::fabs(cosA_) + std::fabs(sinA_)) *
+  const double turns = (1 + std::fabs(s->cosA) + std::fabs(s->sinA)) *
                        (1 + std::fabs(cosB_) + std::fabs(sinB_)) *
                        (1 + std::fabs(cosC_) + std::fabs(sinC_));
   const double scale = std::fabs(centreX_) + std::fabs(centreY_) + std::fabs(centreZ_) +
@@ -92,9 +93,9 @@ CoarseSpans::CoarseSpans(const RenderSettings *s, double py, double bound)
   // A probe is left out only when its point, strayed towards the centre,
   // is still beyond the bound once the w part is taken off.
   const double wSquared = s->wSlice * s->wSlice;
-  const double radius = std::sqrt(std::max(0.0, bound * (1 + 1e-9) - wSquared)) + stray;
-  radiusSquared_ = radius * radius;
-  margin_ = 1e-6 * (scale + radius / std::sqrt(uu_) + std::fabs(s->zMin) + std::fabs(s->zMax));
+  radius_ = std::sqrt(std::max(0.0, bound * (1 + 1e-9) - wSquared)) + stray;
+  radiusSquared_ = radius_ * radius_;
+  margin_ = 1e-6 * (scale + radius_ / std::sqrt(uu_) + std::fabs(s->zMin) + std::fabs(s->zMax));
   bounded_ = std::isfinite(radiusSquared_) && std::isfinite(margin_) && uu_ > 1e-12 &&
              std::isfinite(depthLevels_ / zSpan_) && zSpan_ != 0;
 }
@@ -102,11 +103,10 @@ CoarseSpans::CoarseSpans(const RenderSettings *s, double py, double bound)
 CoarseSpan CoarseSpans::span(double px) const {
   const CoarseSpan all{0, coarseLevels_ - 1};
   if (!bounded_) return all;
-  const double x1 = px * cosB_ + py_ * sinA_ * sinB_;
-  const double y1 = py_ * cosA_;
-  const double p0x = centreX_ + (x1 * cosC_ - y1 * sinC_);
-  const double p0y = centreY_ + (x1 * sinC_ + y1 * cosC_);
-  const double p0z = centreZ_ + ((-px) * sinB_ + py_ * sinA_ * cosB_);
+  const double x1 = px * cosB_ + rowX1_;
+  const double p0x = centreX_ + (x1 * cosC_ - rowY1_ * sinC_);
+  const double p0y = centreY_ + (x1 * sinC_ + rowY1_ * cosC_);
+  const double p0z = centreZ_ + ((-px) * sinB_ + rowZ2_);
   // |p0 + pz u| < radius on a stretch of the line around its point nearest
   // the origin. The line's distance from the origin comes from a cross
   // product, which keeps its precision when the box is far off the origin
@@ -116,8 +116,7 @@ CoarseSpan CoarseSpans::span(double px) const {
   const double crossZ = p0x * uy_ - p0y * ux_;
   const double distanceSquared = (crossX * crossX + crossY * crossY + crossZ * crossZ) / uu_;
   const double offCentre = std::sqrt(p0x * p0x + p0y * p0y + p0z * p0z);
-  const double room = radiusSquared_ - distanceSquared +
-                      1e-10 * (offCentre + std::sqrt(radiusSquared_)) * std::sqrt(radiusSquared_);
+  const double room = radiusSquared_ - distanceSquared + 1e-10 * (offCentre + radius_) * radius_;
   if (!std::isfinite(room)) return all;
   if (room < 0) return {0, -1};  // the line misses the sphere
   const double nearest = -(p0x * ux_ + p0y * uy_ + p0z * uz_) / uu_;

@@ -44,10 +44,11 @@ class CoarseSpans {
   CoarseSpan span(double px) const;
 
  private:
-  double cosA_ = 0, sinA_ = 0, cosB_ = 0, sinB_ = 0, cosC_ = 0, sinC_ = 0;
-  double centreX_ = 0, centreY_ = 0, centreZ_ = 0, py_ = 0;
+  double cosB_ = 0, sinB_ = 0, cosC_ = 0, sinC_ = 0;
+  double centreX_ = 0, centreY_ = 0, centreZ_ = 0;
+  double rowX1_ = 0, rowY1_ = 0, rowZ2_ = 0;  // the row's part of the line's point at pz = 0
   double ux_ = 0, uy_ = 0, uz_ = 0, uu_ = 0;  // a sample point's step per unit of z
-  double radiusSquared_ = 0;  // of the sphere in x, y, z the span keeps
+  double radius_ = 0, radiusSquared_ = 0;  // of the sphere in x, y, z the span keeps
   double zMin_ = 0, zSpan_ = 0, depthLevels_ = 0, fineSteps_ = 1;
   double margin_ = 0;         // in z, for the rounding of everything
   int32_t coarseLevels_ = 0;

@@ -9,7 +9,8 @@
 namespace quatdepth {
 bool buildLevelTables(const RenderSettings *s, LevelTables *tables) {
   *tables = LevelTables{};
-  tables->escapeNormSquared = escapeNormSquared(s);
+  const double bound = escapeNormSquared(s);
+  tables->escapeNormSquared = bound;
   const int32_t levels = s->coarseSteps * s->fineSteps;
   if (levels > kMaxTabledLevels) return true;
   const size_t fine = static_cast<size_t>(levels) + 1 + kLevelTablePadding;
@@ -31,8 +32,7 @@ bool buildLevelTables(const RenderSettings *s, LevelTables *tables) {
       coarseCosA[k / s->fineSteps] = cosA[k];
     }
   }
-  *tables = LevelTables{sinA, cosA, coarseSinA, coarseCosA, std::move(storage),
-                        tables->escapeNormSquared};
+  *tables = LevelTables{sinA, cosA, coarseSinA, coarseCosA, std::move(storage), bound};
   return true;
 }
 

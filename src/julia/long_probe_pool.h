@@ -166,11 +166,12 @@ template <class L, int V, class Counts>
     escaped |= newlyEscaped;
     if (__builtin_popcount(escaped) >= refillAt) [[unlikely]]
       break;
-    if (cycles && (pool->clock + static_cast<uint32_t>(done)) % kCycleCheckEvery == 0) {
+    const uint32_t now = pool->clock + static_cast<uint32_t>(done);
+    if (cycles && now % kCycleCheckEvery == 0) {
       returned = returnedLanes(*pool, busy & ~escaped, a, b, c, d);
       if (returned) [[unlikely]]
         break;
-      if ((pool->clock + static_cast<uint32_t>(done)) % kCycleKeepEvery == 0) {
+      if (now % kCycleKeepEvery == 0) {
         for (int v = 0; v < V; ++v) {
           L::store(pool->keptA + v * L::kLanes, a[v]);
           L::store(pool->keptB + v * L::kLanes, b[v]);

@@ -5,33 +5,6 @@
 #include "julia/view_rotation.h"
 
 namespace quatdepth {
-
-// isInsideJulia's loop, counting its passes.
-int32_t membershipPasses(const RenderSettings *s, double x, double y, double z,
-                         bool *inside) {
-  const double bailout = s->bailout;
-  double a = x, b = y, c = z, d = s->wSlice;
-  double n;
-  int32_t i = 0;
-  for (;;) {
-    double t = a + a;
-    double aSquared = ((a * a - b * b) - c * c) - d * d;
-    double bSquared = t * b;
-    double cSquared = t * c;
-    double dSquared = t * d;
-    n = ((aSquared * aSquared + bSquared * bSquared) + cSquared * cSquared) +
-        dSquared * dSquared;
-    a = aSquared + s->juliaC[0];
-    b = bSquared + s->juliaC[1];
-    c = cSquared + s->juliaC[2];
-    d = dSquared + s->juliaC[3];
-    ++i;
-    if (i >= s->maxIterations || !(bailout > n)) break;
-  }
-  *inside = bailout > n;
-  return i;
-}
-
 namespace {
 
 struct Quaternion {
@@ -50,19 +23,15 @@ Quaternion pass(const RenderSettings *s, Quaternion q, double *n) {
           square.d + s->juliaC[3]};
 }
 
-}  // namespace
-
-int32_t passesToKnow(const RenderSettings *s, double x, double y, double z) {
-  bool inside;
-  const int32_t passes = membershipPasses(s, x, y, z, &inside);
-  if (!inside) return passes;
-  // The orbit's period, by Brent's method: the quaternion kept at doubling
-  // intervals and compared after every pass. Brent sees a cycle up to
-  // about three times later than its first return, so it runs on past the
-  // cap: an orbit that returns by the cap never escapes, and one that
-  // escapes after the cap did not return by it.
+// The first pass at which the orbit of `start`, inside for `passes`
+// passes, comes back to a quaternion it had, or `passes` if it does not
+// by then. The period comes from Brent's method: the quaternion kept at
+// doubling intervals and compared after every pass. Brent sees a cycle up
+// to about three times later than its first return, so it runs on past
+// the cap: an orbit that returns by the cap never escapes, and one that
+// escapes after the cap did not return by it.
+int32_t firstReturn(const RenderSettings *s, Quaternion start, int32_t passes) {
   const double bailout = s->bailout;
-  const Quaternion start{x, y, z, s->wSlice};
   Quaternion kept = start, q = start;
   int64_t period = 0;
   for (int64_t i = 1, interval = 1, since = 0; i <= 3 * int64_t{passes} + 2; ++i) {
@@ -76,15 +45,37 @@ int32_t passesToKnow(const RenderSettings *s, double x, double y, double z) {
     if (++since == interval) kept = q, interval *= 2, since = 0;
   }
   if (period == 0 || period > passes) return passes;
-  // Its first return: the first pass i whose quaternion is the one of pass
-  // i - period.
+  // The first pass i whose quaternion is the one of pass i - period.
   Quaternion behind = start, ahead = start;
   double n;
   for (int64_t i = 0; i < period; ++i) ahead = pass(s, ahead, &n);
   int64_t first = period;
   while (!(ahead == behind) && first < passes)
     ahead = pass(s, ahead, &n), behind = pass(s, behind, &n), ++first;
-  return static_cast<int32_t>(first < passes ? first : passes);
+  return static_cast<int32_t>(first);
+}
+
+}  // namespace
+
+// isInsideJulia's loop, counting its passes.
+int32_t membershipPasses(const RenderSettings *s, double x, double y, double z,
+                         bool *inside) {
+  const double bailout = s->bailout;
+  Quaternion q{x, y, z, s->wSlice};
+  double n;
+  int32_t i = 0;
+  do {
+    q = pass(s, q, &n);
+    ++i;
+  } while (i < s->maxIterations && bailout > n);
+  *inside = bailout > n;
+  return i;
+}
+
+int32_t passesToKnow(const RenderSettings *s, double x, double y, double z) {
+  bool inside;
+  const int32_t passes = membershipPasses(s, x, y, z, &inside);
+  return inside ? firstReturn(s, {x, y, z, s->wSlice}, passes) : passes;
 }
 
 namespace {
@@ -104,7 +95,7 @@ struct Ray {
     const int32_t count = membershipPasses(s, px, py, pz, &inside);
     passes->lanePasses += count;
     if (!surelyEscapes(px, py, pz, s->wSlice * s->wSlice, escapeBound))
-      passes->passesToRun += inside ? passesToKnow(s, px, py, pz) : count;
+      passes->passesToRun += inside ? firstReturn(s, {px, py, pz, s->wSlice}, count) : count;
     return inside;
   }
 };
@@ -120,15 +111,14 @@ PixelPasses neededPixelPasses(const RenderSettings *s, int32_t column, int32_t r
   for (int32_t k = 0; k <= ray.depthLevels; k += s->fineSteps) {
     if (!ray.probe(k, &passes)) continue;
     passes.depth = k;
-    if (k == 0) break;
     // The nearest inside level between the previous coarse probe and k.
-    for (int32_t level = k - s->fineSteps + 1; level < k; ++level) {
+    for (int32_t level = k - s->fineSteps + 1; k > 0 && level < k; ++level) {
       if (ray.probe(level, &passes)) {
         passes.depth = level;
         break;
       }
     }
-    break;
+    return passes;
   }
   return passes;
 }
