@@ -80,6 +80,63 @@ TEST(EscapeBound, EveryStartBeyondItEscapes) {
   EXPECT_EQ(starts, 30000);
 }
 
+// A pass whose square's squared norm n reaches sureEscapeNorm, short of
+// the bailout, makes the square plus juliaC; that quaternion escapes within kSureEscapePasses,
+// for any constant and any square, the worst being a square pointing
+// against the constant. The norm is never above the bailout, and is the
+// bailout itself when nothing smaller can be shown.
+TEST(SureEscapeNorm, TheNextQuaternionEscapesInTime) {
+  std::mt19937_64 rng(2718);
+  std::normal_distribution<double> normal;
+  int tried = 0;
+  for (double cNorm : {0.0, 0.1, 0.5, 0.75, 1.5, 3.0}) {
+    for (int32_t bailout : {1, 4, 16, 100}) {
+      RenderSettings s = defaultSettings();
+      s.bailout = bailout, s.maxIterations = kSureEscapePasses;
+      for (int trial = 0; trial < 400; ++trial) {
+        double c[4], q[4];
+        for (double &x : c) x = normal(rng);
+        for (double &x : q) x = normal(rng);
+        if (trial == 0) {
+          // Sharpest of all: a negative real constant and a positive real
+          // square, each later square still real.
+          c[0] = -1, c[1] = c[2] = c[3] = 0;
+          q[0] = 1, q[1] = q[2] = q[3] = 0;
+        }
+        const double cLength = std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2] + c[3] * c[3]);
+        for (int i = 0; i < 4; ++i) s.juliaC[i] = c[i] / cLength * cNorm;
+        const double sure = sureEscapeNorm(&s);
+        ASSERT_LE(sure, bailout);
+        // The square: half the time straight against the constant.
+        if (trial % 2 == 1 && cNorm > 0)
+          for (int i = 0; i < 4; ++i) q[i] = -c[i];
+        const double qLength = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+        const double scale = std::sqrt(std::sqrt(sure)) / std::sqrt(qLength) * (1 + 1e-12);
+        for (double &x : q) x *= scale * scale;
+        const double n = ((q[0] * q[0] + q[1] * q[1]) + q[2] * q[2]) + q[3] * q[3];
+        if (n < sure || n >= bailout) continue;  // at the bailout the pass itself escapes
+        s.wSlice = q[3] + s.juliaC[3];
+        EXPECT_FALSE(isInsideJulia(&s, q[0] + s.juliaC[0], q[1] + s.juliaC[1], q[2] + s.juliaC[2]))
+            << "|c| " << cNorm << ", bailout " << bailout << ", n " << n << " >= " << sure;
+        ++tried;
+      }
+    }
+  }
+  EXPECT_GT(tried, 5000);
+  RenderSettings s = defaultSettings();
+  for (int32_t bailout : {0, -1}) {
+    s.bailout = bailout;
+    EXPECT_EQ(sureEscapeNorm(&s), bailout);
+  }
+  s.bailout = 16;
+  s.juliaC[0] = 1e300, s.juliaC[1] = 1e300;
+  EXPECT_EQ(sureEscapeNorm(&s), 16);
+  // Well inside the bailout where it can be: the default constant's
+  // orbits are sure to leave from |q^2| of about 1.2 + |c|.
+  s = defaultSettings();
+  EXPECT_LT(sureEscapeNorm(&s), 4);
+}
+
 TEST(EscapeBound, EdgeCases) {
   RenderSettings s = defaultSettings();
   // Every point is outside when the bailout is 0 or less.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <array>
 #include <random>
 #include <vector>
@@ -96,7 +97,9 @@ TEST(PassesToKnow, StopsAtTheFirstReturnOfAnInsideOrbit) {
     const int32_t passes = membershipPasses(&s, x, y, z, &inside);
     const int32_t known = passesToKnow(&s, x, y, z);
     if (!inside) {
-      EXPECT_EQ(known, passes);  // an escape is known when it happens
+      // An escape is known when it happens, or sooner once surely coming.
+      EXPECT_LE(known, passes);
+      EXPECT_GE(known, 1);
       continue;
     }
     EXPECT_EQ(known, firstReturn(s, x, y, z, 600)) << x << " " << y << " " << z;
@@ -120,6 +123,25 @@ TEST(PassesToKnow, StopsAtTheFirstReturnOfAnInsideOrbit) {
   // A fixed point from the start: known after one pass.
   s.juliaC[0] = s.juliaC[1] = 0;
   EXPECT_EQ(passesToKnow(&s, 0, 0, 0), 1);
+}
+
+// A real start a little beyond the sure-escape norm's fourth root leaves
+// only after about kSureEscapePasses more passes; a search stops it at
+// the first pass, but only while that many passes remain before the cap.
+TEST(PassesToKnow, StopsASureEscapeWithPassesToSpare) {
+  RenderSettings s = defaultSettings();
+  s.juliaC[0] = -0.7, s.juliaC[1] = s.juliaC[2] = s.juliaC[3] = 0, s.wSlice = 0;
+  for (int32_t cap : {kSureEscapePasses + 1, kSureEscapePasses + 2, 100}) {
+    s.maxIterations = cap;
+    const double x = std::sqrt(std::sqrt(sureEscapeNorm(&s))) * (1 + 1e-8);
+    bool inside;
+    EXPECT_GT(membershipPasses(&s, x, 0, 0, &inside), 3) << "cap " << cap;
+    EXPECT_FALSE(inside);
+    EXPECT_EQ(passesToKnow(&s, x, 0, 0), 1) << "cap " << cap;
+    // Without the passes to spare, the escape itself decides.
+    s.maxIterations = kSureEscapePasses;
+    EXPECT_EQ(passesToKnow(&s, x, 0, 0), membershipPasses(&s, x, 0, 0, &inside));
+  }
 }
 
 TEST(NeededPixelPasses, AllOutsideCostsOnePassACoarseProbe) {

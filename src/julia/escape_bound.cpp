@@ -34,18 +34,19 @@ bool normEscapes(double r, double bailout, double cNorm, int64_t passes) {
   return false;
 }
 
-}  // namespace
-
-double escapeNormSquared(const RenderSettings *s) {
-  const double bailout = static_cast<double>(s->bailout);
-  if (bailout <= 0) return 0;
-  const int64_t passes = s->maxIterations < 1 ? 1 : s->maxIterations;
+// |juliaC|, taken a little long; infinity when it is not finite.
+double constantNorm(const RenderSettings *s) {
   const double *c = s->juliaC;
-  const double cNorm =
+  const double norm =
       std::sqrt(((c[0] * c[0] + c[1] * c[1]) + c[2] * c[2]) + c[3] * c[3]) * (1 + kSlack);
+  return std::isfinite(norm) ? norm : std::numeric_limits<double>::infinity();
+}
+
+// The smallest norm from which every point escapes within `passes`, by
+// bisection (escaping only gets easier as the norm grows); infinity when
+// none can be shown to.
+double smallestEscapingNorm(double bailout, double cNorm, int64_t passes) {
   if (!std::isfinite(cNorm)) return std::numeric_limits<double>::infinity();
-  // The smallest norm that escapes, by bisection: escaping only gets
-  // easier as the norm grows.
   double high = 2;
   while (!normEscapes(high, bailout, cNorm, passes)) {
     high *= 2;
@@ -60,8 +61,30 @@ double escapeNormSquared(const RenderSettings *s) {
     else
       low = middle;
   }
+  return high;
+}
+
+}  // namespace
+
+double escapeNormSquared(const RenderSettings *s) {
+  const double bailout = static_cast<double>(s->bailout);
+  if (bailout <= 0) return 0;
+  const int64_t passes = s->maxIterations < 1 ? 1 : s->maxIterations;
+  const double r = smallestEscapingNorm(bailout, constantNorm(s), passes);
   // A start's squared norm is summed with less than 4 units of rounding.
-  return high * high * (1 + 1000 * kSlack);
+  return r * r * (1 + 1000 * kSlack);
+}
+
+double sureEscapeNorm(const RenderSettings *s) {
+  const double bailout = static_cast<double>(s->bailout);
+  const double cNorm = constantNorm(s);
+  const double r = smallestEscapingNorm(bailout, cNorm, kSureEscapePasses);
+  // The next quaternion is the square plus juliaC, so its norm is at least
+  // the square's less |juliaC|; the square's norm is sqrt(n) to within a
+  // few units in the last place, and the sum rounds by less than that.
+  const double squareNorm = (r + cNorm) * (1 + 1000 * kSlack);
+  const double norm = squareNorm * squareNorm * (1 + 1000 * kSlack);
+  return std::isfinite(norm) && norm < bailout ? norm : bailout;
 }
 
 CoarseSpans::CoarseSpans(const RenderSettings *s, double py, double bound)
@@ -98,6 +121,11 @@ CoarseSpans::CoarseSpans(const RenderSettings *s, double py, double bound)
   margin_ = 1e-6 * (scale + radius_ / std::sqrt(uu_) + std::fabs(s->zMin) + std::fabs(s->zMax));
   bounded_ = std::isfinite(radiusSquared_) && std::isfinite(margin_) && uu_ > 1e-12 &&
              std::isfinite(depthLevels_ / zSpan_) && zSpan_ != 0;
+  // Every pixel's span multiplies by these instead of dividing; their
+  // rounding is far inside the margins.
+  perUU_ = 1 / uu_;
+  levelsPerZ_ = depthLevels_ / zSpan_;
+  perFineStep_ = 1 / fineSteps_;
 }
 
 CoarseSpan CoarseSpans::span(double px) const {
@@ -114,24 +142,30 @@ CoarseSpan CoarseSpans::span(double px) const {
   const double crossX = p0y * uz_ - p0z * uy_;
   const double crossY = p0z * ux_ - p0x * uz_;
   const double crossZ = p0x * uy_ - p0y * ux_;
-  const double distanceSquared = (crossX * crossX + crossY * crossY + crossZ * crossZ) / uu_;
-  const double offCentre = std::sqrt(p0x * p0x + p0y * p0y + p0z * p0z);
+  const double distanceSquared = (crossX * crossX + crossY * crossY + crossZ * crossZ) * perUU_;
+  // At least the point's distance from the origin.
+  const double offCentre = std::fabs(p0x) + std::fabs(p0y) + std::fabs(p0z);
   const double room = radiusSquared_ - distanceSquared + 1e-10 * (offCentre + radius_) * radius_;
   if (!std::isfinite(room)) return all;
   if (room < 0) return {0, -1};  // the line misses the sphere
-  const double nearest = -(p0x * ux_ + p0y * uy_ + p0z * uz_) / uu_;
-  const double reach = std::sqrt(room / uu_);
+  const double nearest = -(p0x * ux_ + p0y * uy_ + p0z * uz_) * perUU_;
+  const double reach = std::sqrt(room * perUU_);
   const double nearPz = nearest - reach - margin_;
   const double farPz = nearest + reach + margin_;
   // The levels at those offsets, a level wider on each side.
-  const double a = (nearPz + centreZ_ - zMin_) / zSpan_ * depthLevels_;
-  const double b = (farPz + centreZ_ - zMin_) / zSpan_ * depthLevels_;
+  const double a = (nearPz + centreZ_ - zMin_) * levelsPerZ_;
+  const double b = (farPz + centreZ_ - zMin_) * levelsPerZ_;
   if (!std::isfinite(a) || !std::isfinite(b)) return all;
   const double firstLevel = std::min(a, b) - 1, lastLevel = std::max(a, b) + 1;
   if (lastLevel < 0 || firstLevel > depthLevels_) return {0, -1};
-  const double first = std::max(0.0, std::floor(firstLevel / fineSteps_));
-  const double last = std::min(coarseLevels_ - 1.0, std::ceil(lastLevel / fineSteps_));
-  return {static_cast<int32_t>(first), static_cast<int32_t>(last)};
+  // Rounded out to coarse positions by conversion (floor and ceiling are
+  // calls to the C library on plain x86-64); both lie in 0 .. coarseLevels_.
+  const double firstCoarse = firstLevel * perFineStep_;
+  const double lastCoarse = std::min(coarseLevels_ - 1.0, lastLevel * perFineStep_);
+  const int32_t first = firstCoarse > 0 ? static_cast<int32_t>(firstCoarse) : 0;
+  int32_t last = static_cast<int32_t>(lastCoarse);
+  if (last < lastCoarse) ++last;
+  return {first, last};
 }
 
 }  // namespace quatdepth

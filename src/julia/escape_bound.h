@@ -14,6 +14,17 @@ namespace quatdepth {
 // no norm can be shown to escape in time.
 double escapeNormSquared(const RenderSettings *settings);
 
+// Passes within which a probe that reaches sureEscapeNorm surely escapes.
+constexpr int32_t kSureEscapePasses = 6;
+
+// A squared norm of a pass's square, n as the membership test computes it,
+// from which the orbit surely escapes within kSureEscapePasses more passes:
+// a probe whose n reaches it at a pass at least that many short of the cap
+// is outside, and the vector searches stop it there instead of at the
+// bailout. Never above the bailout (the bailout itself when nothing
+// smaller can be shown).
+double sureEscapeNorm(const RenderSettings *settings);
+
 // Whether a probe starting at (x, y, z, w) surely escapes, given
 // wSquared = w x w: its squared norm, summed in this order, is at least the
 // bound, or not a number (a start that is not a number escapes at once).
@@ -50,6 +61,7 @@ class CoarseSpans {
   double ux_ = 0, uy_ = 0, uz_ = 0, uu_ = 0;  // a sample point's step per unit of z
   double radius_ = 0, radiusSquared_ = 0;  // of the sphere in x, y, z the span keeps
   double zMin_ = 0, zSpan_ = 0, depthLevels_ = 0, fineSteps_ = 1;
+  double perUU_ = 0, levelsPerZ_ = 0, perFineStep_ = 1;
   double margin_ = 0;         // in z, for the rounding of everything
   int32_t coarseLevels_ = 0;
   bool bounded_ = false;      // false: every span is all coarse levels

@@ -154,11 +154,15 @@ template <class L, int V, class Counts>
   }
   uint32_t escaped = 0, returned = 0;
   int32_t done = 0;
+  // The busy lane nearest its cap has had `furthest` passes: the escape
+  // test it may take holds for every lane.
+  const int32_t furthest = k.maxPasses - most;
   while (done < most) {
     uint32_t below = 0;
+    const Vec limit = vector_search::escapeLimit(k, furthest + done);
 #pragma GCC unroll 8
     for (int v = 0; v < V; ++v)
-      below |= passVector(k, &a[v], &b[v], &c[v], &d[v]) << (v * L::kLanes);
+      below |= passVector(k, limit, &a[v], &b[v], &c[v], &d[v]) << (v * L::kLanes);
     ++done;
     const uint32_t newlyEscaped = busy & ~below & ~escaped;
     if constexpr (Counts::kCounting)
@@ -329,9 +333,10 @@ class RowSearch {
     while (pass < limit) {
       if constexpr (Counts::kCounting) counts_->pass(live, kGroupLanes);
       uint32_t below = 0;
+      const Vec escape = vector_search::escapeLimit(k_, pass);
 #pragma GCC unroll 8
       for (int v = 0; v < V; ++v)
-        below |= passVector(k_, &a[v], &b[v], &c[v], &d[v]) << (v * L::kLanes);
+        below |= passVector(k_, escape, &a[v], &b[v], &c[v], &d[v]) << (v * L::kLanes);
       live &= below;
       ++pass;
       if (!live) break;

@@ -72,10 +72,34 @@ int32_t membershipPasses(const RenderSettings *s, double x, double y, double z,
   return i;
 }
 
-int32_t passesToKnow(const RenderSettings *s, double x, double y, double z) {
+namespace {
+
+// The pass at which a search stops an outside probe: its escape, or the
+// first pass at least kSureEscapePasses short of the cap whose square's
+// norm reaches `sureNorm`.
+int32_t passesToStop(const RenderSettings *s, Quaternion q, double sureNorm) {
+  const double bailout = s->bailout;
+  double n;
+  int32_t i = 0;
+  do {
+    q = pass(s, q, &n);
+    ++i;
+    if (i + kSureEscapePasses <= s->maxIterations && !(n < sureNorm)) return i;
+  } while (i < s->maxIterations && bailout > n);
+  return i;
+}
+
+// passesToKnow, given the view's sureEscapeNorm.
+int32_t passesToKnow(const RenderSettings *s, Quaternion start, double sureNorm) {
   bool inside;
-  const int32_t passes = membershipPasses(s, x, y, z, &inside);
-  return inside ? firstReturn(s, {x, y, z, s->wSlice}, passes) : passes;
+  const int32_t passes = membershipPasses(s, start.a, start.b, start.c, &inside);
+  return inside ? firstReturn(s, start, passes) : passesToStop(s, start, sureNorm);
+}
+
+}  // namespace
+
+int32_t passesToKnow(const RenderSettings *s, double x, double y, double z) {
+  return passesToKnow(s, {x, y, z, s->wSlice}, sureEscapeNorm(s));
 }
 
 namespace {
@@ -85,17 +109,16 @@ struct Ray {
   const RenderSettings *s;
   double x, y;
   int32_t depthLevels;
-  double escapeBound;
+  double escapeBound, sureNorm;
 
   bool probe(int32_t level, PixelPasses *passes) const {
     double px = x, py = y;
     double pz = gridCoordinate(s->zMin, s->zMax, level, depthLevels);
     rotateAboutCentre(s, &px, &py, &pz);
     bool inside;
-    const int32_t count = membershipPasses(s, px, py, pz, &inside);
-    passes->lanePasses += count;
+    passes->lanePasses += membershipPasses(s, px, py, pz, &inside);
     if (!surelyEscapes(px, py, pz, s->wSlice * s->wSlice, escapeBound))
-      passes->passesToRun += inside ? firstReturn(s, {px, py, pz, s->wSlice}, count) : count;
+      passes->passesToRun += passesToKnow(s, {px, py, pz, s->wSlice}, sureNorm);
     return inside;
   }
 };
@@ -103,10 +126,10 @@ struct Ray {
 }  // namespace
 
 PixelPasses neededPixelPasses(const RenderSettings *s, int32_t column, int32_t row,
-                              double escapeBound) {
+                              double escapeBound, double sureNorm) {
   const Ray ray{s, gridCoordinate(s->xMin, s->xMax, column, s->width),
                 gridCoordinate(s->yMin, s->yMax, row, s->height),
-                s->coarseSteps * s->fineSteps, escapeBound};
+                s->coarseSteps * s->fineSteps, escapeBound, sureNorm};
   PixelPasses passes{-1, 0, 0};
   for (int32_t k = 0; k <= ray.depthLevels; k += s->fineSteps) {
     if (!ray.probe(k, &passes)) continue;
@@ -125,11 +148,12 @@ PixelPasses neededPixelPasses(const RenderSettings *s, int32_t column, int32_t r
 
 bool addNeededRowPasses(const RenderSettings *s, int32_t row, int64_t *passes,
                         int64_t *toRun) {
-  const double bound =
-      toRun ? escapeNormSquared(s) : std::numeric_limits<double>::infinity();
+  const double none = std::numeric_limits<double>::infinity();
+  const double bound = toRun ? escapeNormSquared(s) : none;
+  const double sureNorm = toRun ? sureEscapeNorm(s) : none;
   int64_t sum = 0, toRunSum = 0;
   for (int32_t column = 0; column < s->width; ++column) {
-    const PixelPasses pixel = neededPixelPasses(s, column, row, bound);
+    const PixelPasses pixel = neededPixelPasses(s, column, row, bound, sureNorm);
     if (pixel.depth != findSurfaceDepth(s, column, row)) return false;
     sum += pixel.lanePasses;
     toRunSum += pixel.passesToRun;

@@ -22,6 +22,10 @@ struct RowConstants {
   Vec centreX, centreY, centreZ;
   Vec yCosA, ySinA;  // the row's offset from the centre, turned by A
   Vec c0, c1, c2, c3, wSlice, bailout;
+  // The pass's escape test for passes before sureUntil (counted from 0):
+  // sureEscapeNorm, which is the bailout's answer for those passes.
+  Vec sureEscape;
+  int32_t sureUntil;
   int32_t depthLevels, coarseLevels, fineSteps, maxPasses, width;
   double xMin, xMax, centreXScalar, cosBScalar, sinBScalar;
   const LevelTables *levels;  // null without tables
@@ -71,6 +75,9 @@ RowConstants<L> rowConstants(const RenderSettings *s, SearchTables tables, int32
   k.wSlice = L::set(s->wSlice);
   k.bailout = L::set(static_cast<double>(s->bailout));
   k.maxPasses = s->maxIterations < 1 ? 1 : s->maxIterations;
+  // A handful of passes of arithmetic: cheap beside a row.
+  k.sureEscape = L::set(sureEscapeNorm(s));
+  k.sureUntil = k.maxPasses - kSureEscapePasses;
   k.fineSteps = s->fineSteps;
   k.width = s->width;
   k.xMin = s->xMin;

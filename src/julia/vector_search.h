@@ -203,12 +203,14 @@ template <class L, int V>
 }
 
 // One pass of q -> q^2 + c on every lane of one vector, exactly as the
-// scalar test does. Returns the lanes whose square stays below the bailout
-// (false when it is not a number).
+// scalar test does. Returns the lanes whose square stays below `limit`
+// (false when it is not a number): the bailout, or before the last
+// kSureEscapePasses passes the smaller sureEscape, past which the lane
+// surely escapes by the cap.
 template <class L>
-[[gnu::always_inline]] inline uint32_t passVector(const RowConstants<L> &k, typename L::Vec *a,
-                                                  typename L::Vec *b, typename L::Vec *c,
-                                                  typename L::Vec *d) {
+[[gnu::always_inline]] inline uint32_t passVector(const RowConstants<L> &k, typename L::Vec limit,
+                                                  typename L::Vec *a, typename L::Vec *b,
+                                                  typename L::Vec *c, typename L::Vec *d) {
   using Vec = typename L::Vec;
   Vec t = L::add(*a, *a);
   Vec aSquared = L::sub(L::sub(L::sub(L::mul(*a, *a), L::mul(*b, *b)), L::mul(*c, *c)),
@@ -220,7 +222,7 @@ template <class L>
   Vec n = L::add(L::add(L::add(L::mul(aSquared, aSquared), L::mul(bSquared, bSquared)),
                         L::mul(cSquared, cSquared)),
                  L::mul(dSquared, dSquared));
-  const uint32_t below = L::below(n, k.bailout);
+  const uint32_t below = L::below(n, limit);
   *a = L::add(aSquared, k.c0);
   *b = L::add(bSquared, k.c1);
   *c = L::add(cSquared, k.c2);
@@ -231,15 +233,23 @@ template <class L>
 // Runs the chains to their end, pass after pass, until no lane is live or
 // the cap is reached.
 // Returns the group's lanes still inside at the cap, or 0.
+// The escape limit of pass `pass` (counted from 0): sureEscape while at
+// least kSureEscapePasses passes follow it, then the bailout.
+template <class L>
+[[gnu::always_inline]] inline typename L::Vec escapeLimit(const RowConstants<L> &k, int32_t pass) {
+  return pass < k.sureUntil ? k.sureEscape : k.bailout;
+}
+
 template <class L, SearchShape kShape, int V, class Counts>
 [[gnu::always_inline]] inline uint32_t runChains(const RowConstants<L> &k, Chains<L, V> q,
                                                  uint32_t live, int32_t pass, Counts *counts) {
   for (;;) {
     if constexpr (Counts::kCounting) counts->pass(groupLanes(q, live), V * L::kLanes);
     uint32_t below = 0;
+    const typename L::Vec limit = escapeLimit(k, pass);
 #pragma GCC unroll 8
     for (int v = 0; v < V; ++v)
-      below |= passVector(k, &q.a[v], &q.b[v], &q.c[v], &q.d[v]) << (v * L::kLanes);
+      below |= passVector(k, limit, &q.a[v], &q.b[v], &q.c[v], &q.d[v]) << (v * L::kLanes);
     live &= below;
     if (!live) return 0;
     if (++pass >= k.maxPasses) return groupLanes(q, live);
