@@ -125,15 +125,16 @@ TEST(PassesToKnow, StopsAtTheFirstReturnOfAnInsideOrbit) {
   EXPECT_EQ(passesToKnow(&s, 0, 0, 0), 1);
 }
 
-// A real start a little beyond the sure-escape norm's fourth root leaves
-// only after about kSureEscapePasses more passes; a search stops it at
-// the first pass, but only while that many passes remain before the cap.
+// A real start whose first pass makes a quaternion a little beyond the
+// sure-escape norm leaves only after about kSureEscapePasses more passes;
+// a search stops it at the first pass, but only while that many passes
+// remain before the cap.
 TEST(PassesToKnow, StopsASureEscapeWithPassesToSpare) {
   RenderSettings s = defaultSettings();
   s.juliaC[0] = -0.7, s.juliaC[1] = s.juliaC[2] = s.juliaC[3] = 0, s.wSlice = 0;
   for (int32_t cap : {kSureEscapePasses + 1, kSureEscapePasses + 2, 100}) {
     s.maxIterations = cap;
-    const double x = std::sqrt(std::sqrt(sureEscapeNorm(&s))) * (1 + 1e-8);
+    const double x = std::sqrt(std::sqrt(sureEscapeNorm(&s)) + 0.7) * (1 + 1e-8);
     bool inside;
     EXPECT_GT(membershipPasses(&s, x, 0, 0, &inside), 3) << "cap " << cap;
     EXPECT_FALSE(inside);

@@ -264,17 +264,18 @@ TEST_P(VectorPath, GivesNoPassBeyondTheEscapeBound) {
 }
 
 // Real orbits under a negative real constant come nearest to staying in
-// from the sure-escape norm: starts x with x^4 about at it leave the
-// bound's square by about kSureEscapePasses passes, some just after. With
-// caps that many passes and a little more, a probe stopped one pass too
-// late in the cap, or under too small a norm, gets the wrong answer.
+// from the sure-escape norm: starts x whose first pass makes x^2 - 0.7
+// about at it leave within about kSureEscapePasses more passes, some just
+// after. With caps that many passes and a little more, a probe stopped one
+// pass too late in the cap, or under too small a norm, gets the wrong
+// answer.
 TEST_P(VectorPath, StopsASurelyEscapingProbeOnlyWithPassesToSpare) {
   for (int32_t spare : {0, 1, 2}) {
     RenderSettings s = defaultSettings();
     s.juliaC[0] = -0.7, s.juliaC[1] = s.juliaC[2] = s.juliaC[3] = 0, s.wSlice = 0;
     s.maxIterations = kSureEscapePasses + spare;
     setAngles(&s, 0, 0, 0);
-    const double x = std::sqrt(std::sqrt(sureEscapeNorm(&s)));
+    const double x = std::sqrt(std::sqrt(sureEscapeNorm(&s)) + 0.7);
     s.xMin = x * (1 - 3e-9), s.xMax = x * (1 + 3e-9), s.centreX = x;
     s.yMin = 0, s.yMax = 1e-3, s.centreY = 0, s.height = 1;
     s.zMin = 0, s.zMax = 1, s.centreZ = 0;  // level 0 lies on the real line
@@ -296,6 +297,33 @@ TEST_P(VectorPath, StopsASurelyEscapingProbeOnlyWithPassesToSpare) {
     for (SearchDesign design :
          {SearchDesign::kGrouped, SearchDesign::kInterleaved, SearchDesign::kPooled})
       expectSameAsReference(s, GetParam(), {&tables, &rowScratch}, &insideSeen, design);
+  }
+}
+
+// The same near the cap for the pool: real starts just beyond the
+// repelling fixed point of x^2 - 0.7 linger 25 to 30 passes before they
+// leave, so they reach the pool first and cross the sure-escape norm
+// there, each at its own pass.
+TEST_P(VectorPath, ThePoolStopsASurelyEscapingProbeOnlyWithPassesToSpare) {
+  for (int32_t cap = 26; cap <= 29; ++cap) {
+    RenderSettings s = defaultSettings();
+    s.juliaC[0] = -0.7, s.juliaC[1] = s.juliaC[2] = s.juliaC[3] = 0, s.wSlice = 0;
+    s.maxIterations = cap;
+    setAngles(&s, 0, 0, 0);
+    const double fixed = (1 + std::sqrt(1 + 4 * 0.7)) / 2;
+    s.xMin = fixed * (1 + 1e-14), s.xMax = fixed * (1 + 1e-12), s.centreX = fixed;
+    s.yMin = 0, s.yMax = 1e-3, s.centreY = 0, s.height = 1;
+    s.zMin = 0, s.zMax = 1, s.centreZ = 0;
+    s.width = 2001, s.coarseSteps = 2, s.fineSteps = 1;
+    LevelTables tables;
+    RowScratch rowScratch;
+    ASSERT_TRUE(buildLevelTables(&s, &tables));
+    ASSERT_TRUE(makeRowScratch(&s, &rowScratch));
+    int insideSeen = 0;
+    expectSameAsReference(s, GetParam(), {&tables, &rowScratch}, &insideSeen,
+                          SearchDesign::kPooled);
+    EXPECT_GT(insideSeen, 0) << "cap " << cap;
+    EXPECT_LT(insideSeen, 2001) << "cap " << cap;
   }
 }
 

@@ -76,15 +76,20 @@ double escapeNormSquared(const RenderSettings *s) {
 }
 
 double sureEscapeNorm(const RenderSettings *s) {
+  const double none = std::numeric_limits<double>::infinity();
   const double bailout = static_cast<double>(s->bailout);
   const double cNorm = constantNorm(s);
   const double r = smallestEscapingNorm(bailout, cNorm, kSureEscapePasses);
-  // The next quaternion is the square plus juliaC, so its norm is at least
-  // the square's less |juliaC|; the square's norm is sqrt(n) to within a
-  // few units in the last place, and the sum rounds by less than that.
-  const double squareNorm = (r + cNorm) * (1 + 1000 * kSlack);
-  const double norm = squareNorm * squareNorm * (1 + 1000 * kSlack);
-  return std::isfinite(norm) && norm < bailout ? norm : bailout;
+  if (!std::isfinite(r) || !(bailout > 0)) return none;
+  // A computed squared norm is within a few units in the last place of
+  // the true one.
+  const double norm = r * r * (1 + 1000 * kSlack);
+  // A square that leaves the bailout has norm at least sqrt(bailout), and
+  // adding juliaC takes at most |c| off it: the new quaternion must then
+  // be beyond the norm too, or the test could not replace the bailout's.
+  const double least = std::sqrt(bailout) * (1 - 1000 * kSlack) - cNorm;
+  if (!(least > 0 && least * least * (1 - 1000 * kSlack) >= norm)) return none;
+  return norm;
 }
 
 CoarseSpans::CoarseSpans(const RenderSettings *s, double py, double bound)

@@ -17,12 +17,13 @@ double escapeNormSquared(const RenderSettings *settings);
 // Passes within which a probe that reaches sureEscapeNorm surely escapes.
 constexpr int32_t kSureEscapePasses = 6;
 
-// A squared norm of a pass's square, n as the membership test computes it,
-// from which the orbit surely escapes within kSureEscapePasses more passes:
-// a probe whose n reaches it at a pass at least that many short of the cap
-// is outside, and the vector searches stop it there instead of at the
-// bailout. Never above the bailout (the bailout itself when nothing
-// smaller can be shown).
+// A squared norm of the quaternion a pass makes (the square plus juliaC)
+// from which the orbit surely escapes within kSureEscapePasses more
+// passes: a probe that reaches it at a pass at least that many short of
+// the cap is outside, and the vector searches stop it there, testing this
+// norm in place of the bailout. It can stand in for the bailout because
+// every square that leaves the bailout makes a quaternion beyond it;
+// +infinity when that is not so, or nothing can be shown.
 double sureEscapeNorm(const RenderSettings *settings);
 
 // Whether a probe starting at (x, y, z, w) surely escapes, given

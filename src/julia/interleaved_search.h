@@ -23,8 +23,7 @@
 namespace quatdepth::interleaved_search {
 
 using vector_search::lowLanes;
-using vector_search::escapeLimit;
-using vector_search::passVector;
+using vector_search::passVectors;
 using vector_search::PixelRay;
 using vector_search::RowConstants;
 using vector_search::Sequence;
@@ -138,7 +137,7 @@ template <class L, class Counts>
                                         PixelSearch<L> *p, Counts *counts) {
   if (p->column < 0) return;
   counts->pass(p->live, L::kLanes);
-  const uint32_t live = p->live & passVector(k, escapeLimit(k, p->pass), &p->a, &p->b, &p->c, &p->d);
+  const uint32_t live = p->live & passVectors<L, 1>(k, p->pass < k.sureUntil, &p->a, &p->b, &p->c, &p->d);
   const bool capped = ++p->pass >= k.maxPasses;
   if (live && !capped) {
     p->live = live;

@@ -42,7 +42,7 @@ namespace quatdepth::pooled_search {
 using vector_search::GroupStart;
 using vector_search::groupStart;
 using vector_search::lowLanes;
-using vector_search::passVector;
+using vector_search::passVectors;
 using vector_search::PixelRay;
 using vector_search::RowConstants;
 using vector_search::Sequence;
@@ -154,15 +154,11 @@ template <class L, int V, class Counts>
   }
   uint32_t escaped = 0, returned = 0;
   int32_t done = 0;
-  // The busy lane nearest its cap has had `furthest` passes: the escape
-  // test it may take holds for every lane.
+  // The busy lane nearest its cap has had `furthest` passes: the pass it
+  // may take holds for every lane.
   const int32_t furthest = k.maxPasses - most;
   while (done < most) {
-    uint32_t below = 0;
-    const Vec limit = vector_search::escapeLimit(k, furthest + done);
-#pragma GCC unroll 8
-    for (int v = 0; v < V; ++v)
-      below |= passVector(k, limit, &a[v], &b[v], &c[v], &d[v]) << (v * L::kLanes);
+    const uint32_t below = passVectors<L, V>(k, furthest + done < k.sureUntil, a, b, c, d);
     ++done;
     const uint32_t newlyEscaped = busy & ~below & ~escaped;
     if constexpr (Counts::kCounting)
@@ -332,11 +328,7 @@ class RowSearch {
     int32_t pass = 0;
     while (pass < limit) {
       if constexpr (Counts::kCounting) counts_->pass(live, kGroupLanes);
-      uint32_t below = 0;
-      const Vec escape = vector_search::escapeLimit(k_, pass);
-#pragma GCC unroll 8
-      for (int v = 0; v < V; ++v)
-        below |= passVector(k_, escape, &a[v], &b[v], &c[v], &d[v]) << (v * L::kLanes);
+      const uint32_t below = passVectors<L, V>(k_, pass < k_.sureUntil, a, b, c, d);
       live &= below;
       ++pass;
       if (!live) break;

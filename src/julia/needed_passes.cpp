@@ -75,8 +75,8 @@ int32_t membershipPasses(const RenderSettings *s, double x, double y, double z,
 namespace {
 
 // The pass at which a search stops an outside probe: its escape, or the
-// first pass at least kSureEscapePasses short of the cap whose square's
-// norm reaches `sureNorm`.
+// first pass at least kSureEscapePasses short of the cap whose new
+// quaternion reaches `sureNorm`.
 int32_t passesToStop(const RenderSettings *s, Quaternion q, double sureNorm) {
   const double bailout = s->bailout;
   double n;
@@ -84,7 +84,8 @@ int32_t passesToStop(const RenderSettings *s, Quaternion q, double sureNorm) {
   do {
     q = pass(s, q, &n);
     ++i;
-    if (i + kSureEscapePasses <= s->maxIterations && !(n < sureNorm)) return i;
+    const double m = ((q.a * q.a + q.b * q.b) + q.c * q.c) + q.d * q.d;
+    if (i + kSureEscapePasses <= s->maxIterations && !(m < sureNorm)) return i;
   } while (i < s->maxIterations && bailout > n);
   return i;
 }

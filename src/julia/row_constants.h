@@ -4,6 +4,7 @@
 // vectors of a lane type L, and the row's part of the rotation of every
 // coarse level. Included only by the per-ISA source files.
 
+#include <cmath>
 #include <cstdint>
 
 #include "julia/depth_search.h"
@@ -22,8 +23,8 @@ struct RowConstants {
   Vec centreX, centreY, centreZ;
   Vec yCosA, ySinA;  // the row's offset from the centre, turned by A
   Vec c0, c1, c2, c3, wSlice, bailout;
-  // The pass's escape test for passes before sureUntil (counted from 0):
-  // sureEscapeNorm, which is the bailout's answer for those passes.
+  // Passes before sureUntil (counted from 0) test the new quaternion
+  // against sureEscapeNorm instead of the square against the bailout.
   Vec sureEscape;
   int32_t sureUntil;
   int32_t depthLevels, coarseLevels, fineSteps, maxPasses, width;
@@ -76,8 +77,9 @@ RowConstants<L> rowConstants(const RenderSettings *s, SearchTables tables, int32
   k.bailout = L::set(static_cast<double>(s->bailout));
   k.maxPasses = s->maxIterations < 1 ? 1 : s->maxIterations;
   // A handful of passes of arithmetic: cheap beside a row.
-  k.sureEscape = L::set(sureEscapeNorm(s));
-  k.sureUntil = k.maxPasses - kSureEscapePasses;
+  const double sureNorm = sureEscapeNorm(s);
+  k.sureEscape = L::set(sureNorm);
+  k.sureUntil = std::isfinite(sureNorm) ? k.maxPasses - kSureEscapePasses : 0;
   k.fineSteps = s->fineSteps;
   k.width = s->width;
   k.xMin = s->xMin;

@@ -203,14 +203,12 @@ template <class L, int V>
 }
 
 // One pass of q -> q^2 + c on every lane of one vector, exactly as the
-// scalar test does. Returns the lanes whose square stays below `limit`
-// (false when it is not a number): the bailout, or before the last
-// kSureEscapePasses passes the smaller sureEscape, past which the lane
-// surely escapes by the cap.
+// scalar test does. Returns the lanes whose square stays below the bailout
+// (false when it is not a number).
 template <class L>
-[[gnu::always_inline]] inline uint32_t passVector(const RowConstants<L> &k, typename L::Vec limit,
-                                                  typename L::Vec *a, typename L::Vec *b,
-                                                  typename L::Vec *c, typename L::Vec *d) {
+[[gnu::always_inline]] inline uint32_t passVector(const RowConstants<L> &k, typename L::Vec *a,
+                                                  typename L::Vec *b, typename L::Vec *c,
+                                                  typename L::Vec *d) {
   using Vec = typename L::Vec;
   Vec t = L::add(*a, *a);
   Vec aSquared = L::sub(L::sub(L::sub(L::mul(*a, *a), L::mul(*b, *b)), L::mul(*c, *c)),
@@ -222,7 +220,7 @@ template <class L>
   Vec n = L::add(L::add(L::add(L::mul(aSquared, aSquared), L::mul(bSquared, bSquared)),
                         L::mul(cSquared, cSquared)),
                  L::mul(dSquared, dSquared));
-  const uint32_t below = L::below(n, limit);
+  const uint32_t below = L::below(n, k.bailout);
   *a = L::add(aSquared, k.c0);
   *b = L::add(bSquared, k.c1);
   *c = L::add(cSquared, k.c2);
@@ -230,26 +228,57 @@ template <class L>
   return below;
 }
 
+// The same pass for a pass at least kSureEscapePasses short of the cap,
+// judged instead on the new quaternion: the lanes short of the
+// sure-escape norm. Every lane the bailout would stop is beyond that
+// norm, and every lane beyond it escapes by the cap, so the answers stay
+// the scalar test's while an escape is seen a pass or more sooner.
+template <class L>
+[[gnu::always_inline]] inline uint32_t passVectorSure(const RowConstants<L> &k,
+                                                      typename L::Vec *a, typename L::Vec *b,
+                                                      typename L::Vec *c, typename L::Vec *d) {
+  using Vec = typename L::Vec;
+  Vec t = L::add(*a, *a);
+  Vec aSquared = L::sub(L::sub(L::sub(L::mul(*a, *a), L::mul(*b, *b)), L::mul(*c, *c)),
+                        L::mul(*d, *d));
+  *b = L::add(L::mul(t, *b), k.c1);
+  *c = L::add(L::mul(t, *c), k.c2);
+  *d = L::add(L::mul(t, *d), k.c3);
+  *a = L::add(aSquared, k.c0);
+  Vec m = L::add(L::add(L::add(L::mul(*a, *a), L::mul(*b, *b)), L::mul(*c, *c)),
+                 L::mul(*d, *d));
+  return L::below(m, k.sureEscape);
+}
+
+// One pass of V vectors; `sure` when at least kSureEscapePasses passes
+// follow it (see passVectorSure). Returns the lanes still live, bit
+// v x kLanes + lane.
+template <class L, int V>
+[[gnu::always_inline]] inline uint32_t passVectors(const RowConstants<L> &k, bool sure,
+                                                   typename L::Vec *a, typename L::Vec *b,
+                                                   typename L::Vec *c, typename L::Vec *d) {
+  uint32_t below = 0;
+  if (sure) {
+#pragma GCC unroll 8
+    for (int v = 0; v < V; ++v)
+      below |= passVectorSure(k, &a[v], &b[v], &c[v], &d[v]) << (v * L::kLanes);
+  } else {
+#pragma GCC unroll 8
+    for (int v = 0; v < V; ++v)
+      below |= passVector(k, &a[v], &b[v], &c[v], &d[v]) << (v * L::kLanes);
+  }
+  return below;
+}
+
 // Runs the chains to their end, pass after pass, until no lane is live or
 // the cap is reached.
 // Returns the group's lanes still inside at the cap, or 0.
-// The escape limit of pass `pass` (counted from 0): sureEscape while at
-// least kSureEscapePasses passes follow it, then the bailout.
-template <class L>
-[[gnu::always_inline]] inline typename L::Vec escapeLimit(const RowConstants<L> &k, int32_t pass) {
-  return pass < k.sureUntil ? k.sureEscape : k.bailout;
-}
-
 template <class L, SearchShape kShape, int V, class Counts>
 [[gnu::always_inline]] inline uint32_t runChains(const RowConstants<L> &k, Chains<L, V> q,
                                                  uint32_t live, int32_t pass, Counts *counts) {
   for (;;) {
     if constexpr (Counts::kCounting) counts->pass(groupLanes(q, live), V * L::kLanes);
-    uint32_t below = 0;
-    const typename L::Vec limit = escapeLimit(k, pass);
-#pragma GCC unroll 8
-    for (int v = 0; v < V; ++v)
-      below |= passVector(k, limit, &q.a[v], &q.b[v], &q.c[v], &q.d[v]) << (v * L::kLanes);
+    const uint32_t below = passVectors<L, V>(k, pass < k.sureUntil, q.a, q.b, q.c, q.d);
     live &= below;
     if (!live) return 0;
     if (++pass >= k.maxPasses) return groupLanes(q, live);
