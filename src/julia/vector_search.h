@@ -245,8 +245,10 @@ template <class L>
   *c = L::add(L::mul(t, *c), k.c2);
   *d = L::add(L::mul(t, *d), k.c3);
   *a = L::add(aSquared, k.c0);
-  Vec m = L::add(L::add(L::add(L::mul(*a, *a), L::mul(*b, *b)), L::mul(*c, *c)),
-                 L::mul(*d, *d));
+  // Summed with the new a last: it is ready last, and a group's exit
+  // waits on this test. (The sure-escape norm allows for any order.)
+  Vec m = L::add(L::add(L::add(L::mul(*b, *b), L::mul(*c, *c)), L::mul(*d, *d)),
+                 L::mul(*a, *a));
   return L::below(m, k.sureEscape);
 }
 
