@@ -294,8 +294,8 @@ class RowSearch {
     PixelSlot &p = slots_[s];
     for (;;) {
       if (p.at >= p.sequence.length) return notFound(s);
-      const GroupEnd end = p.sequence.coarse ? shortGroup<kCoarseVectors>(&p)
-                                             : shortGroup<kFineVectors>(&p);
+      const GroupEnd end = p.sequence.coarse ? shortGroups<kCoarseVectors>(&p)
+                                             : shortGroups<kFineVectors>(&p);
       if (end == GroupEnd::kPending) {
         waiting_.push(s);
         return;
@@ -306,11 +306,29 @@ class RowSearch {
     }
   }
 
-  // Runs the group of the sequence at p->at for at most kShortPasses (or
-  // the cap). An inside lane's level goes to pending.level[0]; lanes still
-  // live short of the cap become the pending probes.
+  // Runs the sequence's groups from p->at while they all escape, to its
+  // end or to a group that does not. Each group's starting points are
+  // worked out while the one before runs, so they are ready at its exit.
   template <int V>
-  GroupEnd shortGroup(PixelSlot *p) {
+  GroupEnd shortGroups(PixelSlot *p) {
+    constexpr int32_t kGroupLanes = V * L::kLanes;
+    GroupStart<L, V> current = groupStart<L, V>(k_, p->ray, p->sequence, p->at);
+    for (;;) {
+      const bool more = p->sequence.length - p->at > kGroupLanes;
+      GroupStart<L, V> next;
+      if (more) next = groupStart<L, V>(k_, p->ray, p->sequence, p->at + kGroupLanes);
+      const GroupEnd end = shortGroup<V>(p, current);
+      if (end != GroupEnd::kAllEscaped || !more) return end;
+      current = next;
+    }
+  }
+
+  // Runs the group of the sequence at p->at, starting from `start`, for at
+  // most kShortPasses (or the cap). An inside lane's level goes to
+  // pending.level[0]; lanes still live short of the cap become the
+  // pending probes.
+  template <int V>
+  GroupEnd shortGroup(PixelSlot *p, const GroupStart<L, V> &start) {
     using Vec = typename L::Vec;
     constexpr int32_t kGroupLanes = V * L::kLanes;
     static_assert(kGroupLanes <= kMaxGroupLanes && kGroupLanes <= kLevelTablePadding);
@@ -319,7 +337,6 @@ class RowSearch {
     const int32_t left = seq.length - at;
     const uint32_t valid = lowLanes(left < kGroupLanes ? left : kGroupLanes);
     p->at += kGroupLanes;
-    const GroupStart<L, V> start = groupStart<L, V>(k_, p->ray, seq, at);
     Vec a[V], b[V], c[V], d[V];
     for (int v = 0; v < V; ++v) a[v] = start.a[v], b[v] = start.b[v], c[v] = start.c[v],
                                 d[v] = k_.wSlice;
