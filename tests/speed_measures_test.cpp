@@ -18,6 +18,7 @@ namespace {
 
 const std::string kNeededPasses = QUATDEPTH_NEEDED_PASSES_PROGRAM;
 const std::string kPassCeiling = QUATDEPTH_PASS_CEILING_PROGRAM;
+const std::string kCompareScalar = QUATDEPTH_COMPARE_SCALAR_SCRIPT;
 
 // A 3 x 2 view at x from 9 to 11, where every point escapes on its first
 // pass: each pixel costs its coarseSteps + 1 coarse probes, one pass each,
@@ -134,6 +135,24 @@ TEST(PassCeilingProgram, RefusesPathsWithoutAVectorOfTheirOwn) {
     ProgramResult run = runProgram(kPassCeiling, {"--seconds", seconds});
     EXPECT_EQ(run.exitStatus, 2) << seconds;
     EXPECT_NE(run.err.find("--seconds"), std::string::npos) << run.err;
+  }
+}
+
+// Its help is the whole comment at its top, synopsis included, and what it
+// cannot take is refused before anything is built or timed.
+TEST(CompareScalarScript, HelpsAndRefusesBeforeBuildingAnything) {
+  ProgramResult run = runProgram(kCompareScalar, {"-h"});
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  EXPECT_NE(run.out.find("bench/compare-scalar [-r RUNS] [-p PATH]..."), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("refused by quatdepth."), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("set -euo"), std::string::npos) << "help ran into the script";
+  for (const std::vector<std::string> &arguments :
+       {std::vector<std::string>{"-r", "0"}, {"-r", "x"}, {"-r", "10000"}, {"extra"}, {"-q"}}) {
+    run = runProgram(kCompareScalar, arguments);
+    EXPECT_EQ(run.exitStatus, 2) << arguments[0];
+    EXPECT_TRUE(run.out.empty()) << arguments[0] << ": " << run.out;
+    EXPECT_FALSE(run.err.empty()) << arguments[0];
   }
 }
 
