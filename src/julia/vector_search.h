@@ -202,6 +202,21 @@ template <class L, int V>
   return (live & lowLanes(dropped * lanes)) | static_cast<uint32_t>(above << (dropped * lanes));
 }
 
+// The square of the quaternion (a, b, c, d) on every lane, with the
+// scalar test's operations in its order.
+template <class L>
+struct Square {
+  typename L::Vec a, b, c, d;
+};
+
+template <class L>
+[[gnu::always_inline]] inline Square<L> square(typename L::Vec a, typename L::Vec b,
+                                               typename L::Vec c, typename L::Vec d) {
+  const typename L::Vec t = L::add(a, a);
+  return {L::sub(L::sub(L::sub(L::mul(a, a), L::mul(b, b)), L::mul(c, c)), L::mul(d, d)),
+          L::mul(t, b), L::mul(t, c), L::mul(t, d)};
+}
+
 // One pass of q -> q^2 + c on every lane of one vector, exactly as the
 // scalar test does. Returns the lanes whose square stays below the bailout
 // (false when it is not a number).
@@ -209,23 +224,16 @@ template <class L>
 [[gnu::always_inline]] inline uint32_t passVector(const RowConstants<L> &k, typename L::Vec *a,
                                                   typename L::Vec *b, typename L::Vec *c,
                                                   typename L::Vec *d) {
-  using Vec = typename L::Vec;
-  Vec t = L::add(*a, *a);
-  Vec aSquared = L::sub(L::sub(L::sub(L::mul(*a, *a), L::mul(*b, *b)), L::mul(*c, *c)),
-                        L::mul(*d, *d));
-  Vec bSquared = L::mul(t, *b);
-  Vec cSquared = L::mul(t, *c);
-  Vec dSquared = L::mul(t, *d);
+  const Square<L> q = square<L>(*a, *b, *c, *d);
   // Escape is judged on the square, before the constant is added.
-  Vec n = L::add(L::add(L::add(L::mul(aSquared, aSquared), L::mul(bSquared, bSquared)),
-                        L::mul(cSquared, cSquared)),
-                 L::mul(dSquared, dSquared));
-  const uint32_t below = L::below(n, k.bailout);
-  *a = L::add(aSquared, k.c0);
-  *b = L::add(bSquared, k.c1);
-  *c = L::add(cSquared, k.c2);
-  *d = L::add(dSquared, k.c3);
-  return below;
+  const typename L::Vec n =
+      L::add(L::add(L::add(L::mul(q.a, q.a), L::mul(q.b, q.b)), L::mul(q.c, q.c)),
+             L::mul(q.d, q.d));
+  *a = L::add(q.a, k.c0);
+  *b = L::add(q.b, k.c1);
+  *c = L::add(q.c, k.c2);
+  *d = L::add(q.d, k.c3);
+  return L::below(n, k.bailout);
 }
 
 // The same pass for a pass at least kSureEscapePasses short of the cap,
@@ -237,18 +245,15 @@ template <class L>
 [[gnu::always_inline]] inline uint32_t passVectorSure(const RowConstants<L> &k,
                                                       typename L::Vec *a, typename L::Vec *b,
                                                       typename L::Vec *c, typename L::Vec *d) {
-  using Vec = typename L::Vec;
-  Vec t = L::add(*a, *a);
-  Vec aSquared = L::sub(L::sub(L::sub(L::mul(*a, *a), L::mul(*b, *b)), L::mul(*c, *c)),
-                        L::mul(*d, *d));
-  *b = L::add(L::mul(t, *b), k.c1);
-  *c = L::add(L::mul(t, *c), k.c2);
-  *d = L::add(L::mul(t, *d), k.c3);
-  *a = L::add(aSquared, k.c0);
+  const Square<L> q = square<L>(*a, *b, *c, *d);
+  *a = L::add(q.a, k.c0);
+  *b = L::add(q.b, k.c1);
+  *c = L::add(q.c, k.c2);
+  *d = L::add(q.d, k.c3);
   // Summed with the new a last: it is ready last, and a group's exit
   // waits on this test. (The sure-escape norm allows for any order.)
-  Vec m = L::add(L::add(L::add(L::mul(*b, *b), L::mul(*c, *c)), L::mul(*d, *d)),
-                 L::mul(*a, *a));
+  const typename L::Vec m =
+      L::add(L::add(L::add(L::mul(*b, *b), L::mul(*c, *c)), L::mul(*d, *d)), L::mul(*a, *a));
   return L::below(m, k.sureEscape);
 }
 
