@@ -1,5 +1,8 @@
 #include "julia/needed_passes.h"
 
+#include <cmath>
+#include <cstdint>
+
 #include "julia/depth_search.h"
 #include "julia/escape_bound.h"
 #include "julia/view_rotation.h"
@@ -79,13 +82,16 @@ namespace {
 // quaternion reaches `sureNorm`.
 int32_t passesToStop(const RenderSettings *s, Quaternion q, double sureNorm) {
   const double bailout = s->bailout;
+  // The searches use no sure test without a norm.
+  const int64_t sureUntil =
+      std::isfinite(sureNorm) ? int64_t{s->maxIterations} - kSureEscapePasses : 0;
   double n;
   int32_t i = 0;
   do {
     q = pass(s, q, &n);
     ++i;
     const double m = ((q.a * q.a + q.b * q.b) + q.c * q.c) + q.d * q.d;
-    if (i + kSureEscapePasses <= s->maxIterations && !(m < sureNorm)) return i;
+    if (i <= sureUntil && !(m < sureNorm)) return i;
   } while (i < s->maxIterations && bailout > n);
   return i;
 }
