@@ -139,10 +139,18 @@ TEST(PassesToKnow, StopsASureEscapeWithPassesToSpare) {
     EXPECT_GT(membershipPasses(&s, x, 0, 0, &inside), 3) << "cap " << cap;
     EXPECT_FALSE(inside);
     EXPECT_EQ(passesToKnow(&s, x, 0, 0), 1) << "cap " << cap;
-    // Without the passes to spare, the escape itself decides.
     s.maxIterations = kSureEscapePasses;
     EXPECT_EQ(passesToKnow(&s, x, 0, 0), membershipPasses(&s, x, 0, 0, &inside));
   }
+  // Without the passes to spare, the escape itself decides, even for a
+  // start that escapes by that cap and was beyond the norm at once.
+  s.maxIterations = kSureEscapePasses;
+  const double x = std::sqrt(std::sqrt(sureEscapeNorm(&s)) + 0.7) * 1.02;
+  bool inside;
+  const int32_t passes = membershipPasses(&s, x, 0, 0, &inside);
+  EXPECT_FALSE(inside);
+  EXPECT_GT(passes, 1);
+  EXPECT_EQ(passesToKnow(&s, x, 0, 0), passes);
 }
 
 TEST(NeededPixelPasses, AllOutsideCostsOnePassACoarseProbe) {

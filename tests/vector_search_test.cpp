@@ -263,6 +263,32 @@ TEST_P(VectorPath, GivesNoPassBeyondTheEscapeBound) {
   EXPECT_LT(withBound.laneSlots * 10, withoutBound.laneSlots * 9);
 }
 
+// The tables carry the view's sure-escape norm, and a search stops probes
+// by it whether it reads it there or works it out itself; without it the
+// same depths take many more passes.
+TEST_P(VectorPath, SureEscapesCutThePassesRunWithOrWithoutTables) {
+  RenderSettings s = defaultSettings();
+  setAngles(&s, 0.3, 0.5, 0.7);
+  LevelTables tables;
+  RowScratch rowScratch;
+  ASSERT_TRUE(buildLevelTables(&s, &tables));
+  ASSERT_TRUE(makeRowScratch(&s, &rowScratch));
+  EXPECT_EQ(tables.sureEscapeNorm, sureEscapeNorm(&s));
+  std::vector<int32_t> tabled(300), untabled(300), unsure(300);
+  SearchStats withTables, withoutTables, withoutNorm;
+  for (int32_t row = 0; row < 300; row += 30) {
+    tables.sureEscapeNorm = sureEscapeNorm(&s);
+    findRowDepthsOn(GetParam(), &s, {&tables, &rowScratch}, row, tabled.data(), &withTables);
+    findRowDepthsOn(GetParam(), &s, {}, row, untabled.data(), &withoutTables);
+    tables.sureEscapeNorm = std::numeric_limits<double>::infinity();
+    findRowDepthsOn(GetParam(), &s, {&tables, &rowScratch}, row, unsure.data(), &withoutNorm);
+    ASSERT_EQ(tabled, untabled) << "row " << row;
+    ASSERT_EQ(tabled, unsure) << "row " << row;
+  }
+  EXPECT_EQ(withTables.activeIterations, withoutTables.activeIterations);
+  EXPECT_LT(withTables.activeIterations * 10, withoutNorm.activeIterations * 9);
+}
+
 // Real orbits under a negative real constant come nearest to staying in
 // from the sure-escape norm: starts x whose first pass makes x^2 - 0.7
 // about at it leave within about kSureEscapePasses more passes, some just

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "settings/render_settings.h"
@@ -25,6 +26,13 @@ constexpr int32_t kSureEscapePasses = 6;
 // every square that leaves the bailout makes a quaternion beyond it;
 // +infinity when that is not so, or nothing can be shown.
 double sureEscapeNorm(const RenderSettings *settings);
+
+// The passes (counted from 0) that take the sure-escape test: those before
+// this, kSureEscapePasses short of the cap, or none without a norm.
+inline int32_t sureEscapeUntil(const RenderSettings *settings, double sureNorm) {
+  const int32_t cap = settings->maxIterations < 1 ? 1 : settings->maxIterations;
+  return std::isfinite(sureNorm) ? cap - kSureEscapePasses : 0;
+}
 
 // Whether a probe starting at (x, y, z, w) surely escapes, given
 // wSquared = w x w: its squared norm, summed in this order, is at least the

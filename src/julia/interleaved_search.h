@@ -137,7 +137,7 @@ template <class L, class Counts>
                                         PixelSearch<L> *p, Counts *counts) {
   if (p->column < 0) return;
   counts->pass(p->live, L::kLanes);
-  const uint32_t live = p->live & passVectors<L, 1>(k, p->pass < k.sureUntil, &p->a, &p->b, &p->c, &p->d);
+  const uint32_t live = p->live & passVectors<L, 1>(k, p->pass, &p->a, &p->b, &p->c, &p->d);
   const bool capped = ++p->pass >= k.maxPasses;
   if (live && !capped) {
     p->live = live;

@@ -9,8 +9,9 @@
 namespace quatdepth {
 bool buildLevelTables(const RenderSettings *s, LevelTables *tables) {
   *tables = LevelTables{};
-  const double bound = escapeNormSquared(s);
+  const double bound = escapeNormSquared(s), sureNorm = sureEscapeNorm(s);
   tables->escapeNormSquared = bound;
+  tables->sureEscapeNorm = sureNorm;
   const int32_t levels = s->coarseSteps * s->fineSteps;
   if (levels > kMaxTabledLevels) return true;
   const size_t fine = static_cast<size_t>(levels) + 1 + kLevelTablePadding;
@@ -32,7 +33,7 @@ bool buildLevelTables(const RenderSettings *s, LevelTables *tables) {
       coarseCosA[k / s->fineSteps] = cosA[k];
     }
   }
-  *tables = LevelTables{sinA, cosA, coarseSinA, coarseCosA, std::move(storage), bound};
+  *tables = LevelTables{sinA, cosA, coarseSinA, coarseCosA, std::move(storage), bound, sureNorm};
   return true;
 }
 

@@ -21,8 +21,10 @@ struct LevelTables {
   const double *coarseSinA = nullptr;  // level j x fineSteps at index j
   const double *coarseCosA = nullptr;
   std::unique_ptr<double[]> storage;   // every array above
-  // The view's escapeNormSquared, set even when the arrays are not built.
+  // The view's escapeNormSquared and sureEscapeNorm, set even when the
+  // arrays are not built.
   double escapeNormSquared = std::numeric_limits<double>::infinity();
+  double sureEscapeNorm = std::numeric_limits<double>::infinity();
 };
 
 // One search's room for a row's terms of every coarse level, which it

@@ -158,7 +158,7 @@ template <class L, int V, class Counts>
   // may take holds for every lane.
   const int32_t furthest = k.maxPasses - most;
   while (done < most) {
-    const uint32_t below = passVectors<L, V>(k, furthest + done < k.sureUntil, a, b, c, d);
+    const uint32_t below = passVectors<L, V>(k, furthest + done, a, b, c, d);
     ++done;
     const uint32_t newlyEscaped = busy & ~below & ~escaped;
     if constexpr (Counts::kCounting)
@@ -345,7 +345,7 @@ class RowSearch {
     int32_t pass = 0;
     while (pass < limit) {
       if constexpr (Counts::kCounting) counts_->pass(live, kGroupLanes);
-      const uint32_t below = passVectors<L, V>(k_, pass < k_.sureUntil, a, b, c, d);
+      const uint32_t below = passVectors<L, V>(k_, pass, a, b, c, d);
       live &= below;
       ++pass;
       if (!live) break;

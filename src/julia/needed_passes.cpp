@@ -1,6 +1,5 @@
 #include "julia/needed_passes.h"
 
-#include <cmath>
 #include <cstdint>
 
 #include "julia/depth_search.h"
@@ -82,16 +81,14 @@ namespace {
 // quaternion reaches `sureNorm`.
 int32_t passesToStop(const RenderSettings *s, Quaternion q, double sureNorm) {
   const double bailout = s->bailout;
-  // The searches use no sure test without a norm.
-  const int64_t sureUntil =
-      std::isfinite(sureNorm) ? int64_t{s->maxIterations} - kSureEscapePasses : 0;
+  const int32_t sureUntil = sureEscapeUntil(s, sureNorm);
   double n;
   int32_t i = 0;
   do {
     q = pass(s, q, &n);
     ++i;
     const double m = ((q.a * q.a + q.b * q.b) + q.c * q.c) + q.d * q.d;
-    if (i <= sureUntil && !(m < sureNorm)) return i;
+    if (i - 1 < sureUntil && !(m < sureNorm)) return i;  // pass i - 1 from 0
   } while (i < s->maxIterations && bailout > n);
   return i;
 }

@@ -4,7 +4,6 @@
 // vectors of a lane type L, and the row's part of the rotation of every
 // coarse level. Included only by the per-ISA source files.
 
-#include <cmath>
 #include <cstdint>
 
 #include "julia/depth_search.h"
@@ -76,10 +75,10 @@ RowConstants<L> rowConstants(const RenderSettings *s, SearchTables tables, int32
   k.wSlice = L::set(s->wSlice);
   k.bailout = L::set(static_cast<double>(s->bailout));
   k.maxPasses = s->maxIterations < 1 ? 1 : s->maxIterations;
-  // A handful of passes of arithmetic: cheap beside a row.
-  const double sureNorm = sureEscapeNorm(s);
+  // Built tables carry the view's norms; without them each row works them out.
+  const double sureNorm = tables.levels ? tables.levels->sureEscapeNorm : sureEscapeNorm(s);
   k.sureEscape = L::set(sureNorm);
-  k.sureUntil = std::isfinite(sureNorm) ? k.maxPasses - kSureEscapePasses : 0;
+  k.sureUntil = sureEscapeUntil(s, sureNorm);
   k.fineSteps = s->fineSteps;
   k.width = s->width;
   k.xMin = s->xMin;
@@ -87,7 +86,7 @@ RowConstants<L> rowConstants(const RenderSettings *s, SearchTables tables, int32
   k.centreXScalar = s->centreX;
   k.cosBScalar = s->cosB;
   k.sinBScalar = s->sinB;
-  // Built tables carry the escape bound; without them each row works it out.
+  // The escape bound, like the sure-escape norm, from the tables if built.
   k.spans = CoarseSpans(s, py, tables.levels ? tables.levels->escapeNormSquared
                                              : escapeNormSquared(s));
   return k;

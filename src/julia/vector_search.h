@@ -257,15 +257,15 @@ template <class L>
   return L::below(m, k.sureEscape);
 }
 
-// One pass of V vectors; `sure` when at least kSureEscapePasses passes
-// follow it (see passVectorSure). Returns the lanes still live, bit
-// v x kLanes + lane.
+// Pass number `pass` (counted from 0) of V vectors: passVectorSure while
+// at least kSureEscapePasses passes follow it, then passVector. Returns
+// the lanes still live, bit v x kLanes + lane.
 template <class L, int V>
-[[gnu::always_inline]] inline uint32_t passVectors(const RowConstants<L> &k, bool sure,
+[[gnu::always_inline]] inline uint32_t passVectors(const RowConstants<L> &k, int32_t pass,
                                                    typename L::Vec *a, typename L::Vec *b,
                                                    typename L::Vec *c, typename L::Vec *d) {
   uint32_t below = 0;
-  if (sure) {
+  if (pass < k.sureUntil) {
 #pragma GCC unroll 8
     for (int v = 0; v < V; ++v)
       below |= passVectorSure(k, &a[v], &b[v], &c[v], &d[v]) << (v * L::kLanes);
@@ -285,7 +285,7 @@ template <class L, SearchShape kShape, int V, class Counts>
                                                  uint32_t live, int32_t pass, Counts *counts) {
   for (;;) {
     if constexpr (Counts::kCounting) counts->pass(groupLanes(q, live), V * L::kLanes);
-    const uint32_t below = passVectors<L, V>(k, pass < k.sureUntil, q.a, q.b, q.c, q.d);
+    const uint32_t below = passVectors<L, V>(k, pass, q.a, q.b, q.c, q.d);
     live &= below;
     if (!live) return 0;
     if (++pass >= k.maxPasses) return groupLanes(q, live);
