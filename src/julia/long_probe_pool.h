@@ -84,13 +84,14 @@ struct PixelSlot {
 // A first-in, first-out list of slot indices; never holds more than there
 // are slots.
 struct SlotQueue {
+  static_assert((kPixelSlots & (kPixelSlots - 1)) == 0);
   int32_t slot[kPixelSlots];
-  int head = 0, size = 0;
+  uint32_t head = 0, size = 0;
   bool empty() const { return size == 0; }
-  void push(int32_t s) { slot[(head + size++) % kPixelSlots] = s; }
+  void push(int32_t s) { slot[(head + size++) & (kPixelSlots - 1)] = s; }
   int32_t pop() {
     const int32_t s = slot[head];
-    head = (head + 1) % kPixelSlots;
+    head = (head + 1) & (kPixelSlots - 1);
     --size;
     return s;
   }
@@ -104,7 +105,7 @@ struct Pool {
   static_assert(kLanes <= 32);
   alignas(64) double a[kLanes], b[kLanes], c[kLanes], d[kLanes];
   int32_t slot[kLanes];
-  int32_t remaining[kLanes];  // passes up to the cap
+  int32_t remaining[kLanes] = {};  // passes up to the cap
   int32_t passes[kLanes];     // passes in the pool, for the statistics
   // A quaternion each lane's probe had, to see it come back (not a number
   // until the probe's first keep).
@@ -142,9 +143,12 @@ template <class L, int V, class Counts>
   using Vec = typename L::Vec;
   constexpr int kLanes = Pool<L, V>::kLanes;
   const uint32_t busy = pool->busy;
+  // Without branches: which lanes are busy is anyone's guess.
   int32_t most = k.maxPasses;
-  for (int lane = 0; lane < kLanes; ++lane)
-    if (((busy >> lane) & 1) && pool->remaining[lane] < most) most = pool->remaining[lane];
+  for (int lane = 0; lane < kLanes; ++lane) {
+    const int32_t left = ((busy >> lane) & 1) ? pool->remaining[lane] : k.maxPasses;
+    most = left < most ? left : most;
+  }
   Vec a[V], b[V], c[V], d[V];
   for (int v = 0; v < V; ++v) {
     a[v] = L::load(pool->a + v * L::kLanes);
@@ -191,11 +195,13 @@ template <class L, int V, class Counts>
   }
   uint32_t atCap = 0;
   for (int lane = 0; lane < kLanes; ++lane) {
-    if (!((busy >> lane) & 1)) continue;
-    pool->remaining[lane] -= done;
-    if (!((escaped >> lane) & 1)) pool->passes[lane] += done;
-    if (pool->remaining[lane] == 0) atCap |= 1u << lane;
+    const bool inUse = (busy >> lane) & 1;
+    pool->remaining[lane] -= inUse ? done : 0;
+    atCap |= static_cast<uint32_t>(inUse && pool->remaining[lane] == 0) << lane;
   }
+  if constexpr (Counts::kCounting)
+    for (uint32_t rest = busy & ~escaped; rest; rest &= rest - 1)
+      pool->passes[__builtin_ctz(rest)] += done;
   *capped = (atCap | returned) & ~escaped;
   return escaped;
 }
@@ -390,7 +396,7 @@ class RowSearch {
       pool_.c[lane] = pending.c[n], pool_.d[lane] = pending.d[n];
       pool_.slot[lane] = s;
       pool_.remaining[lane] = k_.maxPasses - kShortPasses;
-      pool_.passes[lane] = 0;
+      if constexpr (Counts::kCounting) pool_.passes[lane] = 0;
       // Nothing kept for this probe yet: the last lane's is no longer its.
       pool_.keptA[lane] = std::numeric_limits<double>::quiet_NaN();
       pool_.busy |= 1u << lane;
