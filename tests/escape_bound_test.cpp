@@ -108,6 +108,14 @@ TEST(SureEscapeNorm, EscapesInTimeAndStandsInForTheBailout) {
         randomScaled(q, sure);
         if (trial == 0) q[0] = std::sqrt(sure) * (1 + 1e-12), q[1] = q[2] = q[3] = 0;
         if (((q[0] * q[0] + q[1] * q[1]) + q[2] * q[2]) + q[3] * q[3] >= sure) {
+          // A pass from beyond the norm, as the searches make it, ends
+          // beyond it again: passes that skip the test miss nothing.
+          const double t = q[0] + q[0];
+          const double next[4] = {(((q[0] * q[0] - q[1] * q[1]) - q[2] * q[2]) - q[3] * q[3]) + c[0],
+                                  t * q[1] + c[1], t * q[2] + c[2], t * q[3] + c[3]};
+          EXPECT_GE(((next[1] * next[1] + next[2] * next[2]) + next[3] * next[3]) + next[0] * next[0],
+                    sure)
+              << "|c| " << cNorm << ", bailout " << bailout << ": falls back inside the norm";
           s.wSlice = q[3];
           EXPECT_FALSE(isInsideJulia(&s, q[0], q[1], q[2]))
               << "|c| " << cNorm << ", bailout " << bailout << ": " << q[0] << " " << q[1]

@@ -89,6 +89,11 @@ double sureEscapeNorm(const RenderSettings *s) {
   // be beyond the norm too, or the test could not replace the bailout's.
   const double least = std::sqrt(bailout) * (1 - 1000 * kSlack) - cNorm;
   if (!(least > 0 && least * least * (1 - 1000 * kSlack) >= norm)) return none;
+  // A quaternion beyond the norm makes one beyond it again (its square's
+  // norm is its own squared, and adding juliaC takes at most |c| off), so
+  // a search may test every other pass and miss no sure escape.
+  const double next = norm * (1 - 1000 * kSlack) - cNorm;
+  if (!(next > 0 && next * next * (1 - 1000 * kSlack) >= norm)) return none;
   return norm;
 }
 

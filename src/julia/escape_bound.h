@@ -23,8 +23,10 @@ constexpr int32_t kSureEscapePasses = 6;
 // passes: a probe that reaches it at a pass at least that many short of
 // the cap is outside, and the vector searches stop it there, testing this
 // norm in place of the bailout. It can stand in for the bailout because
-// every square that leaves the bailout makes a quaternion beyond it;
-// +infinity when that is not so, or nothing can be shown.
+// every square that leaves the bailout makes a quaternion beyond it, and
+// a search need not test it every pass because a quaternion beyond it
+// makes one beyond it again; +infinity when either is not so, or nothing
+// can be shown.
 double sureEscapeNorm(const RenderSettings *settings);
 
 // The passes (counted from 0) that take the sure-escape test: those before
