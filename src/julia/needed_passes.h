@@ -18,7 +18,8 @@ namespace quatdepth {
 // (sureEscapeNorm) and spots an orbit that comes back to a quaternion it
 // had still has to run those of the probes short of the bound, each up to
 // its escape or sure escape, the cap, or its first return, whichever comes
-// first.
+// first: a floor, as it takes the sure-escape test on every pass, where
+// the searches skip it on some and may see an escape a pass later.
 
 // Passes the membership test runs for one point: it stops at the cap (at
 // least one pass) or once the square's norm leaves the bailout. `inside`
