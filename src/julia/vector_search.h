@@ -218,21 +218,30 @@ template <class L>
 }
 
 // One pass of q -> q^2 + c on every lane of one vector, exactly as the
-// scalar test does. Returns the lanes whose square stays below the bailout
-// (false when it is not a number).
+// scalar test does. Returns the square, for a test on it.
 template <class L>
-[[gnu::always_inline]] inline uint32_t passVector(const RowConstants<L> &k, typename L::Vec *a,
-                                                  typename L::Vec *b, typename L::Vec *c,
-                                                  typename L::Vec *d) {
+[[gnu::always_inline]] inline Square<L> advance(const RowConstants<L> &k, typename L::Vec *a,
+                                                typename L::Vec *b, typename L::Vec *c,
+                                                typename L::Vec *d) {
   const Square<L> q = square<L>(*a, *b, *c, *d);
-  // Escape is judged on the square, before the constant is added.
-  const typename L::Vec n =
-      L::add(L::add(L::add(L::mul(q.a, q.a), L::mul(q.b, q.b)), L::mul(q.c, q.c)),
-             L::mul(q.d, q.d));
   *a = L::add(q.a, k.c0);
   *b = L::add(q.b, k.c1);
   *c = L::add(q.c, k.c2);
   *d = L::add(q.d, k.c3);
+  return q;
+}
+
+// The pass with the scalar test's bailout test. Returns the lanes whose
+// square stays below the bailout (false when it is not a number).
+template <class L>
+[[gnu::always_inline]] inline uint32_t passVector(const RowConstants<L> &k, typename L::Vec *a,
+                                                  typename L::Vec *b, typename L::Vec *c,
+                                                  typename L::Vec *d) {
+  const Square<L> q = advance(k, a, b, c, d);
+  // Escape is judged on the square, before the constant is added.
+  const typename L::Vec n =
+      L::add(L::add(L::add(L::mul(q.a, q.a), L::mul(q.b, q.b)), L::mul(q.c, q.c)),
+             L::mul(q.d, q.d));
   return L::below(n, k.bailout);
 }
 
@@ -245,11 +254,7 @@ template <class L>
 [[gnu::always_inline]] inline uint32_t passVectorSure(const RowConstants<L> &k,
                                                       typename L::Vec *a, typename L::Vec *b,
                                                       typename L::Vec *c, typename L::Vec *d) {
-  const Square<L> q = square<L>(*a, *b, *c, *d);
-  *a = L::add(q.a, k.c0);
-  *b = L::add(q.b, k.c1);
-  *c = L::add(q.c, k.c2);
-  *d = L::add(q.d, k.c3);
+  advance(k, a, b, c, d);
   // Summed with the new a last: it is ready last, and a group's exit
   // waits on this test. (The sure-escape norm allows for any order.)
   const typename L::Vec m =
@@ -276,16 +281,8 @@ template <class L, int V>
   uint32_t below = 0;
   if (pass < k.sureUntil) {
     if (untestedPass(pass)) {
-      // A lane beyond the norm stays beyond it, so the next pass's test
-      // stops it as surely; this one only squares and adds.
 #pragma GCC unroll 8
-      for (int v = 0; v < V; ++v) {
-        const Square<L> q = square<L>(a[v], b[v], c[v], d[v]);
-        a[v] = L::add(q.a, k.c0);
-        b[v] = L::add(q.b, k.c1);
-        c[v] = L::add(q.c, k.c2);
-        d[v] = L::add(q.d, k.c3);
-      }
+      for (int v = 0; v < V; ++v) advance(k, &a[v], &b[v], &c[v], &d[v]);
       return lowLanes(V * L::kLanes);
     }
 #pragma GCC unroll 8
