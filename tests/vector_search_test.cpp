@@ -94,6 +94,22 @@ void expectSameAsReference(const RenderSettings &s, SearchPath path,
   }
 }
 
+// The default view turned off its axes, so that its rows cross the set
+// and the space around it at every angle, with the tables the renderer
+// makes for it.
+struct TurnedDefaultView {
+  RenderSettings settings = turnedDefaultSettings();
+  LevelTables tables;
+  RowScratch rowScratch;
+  const bool made = buildLevelTables(&settings, &tables) && makeRowScratch(&settings, &rowScratch);
+
+  static RenderSettings turnedDefaultSettings() {
+    RenderSettings s = defaultSettings();
+    setAngles(&s, 0.3, 0.5, 0.7);
+    return s;
+  }
+};
+
 // Each test runs on one vector path; a path this CPU cannot run is
 // reported as skipped, never as passed.
 class VectorPath : public ::testing::TestWithParam<SearchPath> {
@@ -245,12 +261,11 @@ TEST_P(VectorPath, GivesNoPassBeyondTheEscapeBound) {
       EXPECT_EQ(stats.groups, 0);
     }
   }
-  RenderSettings s = defaultSettings();
-  setAngles(&s, 0.3, 0.5, 0.7);
-  LevelTables tables;
-  RowScratch rowScratch;
-  ASSERT_TRUE(buildLevelTables(&s, &tables));
-  ASSERT_TRUE(makeRowScratch(&s, &rowScratch));
+  TurnedDefaultView view;
+  ASSERT_TRUE(view.made);
+  const RenderSettings &s = view.settings;
+  LevelTables &tables = view.tables;
+  RowScratch &rowScratch = view.rowScratch;
   std::vector<int32_t> bounded(300), unbounded(300);
   SearchStats withBound, withoutBound;
   for (int32_t row = 0; row < 300; row += 30) {
@@ -267,12 +282,11 @@ TEST_P(VectorPath, GivesNoPassBeyondTheEscapeBound) {
 // by it whether it reads it there or works it out itself; without it the
 // same depths take many more passes.
 TEST_P(VectorPath, SureEscapesCutThePassesRunWithOrWithoutTables) {
-  RenderSettings s = defaultSettings();
-  setAngles(&s, 0.3, 0.5, 0.7);
-  LevelTables tables;
-  RowScratch rowScratch;
-  ASSERT_TRUE(buildLevelTables(&s, &tables));
-  ASSERT_TRUE(makeRowScratch(&s, &rowScratch));
+  TurnedDefaultView view;
+  ASSERT_TRUE(view.made);
+  const RenderSettings &s = view.settings;
+  LevelTables &tables = view.tables;
+  RowScratch &rowScratch = view.rowScratch;
   EXPECT_EQ(tables.sureEscapeNorm, sureEscapeNorm(&s));
   std::vector<int32_t> tabled(300), untabled(300), unsure(300);
   SearchStats withTables, withoutTables, withoutNorm;
