@@ -152,11 +152,15 @@ TEST_P(VectorPath, MatchesTheReferenceOnTheDefaultView) {
   ASSERT_TRUE(buildLevelTables(&s, &tables));
   ASSERT_TRUE(makeRowScratch(&s, &rowScratch));
   int insideSeen = 0;
-  for (int32_t cap : {10, 120}) {  // 120: pixels in flight together
-    s.maxIterations = cap;
-    expectSameAsReference(s, GetParam(), {&tables, &rowScratch}, &insideSeen);
-    // The tables alone: coarse levels from the level tables.
-    expectSameAsReference(s, GetParam(), {&tables, nullptr}, &insideSeen);
+  // Every design, on rows that take pixels in more than one batch.
+  for (SearchDesign design : {SearchDesign::kAutomatic, SearchDesign::kGrouped,
+                              SearchDesign::kInterleaved, SearchDesign::kPooled}) {
+    for (int32_t cap : {10, 120}) {  // 120: pixels in flight together
+      s.maxIterations = cap;
+      expectSameAsReference(s, GetParam(), {&tables, &rowScratch}, &insideSeen, design);
+      // The tables alone: coarse levels from the level tables.
+      expectSameAsReference(s, GetParam(), {&tables, nullptr}, &insideSeen, design);
+    }
   }
 }
 

@@ -138,7 +138,7 @@ CoarseSpans::CoarseSpans(const RenderSettings *s, double py, double bound)
   perFineStep_ = 1 / fineSteps_;
 }
 
-CoarseSpan CoarseSpans::span(double px) const {
+[[gnu::always_inline]] inline CoarseSpan CoarseSpans::spanAt(double px) const {
   const CoarseSpan all{0, coarseLevels_ - 1};
   if (!bounded_) return all;
   const double x1 = px * cosB_ + rowX1_;
@@ -176,6 +176,12 @@ CoarseSpan CoarseSpans::span(double px) const {
   int32_t last = static_cast<int32_t>(lastCoarse);
   if (last < lastCoarse) ++last;
   return {first, last};
+}
+
+CoarseSpan CoarseSpans::span(double px) const { return spanAt(px); }
+
+void CoarseSpans::spans(const double *px, int32_t count, CoarseSpan *spans) const {
+  for (int32_t i = 0; i < count; ++i) spans[i] = spanAt(px[i]);
 }
 
 }  // namespace quatdepth

@@ -64,8 +64,14 @@ class CoarseSpans {
 
   // For the pixel whose x less the centre's is px.
   CoarseSpan span(double px) const;
+  // The spans of `count` pixels, px[i] to spans[i]. A span is a long chain
+  // of dependent operations: a batch's chains overlap, where one pixel's
+  // at a time would wait between two searches.
+  void spans(const double *px, int32_t count, CoarseSpan *spans) const;
 
  private:
+  CoarseSpan spanAt(double px) const;
+
   double cosB_ = 0, sinB_ = 0, cosC_ = 0, sinC_ = 0;
   double centreX_ = 0, centreY_ = 0, centreZ_ = 0;
   double rowX1_ = 0, rowY1_ = 0, rowZ2_ = 0;  // the row's part of the line's point at pz = 0

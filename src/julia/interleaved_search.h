@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "julia/row_constants.h"
+#include "julia/row_pixels.h"
 #include "julia/vector_search.h"
 
 namespace quatdepth::interleaved_search {
@@ -26,6 +27,8 @@ using vector_search::lowLanes;
 using vector_search::passVectors;
 using vector_search::PixelRay;
 using vector_search::RowConstants;
+using vector_search::RowPixel;
+using vector_search::RowPixels;
 using vector_search::Sequence;
 
 // Groups computed ahead per refill of the buffer: few when a sequence
@@ -52,7 +55,7 @@ struct PixelSearch {
   int32_t coarseHit = -1;  // while refining: the coarse hit level, else -1
   int32_t column = -1;     // -1: no pixel left for this vector
   PixelRay ray{};
-  typename L::Vec a, b, c, d;
+  typename L::Vec a{}, b{}, c{}, d{};
   uint32_t live = 0;  // valid lanes that have not escaped
   int32_t pass = 0;   // passes this group has run
 };
@@ -92,40 +95,41 @@ template <class L>
 
 // What the vectors of one row share: where the next pixel comes from and
 // where the answers go.
+template <class L>
 struct RowProgress {
   int32_t *depths;
-  int32_t nextColumn;
+  RowPixels<L> pixels;
   int busy;  // vectors still working on a pixel
 };
 
 // Moves the vector on to the next pixel of the row, or leaves it idle.
 // Pixels whose coarse probes all surely escape are answered on the way.
 template <class L>
-[[gnu::always_inline]] inline void startPixel(const RowConstants<L> &k, RowProgress *row,
+[[gnu::always_inline]] inline void startPixel(const RowConstants<L> &k, RowProgress<L> *row,
                                               PixelSearch<L> *p) {
   for (;;) {
-    if (row->nextColumn >= k.width) {
+    RowPixel pixel;
+    if (!row->pixels.next(&pixel)) {
       p->column = -1;
       p->live = 0;
       --row->busy;
       return;
     }
-    p->column = row->nextColumn++;
+    p->column = pixel.column;
     p->coarseHit = -1;
-    const double px = gridCoordinate(k.xMin, k.xMax, p->column, k.width) - k.centreXScalar;
-    const CoarseSpan span = k.spans.span(px);
+    const CoarseSpan span = pixel.span;
     if (span.first > span.last) {
       row->depths[p->column] = -1;
       continue;
     }
-    p->ray = PixelRay{px * k.cosBScalar, (-px) * k.sinBScalar};
+    p->ray = PixelRay{pixel.px * k.cosBScalar, (-pixel.px) * k.sinBScalar};
     startSequence(k, p, Sequence{0, k.fineSteps, span.last + 1, true}, span.first);
     return;
   }
 }
 
 template <class L>
-[[gnu::always_inline]] inline void finishPixel(const RowConstants<L> &k, RowProgress *row,
+[[gnu::always_inline]] inline void finishPixel(const RowConstants<L> &k, RowProgress<L> *row,
                                                PixelSearch<L> *p, int32_t depth) {
   row->depths[p->column] = depth;
   startPixel(k, row, p);
@@ -133,7 +137,7 @@ template <class L>
 
 // One pass of one vector; a finished group is replaced by the next one.
 template <class L, class Counts>
-[[gnu::always_inline]] inline void step(const RowConstants<L> &k, RowProgress *row,
+[[gnu::always_inline]] inline void step(const RowConstants<L> &k, RowProgress<L> *row,
                                         PixelSearch<L> *p, Counts *counts) {
   if (p->column < 0) return;
   counts->pass(p->live, L::kLanes);
@@ -174,7 +178,7 @@ void findRowDepths(const RenderSettings *s, SearchTables tables, int32_t rowInde
   static_assert(kPixels >= 1 && kPixels <= 4);
   const RowConstants<L> k = vector_search::rowConstants<L>(s, tables, rowIndex);
   if (k.rowTerms) fillRowTerms(k, k.coarseLevels);
-  RowProgress row{depths, 0, kPixels};
+  RowProgress<L> row{depths, RowPixels<L>(k), kPixels};
   Counts c0 = *counts, c1 = *counts, c2 = *counts, c3 = *counts;  // each its own group
   // Separate variables and constant indices only, so each pixel's lanes
   // can live in registers.

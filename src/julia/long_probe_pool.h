@@ -35,6 +35,7 @@
 #include <limits>
 
 #include "julia/row_constants.h"
+#include "julia/row_pixels.h"
 #include "julia/vector_search.h"
 
 namespace quatdepth::pooled_search {
@@ -44,6 +45,8 @@ using vector_search::groupStart;
 using vector_search::lowLanes;
 using vector_search::passVectors;
 using vector_search::PixelRay;
+using vector_search::RowPixel;
+using vector_search::RowPixels;
 using vector_search::RowConstants;
 using vector_search::Sequence;
 
@@ -245,18 +248,17 @@ class RowSearch {
   // answered on the way.
   bool startPixel() {
     for (;;) {
-      if (nextColumn_ >= k_.width || freeCount_ == 0) return false;
-      const int32_t column = nextColumn_++;
-      const double px = gridCoordinate(k_.xMin, k_.xMax, column, k_.width) - k_.centreXScalar;
-      const CoarseSpan span = k_.spans.span(px);
+      RowPixel pixel;
+      if (freeCount_ == 0 || !pixels_.next(&pixel)) return false;
+      const CoarseSpan span = pixel.span;
       if (span.first > span.last) {
-        depths_[column] = -1;
+        depths_[pixel.column] = -1;
         continue;
       }
       const int32_t s = freeSlots_[--freeCount_];
       PixelSlot &p = slots_[s];
-      p.column = column;
-      p.ray = PixelRay{px * k_.cosBScalar, (-px) * k_.sinBScalar};
+      p.column = pixel.column;
+      p.ray = PixelRay{pixel.px * k_.cosBScalar, (-pixel.px) * k_.sinBScalar};
       p.coarseHit = -1;
       startSequence(&p, Sequence{0, k_.fineSteps, span.last + 1, true});
       p.at = span.first;
@@ -408,7 +410,7 @@ class RowSearch {
     uint32_t capped = 0;
     // With nothing left to refill from, a pixel whose probe escaped has
     // the only work there is.
-    const bool moreToCome = !waiting_.empty() || !ready_.empty() || nextColumn_ < k_.width;
+    const bool moreToCome = !waiting_.empty() || !ready_.empty() || !pixels_.done();
     constexpr int kRefillAt = Pool<L, kPoolVectors>::kLanes / kRefillFraction;
     const int refillAt = moreToCome && kRefillAt > 1 ? kRefillAt : 1;
     const bool cycles = k_.maxPasses - kShortPasses >= kCycleSearchFrom;
@@ -434,7 +436,7 @@ class RowSearch {
   const RowConstants<L> &k_;
   int32_t *depths_;
   Counts *counts_;
-  int32_t nextColumn_ = 0;
+  RowPixels<L> pixels_{k_};
   PixelSlot slots_[kPixelSlots];
   int32_t freeSlots_[kPixelSlots];
   int freeCount_ = 0;

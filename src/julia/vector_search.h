@@ -27,6 +27,7 @@
 #include "julia/depth_search.h"
 #include "julia/level_tables.h"
 #include "julia/row_constants.h"
+#include "julia/row_pixels.h"
 #include "julia/search_stats.h"
 #include "julia/vector_paths.h"
 #include "settings/render_settings.h"
@@ -379,10 +380,10 @@ void findRowDepths(const RenderSettings *s, SearchTables tables, int32_t rowInde
                    int32_t *depths, Counts *counts) {
   const RowConstants<L> k = rowConstants<L>(s, tables, rowIndex);
   if (k.rowTerms) fillRowTerms(k, k.coarseLevels);
-  for (int32_t column = 0; column < k.width; ++column) {
-    const double px = gridCoordinate(k.xMin, k.xMax, column, k.width) - k.centreXScalar;
-    const PixelRay ray{px * k.cosBScalar, (-px) * k.sinBScalar};
-    const CoarseSpan span = k.spans.span(px);
+  RowPixels<L> pixels(k);
+  for (RowPixel pixel; pixels.next(&pixel);) {
+    const PixelRay ray{pixel.px * k.cosBScalar, (-pixel.px) * k.sinBScalar};
+    const CoarseSpan span = pixel.span;
     const Sequence coarse{0, k.fineSteps, span.last + 1, true};
     const int32_t hit =
         firstInsideLevel<L, kShape, kShape.coarseVectors>(k, ray, coarse, counts, span.first);
@@ -392,7 +393,7 @@ void findRowDepths(const RenderSettings *s, SearchTables tables, int32_t rowInde
       const int32_t refined = firstInsideLevel<L, kShape, kShape.fineVectors>(k, ray, nearer, counts);
       if (refined >= 0) depth = refined;
     }
-    depths[column] = depth;
+    depths[pixel.column] = depth;
   }
 }
 
