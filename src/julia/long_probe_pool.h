@@ -66,13 +66,18 @@ constexpr int32_t kCycleSearchFrom = 128;
 constexpr uint32_t kCycleCheckEvery = 8;
 constexpr uint32_t kCycleKeepEvery = 64;
 
-// The lanes of a pixel's short group still live after kShortPasses, lowest
-// level first, with the state they carry into the pool.
+// A pixel's short group as it stood after kShortPasses, kept whole, and
+// which of its lanes are still live and wait for the pool: they go there
+// lowest level first, one at a time.
 struct PendingProbes {
-  double a[kMaxGroupLanes], b[kMaxGroupLanes], c[kMaxGroupLanes], d[kMaxGroupLanes];
-  int32_t level[kMaxGroupLanes];
-  int count = 0;
-  int next = 0;  // the next to go to the pool
+  alignas(64) double a[kMaxGroupLanes], b[kMaxGroupLanes], c[kMaxGroupLanes],
+      d[kMaxGroupLanes];
+  uint32_t waiting = 0;
+  int32_t inPool = 0;                // the lane last sent to the pool
+  bool sentOne = false;              // whether one has gone to the pool yet
+  int32_t firstLevel = 0, step = 0;  // lane i holds level firstLevel + i x step
+
+  int32_t level(int32_t lane) const { return firstLevel + lane * step; }
 };
 
 struct PixelSlot {
@@ -92,6 +97,11 @@ struct SlotQueue {
   uint32_t head = 0, size = 0;
   bool empty() const { return size == 0; }
   void push(int32_t s) { slot[(head + size++) & (kPixelSlots - 1)] = s; }
+  // Pushes s if `really`, without a branch on it.
+  void pushIf(int32_t s, bool really) {
+    slot[(head + size) & (kPixelSlots - 1)] = s;
+    size += really;
+  }
   int32_t pop() {
     const int32_t s = slot[head];
     head = (head + 1) & (kPixelSlots - 1);
@@ -270,7 +280,7 @@ class RowSearch {
   static void startSequence(PixelSlot *p, Sequence sequence) {
     p->sequence = sequence;
     p->at = 0;
-    p->pending.count = p->pending.next = 0;
+    p->pending.waiting = 0;
   }
 
   void finishPixel(int32_t s, int32_t depth) {
@@ -309,7 +319,7 @@ class RowSearch {
         return;
       }
       if (end == GroupEnd::kInside) {
-        if (!found(s, p.pending.level[0])) return;
+        if (!found(s, p.pending.level(p.pending.inPool))) return;
       }
     }
   }
@@ -332,9 +342,9 @@ class RowSearch {
   }
 
   // Runs the group of the sequence at p->at, starting from `start`, for at
-  // most kShortPasses (or the cap). An inside lane's level goes to
-  // pending.level[0]; lanes still live short of the cap become the
-  // pending probes.
+  // most kShortPasses (or the cap). An inside lane goes to
+  // pending.inPool; lanes still live short of the cap become the pending
+  // probes.
   template <int V>
   GroupEnd shortGroup(PixelSlot *p, const GroupStart<L, V> &start) {
     using Vec = typename L::Vec;
@@ -359,31 +369,27 @@ class RowSearch {
       if (!live) break;
     }
     PendingProbes &pending = p->pending;
-    pending.count = pending.next = 0;
+    pending.waiting = 0;
     if (!live) {
       counts_->group(valid, 0);
       return GroupEnd::kAllEscaped;
     }
     const uint32_t lowest = live & (0u - live);
     counts_->group(valid, lowest);
+    pending.firstLevel = seq.first + at * seq.step;
+    pending.step = seq.step;
     if (pass >= k_.maxPasses) {
-      pending.level[0] = seq.first + (at + __builtin_ctz(live)) * seq.step;
+      pending.inPool = __builtin_ctz(live);
       return GroupEnd::kInside;
     }
-    alignas(64) double la[kGroupLanes], lb[kGroupLanes], lc[kGroupLanes], ld[kGroupLanes];
     for (int v = 0; v < V; ++v) {
-      L::store(la + v * L::kLanes, a[v]);
-      L::store(lb + v * L::kLanes, b[v]);
-      L::store(lc + v * L::kLanes, c[v]);
-      L::store(ld + v * L::kLanes, d[v]);
+      L::store(pending.a + v * L::kLanes, a[v]);
+      L::store(pending.b + v * L::kLanes, b[v]);
+      L::store(pending.c + v * L::kLanes, c[v]);
+      L::store(pending.d + v * L::kLanes, d[v]);
     }
-    for (uint32_t rest = live; rest; rest &= rest - 1) {
-      const int lane = __builtin_ctz(rest);
-      const int n = pending.count++;
-      pending.a[n] = la[lane], pending.b[n] = lb[lane];
-      pending.c[n] = lc[lane], pending.d[n] = ld[lane];
-      pending.level[n] = seq.first + (at + lane) * seq.step;
-    }
+    pending.waiting = live;
+    pending.sentOne = false;
     return GroupEnd::kPending;
   }
 
@@ -393,7 +399,9 @@ class RowSearch {
       const int lane = __builtin_ctz(free);
       const int32_t s = waiting_.pop();
       PendingProbes &pending = slots_[s].pending;
-      const int n = pending.next;
+      const int n = __builtin_ctz(pending.waiting);
+      pending.waiting &= pending.waiting - 1;
+      pending.inPool = n;
       pool_.a[lane] = pending.a[n], pool_.b[lane] = pending.b[n];
       pool_.c[lane] = pending.c[n], pool_.d[lane] = pending.d[n];
       pool_.slot[lane] = s;
@@ -421,15 +429,19 @@ class RowSearch {
       pool_.busy &= ~(1u << lane);
       const int32_t s = pool_.slot[lane];
       PendingProbes &pending = slots_[s].pending;
-      if constexpr (Counts::kCounting) 
-        counts_->poolProbe(pool_.passes[lane], pending.next > 0 ? kShortPasses : 0);
-      if ((capped >> lane) & 1) {
-        if (found(s, pending.level[pending.next])) ready_.push(s);
-      } else if (++pending.next < pending.count) {
-        waiting_.push(s);
-      } else {
-        ready_.push(s);  // on with the sequence after the group
+      if constexpr (Counts::kCounting)
+        counts_->poolProbe(pool_.passes[lane], pending.sentOne ? kShortPasses : 0);
+      pending.sentOne = true;
+      if ((capped >> lane) & 1) [[unlikely]] {
+        if (found(s, pending.level(pending.inPool))) ready_.push(s);
+        continue;
       }
+      // Escaped: the pixel's next pending probe waits for the pool, or,
+      // with none left, the sequence goes on after the group. Which it is
+      // is anyone's guess, so both queues take the slot and one keeps it.
+      const bool more = pending.waiting != 0;
+      waiting_.pushIf(s, more);
+      ready_.pushIf(s, !more);
     }
   }
 
