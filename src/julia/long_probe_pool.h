@@ -43,7 +43,10 @@ namespace quatdepth::pooled_search {
 using vector_search::GroupStart;
 using vector_search::groupStart;
 using vector_search::lowLanes;
+using vector_search::PartSquares;
 using vector_search::passVectors;
+using vector_search::passVectorsKeeping;
+using vector_search::startPartSquares;
 using vector_search::PixelRay;
 using vector_search::RowPixel;
 using vector_search::RowPixels;
@@ -149,7 +152,7 @@ template <class L, int V>
 // reaches the cap still inside or, when `cycles` is on, one comes back to
 // its kept quaternion. Returns the lanes that escaped; `capped` gets those
 // known inside: at the cap, or on a cycle.
-template <class L, int V, class Counts>
+template <class L, int V, bool kKeepSquares, class Counts>
 [[gnu::always_inline]] inline uint32_t runPool(const RowConstants<L> &k, Pool<L, V> *pool,
                                                int refillAt, bool cycles, uint32_t *capped,
                                                Counts *counts) {
@@ -174,8 +177,12 @@ template <class L, int V, class Counts>
   // The busy lane nearest its cap has had `furthest` passes: the pass it
   // may take holds for every lane.
   const int32_t furthest = k.maxPasses - most;
+  PartSquares<L> squares[V] = {};
+  if constexpr (kKeepSquares) startPartSquares<L, V>(k, furthest, a, b, c, d, squares);
   while (done < most) {
-    const uint32_t below = passVectors<L, V>(k, furthest + done, a, b, c, d);
+    const uint32_t below =
+        kKeepSquares ? passVectorsKeeping<L, V>(k, furthest + done, a, b, c, d, squares)
+                     : passVectors<L, V>(k, furthest + done, a, b, c, d);
     ++done;
     const uint32_t newlyEscaped = busy & ~below & ~escaped;
     if constexpr (Counts::kCounting)
@@ -423,7 +430,8 @@ class RowSearch {
     const int refillAt = moreToCome && kRefillAt > 1 ? kRefillAt : 1;
     const bool cycles = k_.maxPasses - kShortPasses >= kCycleSearchFrom;
     const uint32_t escaped =
-        runPool<L, kPoolVectors>(k_, &pool_, refillAt, cycles, &capped, counts_);
+        runPool<L, kPoolVectors, kShape.poolKeepsSquares>(k_, &pool_, refillAt, cycles, &capped,
+                                                          counts_);
     for (uint32_t ended = escaped | capped; ended; ended &= ended - 1) {
       const int lane = __builtin_ctz(ended);
       pool_.busy &= ~(1u << lane);

@@ -23,6 +23,9 @@ namespace quatdepth {
 // going instead, one vector each. From poolFrom on, the pooled search runs
 // short groups of the same sizes and moves the probes that run long into a
 // pool of poolVectors vectors, each lane a probe of any pixel of the row.
+// With poolKeepsSquares the pool keeps the squares of its quaternions'
+// parts from a pass that tests the sure-escape norm for the next pass,
+// which needs the same products: fewer operations, as many more registers.
 struct SearchShape {
   int coarseVectors, fineVectors;
   int32_t dropFrom, deferFrom;
@@ -30,6 +33,7 @@ struct SearchShape {
   int pixelsInFlight;
   int32_t poolFrom;  // 0: never
   int poolVectors;
+  bool poolKeepsSquares = false;
 };
 
 // Grouped shapes measured best on the benchmark workloads and on the
@@ -42,7 +46,11 @@ struct SearchShape {
 // or two, ymm groups of two vectors, dropping a vector whose lanes all
 // escaped from pass 4, measured best on the same Xeon (5 to 9% faster
 // than three vectors on all three workloads).
-constexpr SearchShape kAvx512Shape{2, 1, 4, 8, 100, 2, 40, 3};
+// Keeping the squares made workload 3 about 17% faster with zmm lanes
+// (32 registers) and 2% slower with ymm (16, where they spill); the short
+// groups, which wait on their passes' latency more than on the units,
+// gained nothing from it.
+constexpr SearchShape kAvx512Shape{2, 1, 4, 8, 100, 2, 40, 3, true};
 constexpr SearchShape kAvx2Shape{2, 2, 4, 0, 100, 2, 100, 3};
 constexpr SearchShape kSse2Shape{3, 3, 0, 0, 100, 2, 100, 3};
 // Two lanes like SSE2, and four chains for the two to four pipelined

@@ -210,26 +210,47 @@ struct Square {
   typename L::Vec a, b, c, d;
 };
 
+// The squares of a quaternion's parts, a x a, b x b, c x c and d x d: the
+// square of the quaternion starts from them, and so does its norm.
+template <class L>
+struct PartSquares {
+  typename L::Vec a, b, c, d;
+};
+
+template <class L>
+[[gnu::always_inline]] inline PartSquares<L> partSquares(typename L::Vec a, typename L::Vec b,
+                                                         typename L::Vec c, typename L::Vec d) {
+  return {L::mul(a, a), L::mul(b, b), L::mul(c, c), L::mul(d, d)};
+}
+
 template <class L>
 [[gnu::always_inline]] inline Square<L> square(typename L::Vec a, typename L::Vec b,
-                                               typename L::Vec c, typename L::Vec d) {
+                                               typename L::Vec c, typename L::Vec d,
+                                               const PartSquares<L> &p) {
   const typename L::Vec t = L::add(a, a);
-  return {L::sub(L::sub(L::sub(L::mul(a, a), L::mul(b, b)), L::mul(c, c)), L::mul(d, d)),
-          L::mul(t, b), L::mul(t, c), L::mul(t, d)};
+  return {L::sub(L::sub(L::sub(p.a, p.b), p.c), p.d), L::mul(t, b), L::mul(t, c), L::mul(t, d)};
 }
 
 // One pass of q -> q^2 + c on every lane of one vector, exactly as the
-// scalar test does. Returns the square, for a test on it.
+// scalar test does, from the squares of q's parts. Returns the square,
+// for a test on it.
 template <class L>
 [[gnu::always_inline]] inline Square<L> advance(const RowConstants<L> &k, typename L::Vec *a,
                                                 typename L::Vec *b, typename L::Vec *c,
-                                                typename L::Vec *d) {
-  const Square<L> q = square<L>(*a, *b, *c, *d);
+                                                typename L::Vec *d, const PartSquares<L> &p) {
+  const Square<L> q = square<L>(*a, *b, *c, *d, p);
   *a = L::add(q.a, k.c0);
   *b = L::add(q.b, k.c1);
   *c = L::add(q.c, k.c2);
   *d = L::add(q.d, k.c3);
   return q;
+}
+
+template <class L>
+[[gnu::always_inline]] inline Square<L> advance(const RowConstants<L> &k, typename L::Vec *a,
+                                                typename L::Vec *b, typename L::Vec *c,
+                                                typename L::Vec *d) {
+  return advance(k, a, b, c, d, partSquares<L>(*a, *b, *c, *d));
 }
 
 // The pass with the scalar test's bailout test. Returns the lanes whose
@@ -246,6 +267,15 @@ template <class L>
   return L::below(n, k.bailout);
 }
 
+// The lanes whose quaternion, with parts squared `p`, is short of the
+// sure-escape norm. Summed with a last: the new a is ready last, and a
+// group's exit waits on this test. (The norm allows for any order.)
+template <class L>
+[[gnu::always_inline]] inline uint32_t belowSureEscape(const RowConstants<L> &k,
+                                                       const PartSquares<L> &p) {
+  return L::below(L::add(L::add(L::add(p.b, p.c), p.d), p.a), k.sureEscape);
+}
+
 // The same pass for a pass at least kSureEscapePasses short of the cap,
 // judged instead on the new quaternion: the lanes short of the
 // sure-escape norm. Every lane the bailout would stop is beyond that
@@ -256,11 +286,7 @@ template <class L>
                                                       typename L::Vec *a, typename L::Vec *b,
                                                       typename L::Vec *c, typename L::Vec *d) {
   advance(k, a, b, c, d);
-  // Summed with the new a last: it is ready last, and a group's exit
-  // waits on this test. (The sure-escape norm allows for any order.)
-  const typename L::Vec m =
-      L::add(L::add(L::add(L::mul(*b, *b), L::mul(*c, *c)), L::mul(*d, *d)), L::mul(*a, *a));
-  return L::below(m, k.sureEscape);
+  return belowSureEscape(k, partSquares<L>(*a, *b, *c, *d));
 }
 
 // Of the passes before sureUntil, all of the first two take the test (most
@@ -269,6 +295,49 @@ template <class L>
 // beyond it, so the next test stops the probe as surely, a pass later.
 [[gnu::always_inline]] inline bool untestedPass(int32_t pass) {
   return pass >= 2 && (pass & 1) == 0;
+}
+
+// passVectors for a loop that keeps the squares of its quaternions' parts
+// from a pass that tests the sure-escape norm for the next pass, which
+// needs the same products. `squares` (one per vector) must hold them
+// whenever `pass` is untested: a loop that may start at such a pass sets
+// them with startPartSquares, and from then on each tested pass leaves
+// them, as every untested pass follows a tested one.
+template <class L, int V>
+[[gnu::always_inline]] inline uint32_t passVectorsKeeping(const RowConstants<L> &k, int32_t pass,
+                                                          typename L::Vec *a, typename L::Vec *b,
+                                                          typename L::Vec *c, typename L::Vec *d,
+                                                          PartSquares<L> *squares) {
+  uint32_t below = 0;
+  if (pass < k.sureUntil) {
+    if (untestedPass(pass)) {
+#pragma GCC unroll 8
+      for (int v = 0; v < V; ++v) advance(k, &a[v], &b[v], &c[v], &d[v], squares[v]);
+      return lowLanes(V * L::kLanes);
+    }
+#pragma GCC unroll 8
+    for (int v = 0; v < V; ++v) {
+      advance(k, &a[v], &b[v], &c[v], &d[v]);
+      squares[v] = partSquares<L>(a[v], b[v], c[v], d[v]);
+      below |= belowSureEscape(k, squares[v]) << (v * L::kLanes);
+    }
+  } else {
+#pragma GCC unroll 8
+    for (int v = 0; v < V; ++v)
+      below |= passVector(k, &a[v], &b[v], &c[v], &d[v]) << (v * L::kLanes);
+  }
+  return below;
+}
+
+template <class L, int V>
+[[gnu::always_inline]] inline void startPartSquares(const RowConstants<L> &k, int32_t pass,
+                                                    const typename L::Vec *a,
+                                                    const typename L::Vec *b,
+                                                    const typename L::Vec *c,
+                                                    const typename L::Vec *d,
+                                                    PartSquares<L> *squares) {
+  if (pass < k.sureUntil && untestedPass(pass))
+    for (int v = 0; v < V; ++v) squares[v] = partSquares<L>(a[v], b[v], c[v], d[v]);
 }
 
 // Pass number `pass` (counted from 0) of V vectors: passVectorSure while
