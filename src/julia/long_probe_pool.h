@@ -76,7 +76,7 @@ struct PendingProbes {
   alignas(64) double a[kMaxGroupLanes], b[kMaxGroupLanes], c[kMaxGroupLanes],
       d[kMaxGroupLanes];
   uint32_t waiting = 0;
-  int32_t inPool = 0;                // the lane last sent to the pool
+  int32_t awaited = 0;               // the lane sent to the pool last, or inside
   bool sentOne = false;              // whether one has gone to the pool yet
   int32_t firstLevel = 0, step = 0;  // lane i holds level firstLevel + i x step
 
@@ -326,7 +326,7 @@ class RowSearch {
         return;
       }
       if (end == GroupEnd::kInside) {
-        if (!found(s, p.pending.level(p.pending.inPool))) return;
+        if (!found(s, p.pending.level(p.pending.awaited))) return;
       }
     }
   }
@@ -349,9 +349,9 @@ class RowSearch {
   }
 
   // Runs the group of the sequence at p->at, starting from `start`, for at
-  // most kShortPasses (or the cap). An inside lane goes to
-  // pending.inPool; lanes still live short of the cap become the pending
-  // probes.
+  // most kShortPasses (or the cap). The lowest lane inside at the cap
+  // goes to pending.awaited; lanes still live short of the cap become the
+  // pending probes.
   template <int V>
   GroupEnd shortGroup(PixelSlot *p, const GroupStart<L, V> &start) {
     using Vec = typename L::Vec;
@@ -386,7 +386,7 @@ class RowSearch {
     pending.firstLevel = seq.first + at * seq.step;
     pending.step = seq.step;
     if (pass >= k_.maxPasses) {
-      pending.inPool = __builtin_ctz(live);
+      pending.awaited = __builtin_ctz(live);
       return GroupEnd::kInside;
     }
     for (int v = 0; v < V; ++v) {
@@ -408,7 +408,7 @@ class RowSearch {
       PendingProbes &pending = slots_[s].pending;
       const int n = __builtin_ctz(pending.waiting);
       pending.waiting &= pending.waiting - 1;
-      pending.inPool = n;
+      pending.awaited = n;
       pool_.a[lane] = pending.a[n], pool_.b[lane] = pending.b[n];
       pool_.c[lane] = pending.c[n], pool_.d[lane] = pending.d[n];
       pool_.slot[lane] = s;
@@ -441,7 +441,7 @@ class RowSearch {
         counts_->poolProbe(pool_.passes[lane], pending.sentOne ? kShortPasses : 0);
       pending.sentOne = true;
       if ((capped >> lane) & 1) [[unlikely]] {
-        if (found(s, pending.level(pending.inPool))) ready_.push(s);
+        if (found(s, pending.level(pending.awaited))) ready_.push(s);
         continue;
       }
       // Escaped: the pixel's next pending probe waits for the pool, or,
