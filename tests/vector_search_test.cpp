@@ -52,7 +52,7 @@ RenderSettings randomSettings(std::mt19937_64 &rng) {
   s.height = pick({1, 2, 5, 9});
   s.coarseSteps = pick({1, 2, 5, 13, 40, 70});
   s.fineSteps = pick({1, 2, 3, 7, 10, 17, 40});
-  s.maxIterations = pick({-3, 0, 1, 2, 5, 10, 20, 60, 100, 150});
+  s.maxIterations = pick({-3, 0, 1, 2, 3, 5, 10, 20, 60, 100, 150});
   s.bailout = pick({-1, 0, 1, 4, 16, 100});
   return s;
 }
