@@ -48,7 +48,7 @@ RenderSettings randomSettings(std::mt19937_64 &rng) {
   s.centreX = (s.xMax - s.xMin) * 0.5 + s.xMin;
   s.centreY = (s.yMax - s.yMin) * 0.5 + s.yMin;
   s.centreZ = (s.zMax - s.zMin) * 0.5 + s.zMin;
-  s.width = pick({0, 1, 2, 3, 5, 7, 8, 9, 13, 17, 31});
+  s.width = pick({0, 1, 2, 3, 5, 7, 8, 9, 13, 17, 31, 33, 65});  // pixels come 32 a batch
   s.height = pick({1, 2, 5, 9});
   s.coarseSteps = pick({1, 2, 5, 13, 40, 70});
   s.fineSteps = pick({1, 2, 3, 7, 10, 17, 40});
