@@ -122,7 +122,7 @@ template <class L>
       row->depths[p->column] = -1;
       continue;
     }
-    p->ray = PixelRay{pixel.px * k.cosBScalar, (-pixel.px) * k.sinBScalar};
+    p->ray = pixel.ray;
     startSequence(k, p, Sequence{0, k.fineSteps, span.last + 1, true}, span.first);
     return;
   }

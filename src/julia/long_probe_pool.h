@@ -45,7 +45,6 @@ using vector_search::groupStart;
 using vector_search::lowLanes;
 using vector_search::PartSquares;
 using vector_search::passVectors;
-using vector_search::passVectorsKeeping;
 using vector_search::startPartSquares;
 using vector_search::PixelRay;
 using vector_search::RowPixel;
@@ -181,8 +180,7 @@ template <class L, int V, bool kKeepSquares, class Counts>
   if constexpr (kKeepSquares) startPartSquares<L, V>(k, furthest, a, b, c, d, squares);
   while (done < most) {
     const uint32_t below =
-        kKeepSquares ? passVectorsKeeping<L, V>(k, furthest + done, a, b, c, d, squares)
-                     : passVectors<L, V>(k, furthest + done, a, b, c, d);
+        passVectors<L, V, kKeepSquares>(k, furthest + done, a, b, c, d, squares);
     ++done;
     const uint32_t newlyEscaped = busy & ~below & ~escaped;
     if constexpr (Counts::kCounting)
@@ -275,7 +273,7 @@ class RowSearch {
       const int32_t s = freeSlots_[--freeCount_];
       PixelSlot &p = slots_[s];
       p.column = pixel.column;
-      p.ray = PixelRay{pixel.px * k_.cosBScalar, (-pixel.px) * k_.sinBScalar};
+      p.ray = pixel.ray;
       p.coarseHit = -1;
       startSequence(&p, Sequence{0, k_.fineSteps, span.last + 1, true});
       p.at = span.first;

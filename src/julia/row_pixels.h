@@ -1,7 +1,7 @@
 #pragma once
 
 // The pixels of one row in order, each with its x offset from the centre
-// and its span of coarse probes, worked out a batch at a time. A pixel's
+// turned by B and its span of coarse probes, worked out a batch at a time. A pixel's
 // span is a long chain of dependent operations, and the search cannot
 // start before it: one at a time, each waits between two pixels' searches,
 // where a batch's chains overlap. Included only by the per-ISA source files.
@@ -14,9 +14,15 @@
 
 namespace quatdepth::vector_search {
 
+// The pixel's x offset from the centre, turned by B: the same for every
+// probe of the pixel.
+struct PixelRay {
+  double xCosB, minusXSinB;
+};
+
 struct RowPixel {
   int32_t column;
-  double px;  // the pixel's x less the centre's
+  PixelRay ray;
   CoarseSpan span;
 };
 
@@ -31,7 +37,9 @@ class RowPixels {
   // The next pixel of the row; false when there is none.
   bool next(RowPixel *pixel) {
     if (at_ == count_ && !fill()) return false;
-    *pixel = RowPixel{first_ + at_, px_[at_], spans_[at_]};
+    const double px = px_[at_];
+    *pixel = RowPixel{first_ + at_, PixelRay{px * k_.cosBScalar, (-px) * k_.sinBScalar},
+                      spans_[at_]};
     ++at_;
     return true;
   }
@@ -56,7 +64,7 @@ class RowPixels {
   int32_t nextColumn_ = 0;  // the first column not yet in a batch
   int32_t first_ = 0;       // the batch's first column
   int32_t count_ = 0, at_ = 0;
-  double px_[kBatch];
+  double px_[kBatch];  // x less the centre's
   CoarseSpan spans_[kBatch];
 };
 

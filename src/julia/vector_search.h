@@ -42,12 +42,6 @@ struct Sequence {
   bool coarse;
 };
 
-// The pixel's x offset from the centre, turned by B: the same for every
-// probe of the pixel.
-struct PixelRay {
-  double xCosB, minusXSinB;
-};
-
 // Starting points of the V x kLanes levels from position `at` of a
 // sequence, vector v holding positions at + v x kLanes onwards.
 template <class L, int V>
@@ -276,19 +270,6 @@ template <class L>
   return L::below(L::add(L::add(L::add(p.b, p.c), p.d), p.a), k.sureEscape);
 }
 
-// The same pass for a pass at least kSureEscapePasses short of the cap,
-// judged instead on the new quaternion: the lanes short of the
-// sure-escape norm. Every lane the bailout would stop is beyond that
-// norm, and every lane beyond it escapes by the cap, so the answers stay
-// the scalar test's while an escape is seen a pass or more sooner.
-template <class L>
-[[gnu::always_inline]] inline uint32_t passVectorSure(const RowConstants<L> &k,
-                                                      typename L::Vec *a, typename L::Vec *b,
-                                                      typename L::Vec *c, typename L::Vec *d) {
-  advance(k, a, b, c, d);
-  return belowSureEscape(k, partSquares<L>(*a, *b, *c, *d));
-}
-
 // Of the passes before sureUntil, all of the first two take the test (most
 // probes end in them) and from then on every other one. A pass without it
 // costs two thirds of one with it, and a quaternion beyond the norm stays
@@ -297,29 +278,44 @@ template <class L>
   return pass >= 2 && (pass & 1) == 0;
 }
 
-// passVectors for a loop that keeps the squares of its quaternions' parts
-// from a pass that tests the sure-escape norm for the next pass, which
-// needs the same products. `squares` (one per vector) must hold them
-// whenever `pass` is untested: a loop that may start at such a pass sets
-// them with startPartSquares, and from then on each tested pass leaves
-// them, as every untested pass follows a tested one.
-template <class L, int V>
-[[gnu::always_inline]] inline uint32_t passVectorsKeeping(const RowConstants<L> &k, int32_t pass,
-                                                          typename L::Vec *a, typename L::Vec *b,
-                                                          typename L::Vec *c, typename L::Vec *d,
-                                                          PartSquares<L> *squares) {
+// Pass number `pass` (counted from 0) of V vectors. While at least
+// kSureEscapePasses passes follow it, the pass is judged on the new
+// quaternion: the lanes short of the sure-escape norm. Every lane the
+// bailout would stop is beyond that norm, and every lane beyond it escapes
+// by the cap, so the answers stay the scalar test's while an escape is
+// seen a pass or more sooner (and some passes take no test, see
+// untestedPass). The last passes take the bailout test. Returns the lanes
+// still live, bit v x kLanes + lane.
+//
+// With kKeepSquares, a tested pass leaves the squares of the new
+// quaternion's parts in `squares` (one per vector) for the untested pass
+// after it, which needs the same products. They must hold them whenever
+// `pass` is untested: a loop that may start at such a pass sets them with
+// startPartSquares, and from then on each tested pass leaves them, as
+// every untested pass follows a tested one.
+template <class L, int V, bool kKeepSquares = false>
+[[gnu::always_inline]] inline uint32_t passVectors(const RowConstants<L> &k, int32_t pass,
+                                                   typename L::Vec *a, typename L::Vec *b,
+                                                   typename L::Vec *c, typename L::Vec *d,
+                                                   PartSquares<L> *squares = nullptr) {
   uint32_t below = 0;
   if (pass < k.sureUntil) {
     if (untestedPass(pass)) {
 #pragma GCC unroll 8
-      for (int v = 0; v < V; ++v) advance(k, &a[v], &b[v], &c[v], &d[v], squares[v]);
+      for (int v = 0; v < V; ++v) {
+        if constexpr (kKeepSquares)
+          advance(k, &a[v], &b[v], &c[v], &d[v], squares[v]);
+        else
+          advance(k, &a[v], &b[v], &c[v], &d[v]);
+      }
       return lowLanes(V * L::kLanes);
     }
 #pragma GCC unroll 8
     for (int v = 0; v < V; ++v) {
       advance(k, &a[v], &b[v], &c[v], &d[v]);
-      squares[v] = partSquares<L>(a[v], b[v], c[v], d[v]);
-      below |= belowSureEscape(k, squares[v]) << (v * L::kLanes);
+      const PartSquares<L> p = partSquares<L>(a[v], b[v], c[v], d[v]);
+      if constexpr (kKeepSquares) squares[v] = p;
+      below |= belowSureEscape(k, p) << (v * L::kLanes);
     }
   } else {
 #pragma GCC unroll 8
@@ -338,32 +334,6 @@ template <class L, int V>
                                                     PartSquares<L> *squares) {
   if (pass < k.sureUntil && untestedPass(pass))
     for (int v = 0; v < V; ++v) squares[v] = partSquares<L>(a[v], b[v], c[v], d[v]);
-}
-
-// Pass number `pass` (counted from 0) of V vectors: passVectorSure while
-// at least kSureEscapePasses passes follow it (or no test, see
-// untestedPass), then passVector. Returns the lanes still live, bit
-// v x kLanes + lane.
-template <class L, int V>
-[[gnu::always_inline]] inline uint32_t passVectors(const RowConstants<L> &k, int32_t pass,
-                                                   typename L::Vec *a, typename L::Vec *b,
-                                                   typename L::Vec *c, typename L::Vec *d) {
-  uint32_t below = 0;
-  if (pass < k.sureUntil) {
-    if (untestedPass(pass)) {
-#pragma GCC unroll 8
-      for (int v = 0; v < V; ++v) advance(k, &a[v], &b[v], &c[v], &d[v]);
-      return lowLanes(V * L::kLanes);
-    }
-#pragma GCC unroll 8
-    for (int v = 0; v < V; ++v)
-      below |= passVectorSure(k, &a[v], &b[v], &c[v], &d[v]) << (v * L::kLanes);
-  } else {
-#pragma GCC unroll 8
-    for (int v = 0; v < V; ++v)
-      below |= passVector(k, &a[v], &b[v], &c[v], &d[v]) << (v * L::kLanes);
-  }
-  return below;
 }
 
 // Runs the chains to their end, pass after pass, until no lane is live or
@@ -451,7 +421,7 @@ void findRowDepths(const RenderSettings *s, SearchTables tables, int32_t rowInde
   if (k.rowTerms) fillRowTerms(k, k.coarseLevels);
   RowPixels<L> pixels(k);
   for (RowPixel pixel; pixels.next(&pixel);) {
-    const PixelRay ray{pixel.px * k.cosBScalar, (-pixel.px) * k.sinBScalar};
+    const PixelRay ray = pixel.ray;
     const CoarseSpan span = pixel.span;
     const Sequence coarse{0, k.fineSteps, span.last + 1, true};
     const int32_t hit =
