@@ -45,6 +45,8 @@ using vector_search::groupStart;
 using vector_search::lowLanes;
 using vector_search::PartSquares;
 using vector_search::passVectors;
+using vector_search::surePassVectors;
+using vector_search::untestedPassVectors;
 using vector_search::startPartSquares;
 using vector_search::PixelRay;
 using vector_search::RowPixel;
@@ -366,12 +368,36 @@ class RowSearch {
     const int32_t limit = k_.maxPasses < kShortPasses ? k_.maxPasses : kShortPasses;
     uint32_t live = valid;
     int32_t pass = 0;
-    while (pass < limit) {
+    if (limit == kShortPasses && kShortPasses <= k_.sureUntil) [[likely]] {
+      // All of the group's passes take the sure-escape test but passes 2, 4,
+      // ..., which take none: `live` changes only after the others, and the
+      // loop looks at it only then.
+      static_assert(kShortPasses % 2 == 0 && !vector_search::untestedPass(1) &&
+                    vector_search::untestedPass(2) && !vector_search::untestedPass(3));
       if constexpr (Counts::kCounting) counts_->pass(live, kGroupLanes);
-      const uint32_t below = passVectors<L, V>(k_, pass, a, b, c, d);
-      live &= below;
-      ++pass;
-      if (!live) break;
+      live &= surePassVectors<L, V>(k_, a, b, c, d);
+      if (live) {
+        if constexpr (Counts::kCounting) counts_->pass(live, kGroupLanes);
+        live &= surePassVectors<L, V>(k_, a, b, c, d);
+      }
+      pass = 2;
+      while (live && pass < kShortPasses) {
+        if constexpr (Counts::kCounting) {
+          counts_->pass(live, kGroupLanes);  // the untested pass
+          counts_->pass(live, kGroupLanes);  // and the tested one after it
+        }
+        untestedPassVectors<L, V>(k_, a, b, c, d);
+        live &= surePassVectors<L, V>(k_, a, b, c, d);
+        pass += 2;
+      }
+    } else {
+      while (pass < limit) {
+        if constexpr (Counts::kCounting) counts_->pass(live, kGroupLanes);
+        const uint32_t below = passVectors<L, V>(k_, pass, a, b, c, d);
+        live &= below;
+        ++pass;
+        if (!live) break;
+      }
     }
     PendingProbes &pending = p->pending;
     pending.waiting = 0;

@@ -274,7 +274,7 @@ template <class L>
 // probes end in them) and from then on every other one. A pass without it
 // costs two thirds of one with it, and a quaternion beyond the norm stays
 // beyond it, so the next test stops the probe as surely, a pass later.
-[[gnu::always_inline]] inline bool untestedPass(int32_t pass) {
+[[gnu::always_inline]] constexpr bool untestedPass(int32_t pass) {
   return pass >= 2 && (pass & 1) == 0;
 }
 
@@ -294,34 +294,51 @@ template <class L>
 // startPartSquares, and from then on each tested pass leaves them, as
 // every untested pass follows a tested one.
 template <class L, int V, bool kKeepSquares = false>
+[[gnu::always_inline]] inline void untestedPassVectors(const RowConstants<L> &k,
+                                                       typename L::Vec *a, typename L::Vec *b,
+                                                       typename L::Vec *c, typename L::Vec *d,
+                                                       const PartSquares<L> *squares = nullptr) {
+#pragma GCC unroll 8
+  for (int v = 0; v < V; ++v) {
+    if constexpr (kKeepSquares)
+      advance(k, &a[v], &b[v], &c[v], &d[v], squares[v]);
+    else
+      advance(k, &a[v], &b[v], &c[v], &d[v]);
+  }
+}
+
+template <class L, int V, bool kKeepSquares = false>
+[[gnu::always_inline]] inline uint32_t surePassVectors(const RowConstants<L> &k,
+                                                       typename L::Vec *a, typename L::Vec *b,
+                                                       typename L::Vec *c, typename L::Vec *d,
+                                                       PartSquares<L> *squares = nullptr) {
+  uint32_t below = 0;
+#pragma GCC unroll 8
+  for (int v = 0; v < V; ++v) {
+    advance(k, &a[v], &b[v], &c[v], &d[v]);
+    const PartSquares<L> p = partSquares<L>(a[v], b[v], c[v], d[v]);
+    if constexpr (kKeepSquares) squares[v] = p;
+    below |= belowSureEscape(k, p) << (v * L::kLanes);
+  }
+  return below;
+}
+
+template <class L, int V, bool kKeepSquares = false>
 [[gnu::always_inline]] inline uint32_t passVectors(const RowConstants<L> &k, int32_t pass,
                                                    typename L::Vec *a, typename L::Vec *b,
                                                    typename L::Vec *c, typename L::Vec *d,
                                                    PartSquares<L> *squares = nullptr) {
-  uint32_t below = 0;
   if (pass < k.sureUntil) {
     if (untestedPass(pass)) {
-#pragma GCC unroll 8
-      for (int v = 0; v < V; ++v) {
-        if constexpr (kKeepSquares)
-          advance(k, &a[v], &b[v], &c[v], &d[v], squares[v]);
-        else
-          advance(k, &a[v], &b[v], &c[v], &d[v]);
-      }
+      untestedPassVectors<L, V, kKeepSquares>(k, a, b, c, d, squares);
       return lowLanes(V * L::kLanes);
     }
-#pragma GCC unroll 8
-    for (int v = 0; v < V; ++v) {
-      advance(k, &a[v], &b[v], &c[v], &d[v]);
-      const PartSquares<L> p = partSquares<L>(a[v], b[v], c[v], d[v]);
-      if constexpr (kKeepSquares) squares[v] = p;
-      below |= belowSureEscape(k, p) << (v * L::kLanes);
-    }
-  } else {
-#pragma GCC unroll 8
-    for (int v = 0; v < V; ++v)
-      below |= passVector(k, &a[v], &b[v], &c[v], &d[v]) << (v * L::kLanes);
+    return surePassVectors<L, V, kKeepSquares>(k, a, b, c, d, squares);
   }
+  uint32_t below = 0;
+#pragma GCC unroll 8
+  for (int v = 0; v < V; ++v)
+    below |= passVector(k, &a[v], &b[v], &c[v], &d[v]) << (v * L::kLanes);
   return below;
 }
 
