@@ -278,21 +278,8 @@ template <class L>
   return pass >= 2 && (pass & 1) == 0;
 }
 
-// Pass number `pass` (counted from 0) of V vectors. While at least
-// kSureEscapePasses passes follow it, the pass is judged on the new
-// quaternion: the lanes short of the sure-escape norm. Every lane the
-// bailout would stop is beyond that norm, and every lane beyond it escapes
-// by the cap, so the answers stay the scalar test's while an escape is
-// seen a pass or more sooner (and some passes take no test, see
-// untestedPass). The last passes take the bailout test. Returns the lanes
-// still live, bit v x kLanes + lane.
-//
-// With kKeepSquares, a tested pass leaves the squares of the new
-// quaternion's parts in `squares` (one per vector) for the untested pass
-// after it, which needs the same products. They must hold them whenever
-// `pass` is untested: a loop that may start at such a pass sets them with
-// startPartSquares, and from then on each tested pass leaves them, as
-// every untested pass follows a tested one.
+// A pass that takes no test, on V vectors; with kKeepSquares, from the
+// squares of the quaternions' parts the tested pass before it left.
 template <class L, int V, bool kKeepSquares = false>
 [[gnu::always_inline]] inline void untestedPassVectors(const RowConstants<L> &k,
                                                        typename L::Vec *a, typename L::Vec *b,
@@ -307,6 +294,10 @@ template <class L, int V, bool kKeepSquares = false>
   }
 }
 
+// A pass judged on the new quaternion (see passVectors), on V vectors:
+// the lanes short of the sure-escape norm, bit v x kLanes + lane. With
+// kKeepSquares it leaves the squares of the new quaternion's parts in
+// `squares`, for the untested pass after it.
 template <class L, int V, bool kKeepSquares = false>
 [[gnu::always_inline]] inline uint32_t surePassVectors(const RowConstants<L> &k,
                                                        typename L::Vec *a, typename L::Vec *b,
@@ -323,6 +314,21 @@ template <class L, int V, bool kKeepSquares = false>
   return below;
 }
 
+// Pass number `pass` (counted from 0) of V vectors. While at least
+// kSureEscapePasses passes follow it, the pass is judged on the new
+// quaternion: the lanes short of the sure-escape norm. Every lane the
+// bailout would stop is beyond that norm, and every lane beyond it escapes
+// by the cap, so the answers stay the scalar test's while an escape is
+// seen a pass or more sooner (and some passes take no test, see
+// untestedPass). The last passes take the bailout test. Returns the lanes
+// still live, bit v x kLanes + lane.
+//
+// With kKeepSquares, a tested pass leaves the squares of the new
+// quaternion's parts in `squares` (one per vector) for the untested pass
+// after it, which needs the same products. They must hold them whenever
+// `pass` is untested: a loop that may start at such a pass sets them with
+// startPartSquares, and from then on each tested pass leaves them, as
+// every untested pass follows a tested one.
 template <class L, int V, bool kKeepSquares = false>
 [[gnu::always_inline]] inline uint32_t passVectors(const RowConstants<L> &k, int32_t pass,
                                                    typename L::Vec *a, typename L::Vec *b,
