@@ -52,7 +52,7 @@ RenderSettings randomSettings(std::mt19937_64 &rng) {
   s.height = pick({1, 2, 5, 9});
   s.coarseSteps = pick({1, 2, 5, 13, 40, 70});
   s.fineSteps = pick({1, 2, 3, 7, 10, 17, 40});
-  s.maxIterations = pick({-3, 0, 1, 2, 3, 5, 10, 20, 60, 100, 150});
+  s.maxIterations = pick({-3, 0, 1, 2, 3, 5, 10, 16, 20, 21, 22, 60, 100, 150});
   s.bailout = pick({-1, 0, 1, 4, 16, 100});
   return s;
 }
@@ -345,31 +345,43 @@ TEST_P(VectorPath, StopsASurelyEscapingProbeOnlyWithPassesToSpare) {
 }
 
 // The same near the cap after many passes: real starts just beyond the
-// repelling fixed point of x^2 - 0.7 linger 25 to 30 passes before they
-// leave, so they cross the sure-escape norm each at its own pass, on
-// passes with the test and without it, and in the pool after its short
-// groups, and some leave at the cap's last pass.
+// repelling fixed point of x^2 - 0.7 linger before they leave, the longer
+// the nearer they start, so they cross the sure-escape norm each at its
+// own pass, on passes with the test and without it, and in the pool after
+// its short groups, and some leave at the cap's last pass. Each factor of
+// 100 nearer the fixed point adds about 4 passes: starts 1e-14 to 1e-12
+// beyond it (relative) leave after 25 to 30, and the nearer windows take
+// caps from 14 on, where the last sure pass comes before, at or after a
+// short group's end.
 TEST_P(VectorPath, StopsALingeringProbeOnlyWithPassesToSpare) {
-  for (int32_t cap = 26; cap <= 29; ++cap) {
-    RenderSettings s = defaultSettings();
-    s.juliaC[0] = -0.7, s.juliaC[1] = s.juliaC[2] = s.juliaC[3] = 0, s.wSlice = 0;
-    s.maxIterations = cap;
-    setAngles(&s, 0, 0, 0);
-    const double fixed = (1 + std::sqrt(1 + 4 * 0.7)) / 2;
-    s.xMin = fixed * (1 + 1e-14), s.xMax = fixed * (1 + 1e-12), s.centreX = fixed;
-    s.yMin = 0, s.yMax = 1e-3, s.centreY = 0, s.height = 1;
-    s.zMin = 0, s.zMax = 1, s.centreZ = 0;
-    s.width = 2001, s.coarseSteps = 2, s.fineSteps = 1;
-    LevelTables tables;
-    RowScratch rowScratch;
-    ASSERT_TRUE(buildLevelTables(&s, &tables));
-    ASSERT_TRUE(makeRowScratch(&s, &rowScratch));
-    for (SearchDesign design :
-         {SearchDesign::kGrouped, SearchDesign::kInterleaved, SearchDesign::kPooled}) {
-      int insideSeen = 0;
-      expectSameAsReference(s, GetParam(), {&tables, &rowScratch}, &insideSeen, design);
-      EXPECT_GT(insideSeen, 0) << "cap " << cap;
-      EXPECT_LT(insideSeen, 2001) << "cap " << cap;
+  struct Lingering {
+    double nearest, farthest;
+    int32_t firstCap, lastCap;
+  };
+  for (const Lingering &linger : {Lingering{1e-14, 1e-12, 26, 29}, Lingering{1e-12, 1e-10, 22, 25},
+        Lingering{1e-10, 1e-8, 17, 21}, Lingering{1e-8, 1e-6, 14, 16}}) {
+    for (int32_t cap = linger.firstCap; cap <= linger.lastCap; ++cap) {
+      RenderSettings s = defaultSettings();
+      s.juliaC[0] = -0.7, s.juliaC[1] = s.juliaC[2] = s.juliaC[3] = 0, s.wSlice = 0;
+      s.maxIterations = cap;
+      setAngles(&s, 0, 0, 0);
+      const double fixed = (1 + std::sqrt(1 + 4 * 0.7)) / 2;
+      s.xMin = fixed * (1 + linger.nearest), s.xMax = fixed * (1 + linger.farthest);
+      s.centreX = fixed;
+      s.yMin = 0, s.yMax = 1e-3, s.centreY = 0, s.height = 1;
+      s.zMin = 0, s.zMax = 1, s.centreZ = 0;
+      s.width = 2001, s.coarseSteps = 2, s.fineSteps = 1;
+      LevelTables tables;
+      RowScratch rowScratch;
+      ASSERT_TRUE(buildLevelTables(&s, &tables));
+      ASSERT_TRUE(makeRowScratch(&s, &rowScratch));
+      for (SearchDesign design :
+           {SearchDesign::kGrouped, SearchDesign::kInterleaved, SearchDesign::kPooled}) {
+        int insideSeen = 0;
+        expectSameAsReference(s, GetParam(), {&tables, &rowScratch}, &insideSeen, design);
+        EXPECT_GT(insideSeen, 0) << "cap " << cap;
+        EXPECT_LT(insideSeen, 2001) << "cap " << cap;
+      }
     }
   }
 }

@@ -1,10 +1,11 @@
 #pragma once
 
 // The pixels of one row in order, each with its x offset from the centre
-// turned by B and its span of coarse probes, worked out a batch at a time. A pixel's
-// span is a long chain of dependent operations, and the search cannot
-// start before it: one at a time, each waits between two pixels' searches,
-// where a batch's chains overlap. Included only by the per-ISA source files.
+// turned by B and its span of coarse probes, worked out a batch at a time.
+// A pixel's span is a long chain of dependent operations, and the search
+// cannot start before it: one at a time, each waits between two pixels'
+// searches, where a batch's chains overlap. Included only by the per-ISA
+// source files.
 
 #include <cstdint>
 
