@@ -94,14 +94,25 @@ void expectSameAsReference(const RenderSettings &s, SearchPath path,
   }
 }
 
+// A view's level tables and row scratch, as the renderer makes them.
+struct ViewTables {
+  LevelTables levels;
+  RowScratch rowScratch;
+  const bool made;
+
+  explicit ViewTables(const RenderSettings &s)
+      : made(buildLevelTables(&s, &levels) && makeRowScratch(&s, &rowScratch)) {}
+  SearchTables all() { return {&levels, &rowScratch}; }
+  // Tables whose row scratch could not be had.
+  SearchTables levelsOnly() { return {&levels, nullptr}; }
+};
+
 // The default view turned off its axes, so that its rows cross the set
 // and the space around it at every angle, with the tables the renderer
 // makes for it.
 struct TurnedDefaultView {
   RenderSettings settings = turnedDefaultSettings();
-  LevelTables tables;
-  RowScratch rowScratch;
-  const bool made = buildLevelTables(&settings, &tables) && makeRowScratch(&settings, &rowScratch);
+  ViewTables tables{settings};
 
   static RenderSettings turnedDefaultSettings() {
     RenderSettings s = defaultSettings();
@@ -125,18 +136,16 @@ TEST_P(VectorPath, MatchesTheReferenceOnRandomViews) {
   int insideSeen = 0;
   for (int trial = 0; trial < 2000; ++trial) {
     RenderSettings s = randomSettings(rng);
-    LevelTables tables;
-    RowScratch rowScratch;
-    ASSERT_TRUE(buildLevelTables(&s, &tables));
-    ASSERT_TRUE(makeRowScratch(&s, &rowScratch));
+    ViewTables tables(s);
+    ASSERT_TRUE(tables.made);
     // Every search at any cap, with and without the tables.
     for (SearchDesign design :
          {SearchDesign::kGrouped, SearchDesign::kInterleaved, SearchDesign::kPooled}) {
-      expectSameAsReference(s, GetParam(), {&tables, &rowScratch}, &insideSeen, design);
+      expectSameAsReference(s, GetParam(), tables.all(), &insideSeen, design);
       expectSameAsReference(s, GetParam(), {}, &insideSeen, design);
     }
     // Tables whose row scratch could not be had.
-    expectSameAsReference(s, GetParam(), {&tables, nullptr}, &insideSeen);
+    expectSameAsReference(s, GetParam(), tables.levelsOnly(), &insideSeen);
     if (HasFatalFailure()) return;
   }
   EXPECT_GT(insideSeen, 4000) << "the random views hardly meet the set";
@@ -147,19 +156,17 @@ TEST_P(VectorPath, MatchesTheReferenceOnTheDefaultView) {
   s.width = 61;  // not a multiple of any lane count
   s.height = 61;
   setAngles(&s, 0.3, 0.5, 0.7);
-  LevelTables tables;
-  RowScratch rowScratch;
-  ASSERT_TRUE(buildLevelTables(&s, &tables));
-  ASSERT_TRUE(makeRowScratch(&s, &rowScratch));
+  ViewTables tables(s);
+  ASSERT_TRUE(tables.made);
   int insideSeen = 0;
   // Every design, on rows that take pixels in more than one batch.
   for (SearchDesign design : {SearchDesign::kAutomatic, SearchDesign::kGrouped,
                               SearchDesign::kInterleaved, SearchDesign::kPooled}) {
     for (int32_t cap : {10, 120}) {  // 120: pixels in flight together
       s.maxIterations = cap;
-      expectSameAsReference(s, GetParam(), {&tables, &rowScratch}, &insideSeen, design);
+      expectSameAsReference(s, GetParam(), tables.all(), &insideSeen, design);
       // The tables alone: coarse levels from the level tables.
-      expectSameAsReference(s, GetParam(), {&tables, nullptr}, &insideSeen, design);
+      expectSameAsReference(s, GetParam(), tables.levelsOnly(), &insideSeen, design);
     }
   }
 }
@@ -178,12 +185,10 @@ TEST_P(VectorPath, ThePoolMatchesTheReferenceAtHighCaps) {
     for (int32_t fine : {1, 10}) {
       for (int32_t cap : {1000, 257}) {
         s.width = width, s.height = 5, s.fineSteps = fine, s.maxIterations = cap;
-        LevelTables tables;
-        RowScratch rowScratch;
-        ASSERT_TRUE(buildLevelTables(&s, &tables));
-        ASSERT_TRUE(makeRowScratch(&s, &rowScratch));
+        ViewTables tables(s);
+        ASSERT_TRUE(tables.made);
         for (SearchDesign design : {SearchDesign::kPooled, SearchDesign::kAutomatic}) {
-          expectSameAsReference(s, GetParam(), {&tables, &rowScratch}, &insideSeen, design);
+          expectSameAsReference(s, GetParam(), tables.all(), &insideSeen, design);
           expectSameAsReference(s, GetParam(), {}, &insideSeen, design);
         }
         if (HasFatalFailure()) return;
@@ -202,17 +207,15 @@ TEST_P(VectorPath, ThePoolAnswersProbesOnACycleAtOnce) {
   s.width = 23, s.height = 300, s.coarseSteps = 50;
   for (int32_t cap : {1000, 100000}) {
     s.maxIterations = cap;
-    LevelTables tables;
-    RowScratch rowScratch;
-    ASSERT_TRUE(buildLevelTables(&s, &tables));
-    ASSERT_TRUE(makeRowScratch(&s, &rowScratch));
+    ViewTables tables(s);
+    ASSERT_TRUE(tables.made);
     std::vector<int32_t> expected(23), actual(23);
     SearchStats stats;
     int64_t needed = 0;
     int hits = 0;
     for (int32_t row = 100; row < 200; row += 20) {
       findRowDepthsScalar(&s, row, expected.data());
-      findRowDepthsOn(GetParam(), &s, {&tables, &rowScratch}, row, actual.data(), &stats,
+      findRowDepthsOn(GetParam(), &s, tables.all(), row, actual.data(), &stats,
                       SearchDesign::kPooled);
       ASSERT_EQ(actual, expected) << "cap " << cap << ", row " << row;
       ASSERT_TRUE(addNeededRowPasses(&s, row, &needed));
@@ -251,13 +254,11 @@ TEST_P(VectorPath, GivesNoPassBeyondTheEscapeBound) {
     for (int32_t cap : {10, 150}) {
       RenderSettings s = defaultSettings();
       s.xMin = 9, s.xMax = 11, s.centreX = 10, s.width = 13, s.maxIterations = cap;
-      LevelTables tables;
-      RowScratch rowScratch;
-      ASSERT_TRUE(buildLevelTables(&s, &tables));
-      ASSERT_TRUE(makeRowScratch(&s, &rowScratch));
+      ViewTables tables(s);
+      ASSERT_TRUE(tables.made);
       std::vector<int32_t> depths(13, -7);
       SearchStats stats;
-      for (SearchTables t : {SearchTables{&tables, &rowScratch}, SearchTables{}}) {
+      for (SearchTables t : {tables.all(), SearchTables{}}) {
         findRowDepthsOn(GetParam(), &s, t, 150, depths.data(), &stats, design);
         EXPECT_EQ(depths, std::vector<int32_t>(13, -1));
       }
@@ -266,17 +267,16 @@ TEST_P(VectorPath, GivesNoPassBeyondTheEscapeBound) {
     }
   }
   TurnedDefaultView view;
-  ASSERT_TRUE(view.made);
+  ASSERT_TRUE(view.tables.made);
   const RenderSettings &s = view.settings;
-  LevelTables &tables = view.tables;
-  RowScratch &rowScratch = view.rowScratch;
+  ViewTables &tables = view.tables;
   std::vector<int32_t> bounded(300), unbounded(300);
   SearchStats withBound, withoutBound;
   for (int32_t row = 0; row < 300; row += 30) {
-    tables.escapeNormSquared = escapeNormSquared(&s);
-    findRowDepthsOn(GetParam(), &s, {&tables, &rowScratch}, row, bounded.data(), &withBound);
-    tables.escapeNormSquared = std::numeric_limits<double>::infinity();
-    findRowDepthsOn(GetParam(), &s, {&tables, &rowScratch}, row, unbounded.data(), &withoutBound);
+    tables.levels.escapeNormSquared = escapeNormSquared(&s);
+    findRowDepthsOn(GetParam(), &s, tables.all(), row, bounded.data(), &withBound);
+    tables.levels.escapeNormSquared = std::numeric_limits<double>::infinity();
+    findRowDepthsOn(GetParam(), &s, tables.all(), row, unbounded.data(), &withoutBound);
     ASSERT_EQ(bounded, unbounded) << "row " << row;
   }
   EXPECT_LT(withBound.laneSlots * 10, withoutBound.laneSlots * 9);
@@ -287,19 +287,18 @@ TEST_P(VectorPath, GivesNoPassBeyondTheEscapeBound) {
 // same depths take many more passes.
 TEST_P(VectorPath, SureEscapesCutThePassesRunWithOrWithoutTables) {
   TurnedDefaultView view;
-  ASSERT_TRUE(view.made);
+  ASSERT_TRUE(view.tables.made);
   const RenderSettings &s = view.settings;
-  LevelTables &tables = view.tables;
-  RowScratch &rowScratch = view.rowScratch;
-  EXPECT_EQ(tables.sureEscapeNorm, sureEscapeNorm(&s));
+  ViewTables &tables = view.tables;
+  EXPECT_EQ(tables.levels.sureEscapeNorm, sureEscapeNorm(&s));
   std::vector<int32_t> tabled(300), untabled(300), unsure(300);
   SearchStats withTables, withoutTables, withoutNorm;
   for (int32_t row = 0; row < 300; row += 30) {
-    tables.sureEscapeNorm = sureEscapeNorm(&s);
-    findRowDepthsOn(GetParam(), &s, {&tables, &rowScratch}, row, tabled.data(), &withTables);
+    tables.levels.sureEscapeNorm = sureEscapeNorm(&s);
+    findRowDepthsOn(GetParam(), &s, tables.all(), row, tabled.data(), &withTables);
     findRowDepthsOn(GetParam(), &s, {}, row, untabled.data(), &withoutTables);
-    tables.sureEscapeNorm = std::numeric_limits<double>::infinity();
-    findRowDepthsOn(GetParam(), &s, {&tables, &rowScratch}, row, unsure.data(), &withoutNorm);
+    tables.levels.sureEscapeNorm = std::numeric_limits<double>::infinity();
+    findRowDepthsOn(GetParam(), &s, tables.all(), row, unsure.data(), &withoutNorm);
     ASSERT_EQ(tabled, untabled) << "row " << row;
     ASSERT_EQ(tabled, unsure) << "row " << row;
   }
@@ -324,10 +323,8 @@ TEST_P(VectorPath, StopsASurelyEscapingProbeOnlyWithPassesToSpare) {
     s.yMin = 0, s.yMax = 1e-3, s.centreY = 0, s.height = 1;
     s.zMin = 0, s.zMax = 1, s.centreZ = 0;  // level 0 lies on the real line
     s.width = 4001, s.coarseSteps = 2, s.fineSteps = 1;
-    LevelTables tables;
-    RowScratch rowScratch;
-    ASSERT_TRUE(buildLevelTables(&s, &tables));
-    ASSERT_TRUE(makeRowScratch(&s, &rowScratch));
+    ViewTables tables(s);
+    ASSERT_TRUE(tables.made);
     std::vector<int32_t> reference(4001);
     findRowDepthsScalar(&s, 0, reference.data());
     // At that many passes and one more, the strip holds starts that stay
@@ -340,7 +337,7 @@ TEST_P(VectorPath, StopsASurelyEscapingProbeOnlyWithPassesToSpare) {
     int insideSeen = 0;
     for (SearchDesign design :
          {SearchDesign::kGrouped, SearchDesign::kInterleaved, SearchDesign::kPooled})
-      expectSameAsReference(s, GetParam(), {&tables, &rowScratch}, &insideSeen, design);
+      expectSameAsReference(s, GetParam(), tables.all(), &insideSeen, design);
   }
 }
 
@@ -371,14 +368,12 @@ TEST_P(VectorPath, StopsALingeringProbeOnlyWithPassesToSpare) {
       s.yMin = 0, s.yMax = 1e-3, s.centreY = 0, s.height = 1;
       s.zMin = 0, s.zMax = 1, s.centreZ = 0;
       s.width = 2001, s.coarseSteps = 2, s.fineSteps = 1;
-      LevelTables tables;
-      RowScratch rowScratch;
-      ASSERT_TRUE(buildLevelTables(&s, &tables));
-      ASSERT_TRUE(makeRowScratch(&s, &rowScratch));
+      ViewTables tables(s);
+      ASSERT_TRUE(tables.made);
       for (SearchDesign design :
            {SearchDesign::kGrouped, SearchDesign::kInterleaved, SearchDesign::kPooled}) {
         int insideSeen = 0;
-        expectSameAsReference(s, GetParam(), {&tables, &rowScratch}, &insideSeen, design);
+        expectSameAsReference(s, GetParam(), tables.all(), &insideSeen, design);
         EXPECT_GT(insideSeen, 0) << "cap " << cap;
         EXPECT_LT(insideSeen, 2001) << "cap " << cap;
       }
