@@ -97,11 +97,18 @@ ProgramResult runProgram(const std::string &program,
   for (auto &argument : copies) argv.push_back(argument.data());
   argv.push_back(nullptr);
 
+  int outPipe[2] = {-1, -1};
+  if (options.stdoutPipe && pipe(outPipe) != 0) return {};
   std::fflush(nullptr);
   pid_t child = fork();
   if (child == 0) {
     redirect(options.stdinPath, O_RDONLY, 0);
-    redirect(outPath, O_WRONLY | O_CREAT | O_TRUNC, 1);
+    if (options.stdoutPipe) {
+      if (dup2(outPipe[1], 1) < 0) _exit(127);
+      close(outPipe[0]), close(outPipe[1]);
+    } else {
+      redirect(outPath, O_WRONLY | O_CREAT | O_TRUNC, 1);
+    }
     redirect(errPath, O_WRONLY | O_CREAT | O_TRUNC, 2);
     for (const auto &[variable, value] : options.environment)
       setenv(variable.c_str(), value.c_str(), 1);
@@ -125,6 +132,7 @@ ProgramResult runProgram(const std::string &program,
     _exit(127);
   }
 
+  if (options.stdoutPipe) close(outPipe[1]);
   ProgramResult result;
   int status = 0;
   struct rusage usage = {};
@@ -144,7 +152,12 @@ ProgramResult runProgram(const std::string &program,
     if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   }
-  if (options.stdoutPath.empty()) {
+  if (options.stdoutPipe) {
+    char chunk[65536];
+    for (ssize_t got; (got = read(outPipe[0], chunk, sizeof chunk)) > 0;)
+      result.out.append(chunk, static_cast<size_t>(got));
+    close(outPipe[0]);
+  } else if (options.stdoutPath.empty()) {
     result.out = readFile(outPath);
     std::remove(outPath.c_str());
   }

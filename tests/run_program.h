@@ -17,6 +17,9 @@ struct ProgramResult {
 struct RunOptions {
   std::string stdinPath = "/dev/null";
   std::string stdoutPath;         // when set, standard output goes here
+  // When set, standard output is a pipe, read only once the child has
+  // ended: writes up to its atomic size arrive whole or not at all.
+  bool stdoutPipe = false;
   unsigned long addressSpaceMiB = 0;  // when set, caps the child's memory
   std::vector<std::pair<std::string, std::string>> environment;  // added
   unsigned long openFilesLimit = 0;   // when set, caps the child's descriptors
