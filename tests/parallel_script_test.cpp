@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "run_program.h"
@@ -33,13 +34,18 @@ std::vector<std::string> sortedRecords(const std::string &stream, size_t recordB
   return records;
 }
 
-// A renderer that logs its arguments, one line per run, then fails when
-// FAIL_FIRST_ROW names its firstRow, else runs the real renderer.
+// A renderer that logs its arguments, one line per run that has rows to
+// render (not the check of the parameters, which renders none), then fails
+// with FAIL_STATUS (default 1) when FAIL_FIRST_ROW names its firstRow, else
+// runs the real renderer.
 std::string writeLoggingRenderer(const TemporaryDirectory &dir) {
   const std::string path = dir.file("logging-quatdepth");
   writeFile(path, "#!/bin/sh\n"
-                  "echo \"$*\" >> '" + dir.file("runs.log") + "'\n"
-                  "[ \"${FAIL_FIRST_ROW:-}\" = \"${21}\" ] && exit 1\n"
+                  "[ \"${21}\" -lt \"${16}\" ] && echo \"$*\" >> '" + dir.file("runs.log") + "'\n"
+                  "if [ \"${FAIL_FIRST_ROW:-}\" = \"${21}\" ]; then\n"
+                  "  echo \"row ${21} failed\" >&2\n"
+                  "  exit ${FAIL_STATUS:-1}\n"
+                  "fi\n"
                   "exec '" + kRenderer + "' \"$@\"\n");
   chmod(path.c_str(), 0755);
   return path;
@@ -185,24 +191,72 @@ TEST(ParallelScript, RowsFromAListRenderExactlyThoseRows) {
   EXPECT_EQ(runProgram(kParallel, args).exitStatus, 2);
 }
 
-TEST(ParallelScript, AFailedRendererFailsTheRun) {
+TEST(ParallelScript, AFailedRendererStopsTheRunWithItsOwnStatus) {
   TemporaryDirectory dir;
   std::vector<std::string> args = {"-j", "2"};
   for (const std::string &word : smallView()) args.push_back(word);
 
   RunOptions missing;
   missing.environment = {{"QUATDEPTH", dir.file("nonexistent")}};
-  EXPECT_NE(runProgram(kParallel, args, missing).exitStatus, 0);
+  EXPECT_EQ(runProgram(kParallel, args, missing).exitStatus, 127);
 
   RunOptions oneJobFails;
   oneJobFails.environment = {{"QUATDEPTH", writeLoggingRenderer(dir)}, {"FAIL_FIRST_ROW", "1"}};
   ProgramResult run = runProgram(kParallel, args, oneJobFails);
   EXPECT_NE(run.exitStatus, 0);
-  const std::vector<std::string> runs = lines(readFile(dir.file("runs.log")));
+  std::vector<std::string> runs = lines(readFile(dir.file("runs.log")));
   EXPECT_NE(std::find_if(runs.begin(), runs.end(),
                          [](const std::string &line) { return line.ends_with(" 1 4"); }),
             runs.end())
       << "the failing job never ran";
+
+  // One job at a time, the first slice fails: no other slice starts, and
+  // the run ends with the renderer's status (3, which no count of failed
+  // jobs among four would give) and its message.
+  std::remove(dir.file("runs.log").c_str());
+  args[1] = "1";
+  oneJobFails.environment.back() = {"FAIL_FIRST_ROW", "0"};
+  oneJobFails.environment.push_back({"FAIL_STATUS", "3"});
+  run = runProgram(kParallel, args, oneJobFails);
+  EXPECT_EQ(run.exitStatus, 3) << run.err;
+  EXPECT_NE(run.err.find("row 0 failed"), std::string::npos) << run.err;
+  runs = lines(readFile(dir.file("runs.log")));
+  ASSERT_EQ(runs.size(), 1u) << "slices ran after one failed";
+  EXPECT_TRUE(runs[0].ends_with(" 0 4")) << runs[0];
+}
+
+// Mistakes found before any job runs, each with a message that names it.
+TEST(ParallelScript, RefusalsComeBeforeAnyJobWithTheirReasonOnStandardError) {
+  TemporaryDirectory dir;
+  RunOptions logged;
+  logged.environment = {{"QUATDEPTH", writeLoggingRenderer(dir)}};
+  writeFile(dir.file("rows"), "3\n");
+  std::vector<std::string> refusedView = tallView();
+  refusedView[17] = "0";  // fineSteps
+  std::vector<std::string> quirkyHeight = tallView();
+  quirkyHeight[15] = "2e1";  // quatdepth reads 731, not 20
+  const auto with = [](std::vector<std::string> first, const std::vector<std::string> &view) {
+    first.insert(first.end(), view.begin(), view.end());
+    return first;
+  };
+  const std::vector<std::pair<std::vector<std::string>, std::string>> mistakes = {
+      // The renderer's own message, which a job would have put among the
+      // records on standard output.
+      {with({"-j", "2"}, refusedView), "quatdepth: fineSteps is 0, but it must be at least 1\n"},
+      {with({"--rows", dir.file("rows")}, refusedView), "fineSteps is 0"},
+      // An empty name is not taken for no list at all (the whole image).
+      {with({"--rows", ""}, tallView()), "--rows needs a file name"},
+      {with({"--rows="}, tallView()), "--rows needs a file name"},
+      // A list's rows are checked against a height read as plain digits.
+      {with({"--rows", dir.file("rows")}, quirkyHeight), "height (argument 16) as plain digits"},
+  };
+  for (const auto &[arguments, message] : mistakes) {
+    const ProgramResult run = runProgram(kParallel, arguments, logged);
+    EXPECT_EQ(run.exitStatus, 2) << message;
+    EXPECT_EQ(run.out, "") << message;
+    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    EXPECT_EQ(readFile(dir.file("runs.log")), "") << message;
+  }
 }
 
 // GNU parallel's -j holds for every host alike, so this machine's core
