@@ -316,6 +316,7 @@ TEST_F(Keyframes, MalformedFilesAreRefusedBeforeAnythingIsWritten) {
        "keys.txt, line 2: occlusion '': use true or false"},
       {"# nothing yet\n", {}, "keys.txt: no [frame N] section"},
       {"[frame 0]\n", {"--animate", "c0=0:1"}, "--keyframes and --animate"},
+      {"[frame 0]\n", {"--keyframes=" + dir_.file("keys.txt")}, "--keyframes is given twice"},
       {"[frame 0]\n[frame 4]\n", {}, "several frames need one frame number"},
   };
   writeFile(dir_.file("kept.png"), "an older picture");

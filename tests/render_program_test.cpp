@@ -575,6 +575,11 @@ TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
       {{"--w", "0.1,0.2"}, 2, "--w '0.1,0.2': give 1 number"},
       {{"--angles", "1,2,3,4"}, 2, "--angles '1,2,3,4': give 3 numbers"},
       {{"--animate", "angleB=0,1:2"}, 2, "--animate 'angleB=0,1:2'"},
+      // One name swept twice: only one sweep could show.
+      {{"--frames", "3", "--animate", "angleB=0:1", "--animate", "c0=0:1", "--animate",
+        "angleB=0:2"},
+       2,
+       "--animate angleB is given twice, 'angleB=0:1' and 'angleB=0:2'"},
       {{"--animate", "angleB=0:1:2"}, 2, "--animate 'angleB=0:1:2'"},
       // One past each limit; TheLimitsThemselvesAreAccepted takes the limits.
       {{"--supersample", "17"}, 2, "--supersample 17: give 1 to 16"},

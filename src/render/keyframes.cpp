@@ -133,23 +133,31 @@ bool checkKeyframes(const RenderRequest &request, const std::string &source,
   return true;
 }
 
-// Takes every --keyframes FILE out of `arguments`; the last one counts.
+// Takes the --keyframes FILE out of `arguments`. Two are refused: keys
+// from two files cannot both be followed.
 bool takeKeyframesOption(std::vector<std::string> *arguments,
                          std::optional<std::string> *path, std::string *error) {
   std::vector<std::string> kept;
   for (size_t i = 0; i < arguments->size(); ++i) {
     const std::string &argument = (*arguments)[i];
+    std::string file;
     if (argument == "--keyframes") {
       if (i + 1 >= arguments->size())
         return fail(error,
                     "--keyframes needs a file of [frame N] sections of "
                     "'name = value' lines");
-      *path = (*arguments)[++i];
+      file = (*arguments)[++i];
     } else if (argument.rfind("--keyframes=", 0) == 0) {
-      *path = argument.substr(12);
+      file = argument.substr(12);
     } else {
       kept.push_back(argument);
+      continue;
     }
+    if (*path)
+      return fail(error, "--keyframes is given twice, '" + shownText(**path) +
+                             "' and '" + shownText(file) +
+                             "'; give one file of keys");
+    *path = file;
   }
   *arguments = kept;
   return true;

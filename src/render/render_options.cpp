@@ -173,10 +173,21 @@ bool applyParameters(const OptionTexts &texts, RenderRequest *request,
   if (request->frames < 1 || request->frames > 1000000)
     return fail(error, "--frames " + std::to_string(request->frames) +
                            ": give " + kFramesRange);
+  std::vector<const std::string *> sweepTexts;  // beside request->sweeps
   for (const std::string &text : texts.sweeps) {
     Sweep sweep;
     if (!parseSweep(text, &sweep, error)) return false;
+    // Both would step one value and only the last would show: a typo,
+    // most likely, for another name.
+    for (size_t i = 0; i < request->sweeps.size(); ++i)
+      if (request->sweeps[i].parameter == sweep.parameter)
+        return fail(error, std::string("--animate ") +
+                               kRealParameterNames[sweep.parameter] +
+                               " is given twice, '" + shownText(*sweepTexts[i]) +
+                               "' and '" + shownText(text) +
+                               "'; give each name one sweep");
     request->sweeps.push_back(sweep);
+    sweepTexts.push_back(&text);
   }
 
   if (const std::optional<LimitViolation> refusal =
