@@ -100,7 +100,8 @@ std::vector<std::pair<std::string, std::string>> viewOf(
           {"bailout", std::to_string(s.bailout)},
           {"look", lookName(request.look)},
           {"colormap", colormapName(request.colormap)},
-          {"supersample", std::to_string(request.supersample)}};
+          {"supersample", std::to_string(request.supersample)},
+          {"occlusion", request.occlusion ? "true" : "false"}};
 }
 
 }  // namespace quatdepth

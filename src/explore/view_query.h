@@ -15,11 +15,12 @@ namespace quatdepth {
 enum class ViewOutput { kPng, kRows, kExr, kArguments };
 
 // The query keys that make a view: quatdepth-render's long option names
-// without their dashes.
+// without their dashes. occlusion takes what --occlusion=VALUE takes
+// (true or false).
 constexpr const char *kViewKeys[] = {
-    "box",        "c",       "w",        "angles",
-    "size",       "coarse",  "fine",     "iterations",
-    "bailout",    "look",    "colormap", "supersample"};
+    "box",      "c",           "w",          "angles",  "size",
+    "coarse",   "fine",        "iterations", "bailout", "look",
+    "colormap", "supersample", "occlusion"};
 
 // Keys a page adds so that its newer requests stop its older ones.
 constexpr const char *kPageKey = "page";
