@@ -251,9 +251,10 @@ TEST(ParallelScript, RefusalsComeBeforeAnyJobWithTheirReasonOnStandardError) {
       {with({"--rows", dir.file("rows")}, quirkyHeight), "height (argument 16) as plain digits"},
   };
   for (const auto &[arguments, message] : mistakes) {
+    std::remove(dir.file("runs.log").c_str());
     const ProgramResult run = runProgram(kParallel, arguments, logged);
     EXPECT_EQ(run.exitStatus, 2) << message;
-    EXPECT_EQ(run.out, "") << message;
+    EXPECT_EQ(run.out.size(), 0u) << message << ": bytes on standard output";
     EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
     EXPECT_EQ(readFile(dir.file("runs.log")), "") << message;
   }
