@@ -184,6 +184,58 @@ TEST_F(RenderProgram, APicturesParametersRenderItAgain) {
   }
 }
 
+// A picture's parameters travel with a check: a PNG whose parameter
+// chunk fails its CRC, or an EXR whose parameters no longer match the
+// CRC-32 beside them, is refused as a parameter source that cannot be
+// read, though the damaged text (a digit changed) would read as well as
+// the intact one.
+TEST_F(RenderProgram, APicturesDamagedParametersAreRefused) {
+  std::vector<std::string> formats = {"png"};
+#if defined(QUATDEPTH_WITH_OPENEXR)
+  formats.push_back("exr");
+#endif
+  writeFile(dir_.file("kept.png"), "an older picture");
+  for (const std::string &format : formats) {
+    const std::string picture = dir_.file("view." + format);
+    ASSERT_EQ(render({"--size", "12x8", "--angles", "0.3,0.5,0", "-o", picture}).exitStatus, 0);
+    const std::string intact = readFile(picture);
+    ASSERT_EQ(render({"--params", picture, "--print-args"}).exitStatus, 0);
+    const size_t digit = intact.find("box = -1.2") + 9;  // the 2
+    const size_t keyword = intact.find(std::string("quatdepth-render\0", 17));
+    ASSERT_NE(intact.find("box = -1.2"), std::string::npos);
+    ASSERT_NE(keyword, std::string::npos);
+    std::vector<std::pair<size_t, std::string>> damages = {
+        {digit, format == "png" ? "the PNG's quatdepth-render parameter chunk is damaged"
+                                : "quatdepth-render parameters are damaged"}};
+    if (format == "png") {
+      // The chunk's length is the 4 bytes before its type; its CRC follows
+      // its data.
+      const size_t start = keyword - 8;
+      const size_t length = (size_t{static_cast<uint8_t>(intact[start + 2])} << 8) +
+                            static_cast<uint8_t>(intact[start + 3]);
+      damages.push_back({start + 8 + length + 3, "parameter chunk is damaged"});
+      // A damaged keyword may have been ours.
+      damages.push_back({keyword + 3, "tEXt chunk is damaged (its CRC does not match), perhaps"});
+    } else {
+      // The check's value: after its name, its type's and its size.
+      damages.push_back({intact.find("quatdepth-render-crc32") + 23 + 7 + 4 + 1,
+                         "parameters are damaged"});
+    }
+    for (const auto &[at, message] : damages) {
+      SCOPED_TRACE(format + ", byte " + std::to_string(at));
+      std::string damaged = intact;
+      damaged[at] = static_cast<char>(damaged[at] ^ 1);
+      writeFile(dir_.file("damaged." + format), damaged);
+      const ProgramResult run =
+          render({"--params", dir_.file("damaged." + format), "-o", dir_.file("kept.png")});
+      EXPECT_EQ(run.exitStatus, 3) << run.err;
+      EXPECT_NE(run.err.find("damaged." + format + ": "), std::string::npos) << run.err;
+      EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+      EXPECT_EQ(readFile(dir_.file("kept.png")), "an older picture");
+    }
+  }
+}
+
 // A parameter file's occlusion is what a picture's parameters write, true
 // or false, and any other value is refused at its line.
 TEST_F(RenderProgram, AParameterFilesOcclusionIsTrueOrFalse) {

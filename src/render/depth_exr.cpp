@@ -18,6 +18,9 @@
 #include <ImfOutputFile.h>
 #include <ImfStdIO.h>
 #include <ImfStringAttribute.h>
+#include <zlib.h>
+
+#include <cstdio>
 
 #include <exception>
 #include <new>
@@ -39,6 +42,22 @@ float sceneDepth(const RenderSettings &s, int32_t level) {
 }
 
 #if defined(QUATDEPTH_WITH_OPENEXR)
+
+namespace {
+
+// The attribute beside the parameters that holds their CRC-32.
+constexpr const char *kCheckSuffix = "-crc32";
+
+// The CRC-32 of `text` (zlib's, as PNG's), as eight lower-case hex digits.
+std::string checkText(const std::string &text) {
+  const uLong crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef *>(text.data()),
+                          static_cast<uInt>(text.size()));
+  char digits[9];
+  std::snprintf(digits, sizeof digits, "%08lx", crc & 0xFFFFFFFFUL);
+  return digits;
+}
+
+}  // namespace
 
 bool depthExrSupported() { return true; }
 
@@ -64,6 +83,8 @@ bool writeDepthExr(FILE *out, const MergedRows &rows,
     for (const char *name : {"N.X", "N.Y", "N.Z"})
       header.channels().insert(name, Imf::Channel(Imf::FLOAT));
     header.insert(attribute, Imf::StringAttribute(parameters));
+    // An EXR header has no checksum of its own.
+    header.insert(attribute + kCheckSuffix, Imf::StringAttribute(checkText(parameters)));
     // OpenEXR seeks back to write its line offsets: write to memory, then
     // out, which may be a pipe.
     Imf::StdOSStream stream;
@@ -112,6 +133,14 @@ bool readExrText(const std::string &bytes, const std::string &source,
         file.header().findTypedAttribute<Imf::StringAttribute>(attribute);
     if (!value) {
       *error = path + ": an OpenEXR file without quatdepth-render's parameters";
+      return false;
+    }
+    // Files written before the check carry none; those are taken as they are.
+    const auto *check =
+        file.header().findTypedAttribute<Imf::StringAttribute>(attribute + kCheckSuffix);
+    if (check && check->value() != checkText(value->value())) {
+      *error = path + ": the OpenEXR file's quatdepth-render parameters are damaged (their "
+                      "CRC-32 does not match)";
       return false;
     }
     *text = value->value();

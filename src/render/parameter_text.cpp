@@ -1,6 +1,7 @@
 #include "render/parameter_text.h"
 
 #include <sys/stat.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -47,26 +48,38 @@ uint32_t bigEndian32(const unsigned char *bytes) {
 constexpr unsigned char kPngSignature[8] = {0x89, 'P',  'N',  'G',
                                             '\r', '\n', 0x1A, '\n'};
 
+// What a PNG holds under our keyword.
+enum class PngText { kFound, kAbsent, kDamaged, kDamagedText, kCutShort };
+
 // The text of the PNG's tEXt chunk under our keyword, walking the chunks
-// without decoding the image.
-bool pngParameters(const std::string &bytes, std::string *text) {
+// without decoding the image. A tEXt chunk whose CRC fails is damaged: its
+// text (or its keyword, so it may be ours) cannot be trusted.
+PngText pngParameters(const std::string &bytes, std::string *text) {
   const std::string keyword = std::string(kParameterKeyword) + '\0';
+  bool damagedText = false;
   size_t at = sizeof kPngSignature;
   while (bytes.size() - at >= 12) {
     const auto *chunk =
         reinterpret_cast<const unsigned char *>(bytes.data() + at);
     const uint32_t length = bigEndian32(chunk);
-    if (length > bytes.size() - at - 12) return false;
+    if (length > bytes.size() - at - 12) return PngText::kCutShort;
     const std::string type = bytes.substr(at + 4, 4);
-    const std::string data = bytes.substr(at + 8, length);
-    if (type == "tEXt" && data.compare(0, keyword.size(), keyword) == 0) {
-      *text = data.substr(keyword.size());
-      return true;
+    if (type == "tEXt") {
+      // PNG's CRC is zlib's, over the chunk's type and data.
+      const uLong crc = crc32(crc32(0L, Z_NULL, 0), chunk + 4, length + 4);
+      const bool intact = crc == bigEndian32(chunk + 8 + length);
+      const std::string data = bytes.substr(at + 8, length);
+      if (data.compare(0, keyword.size(), keyword) == 0) {
+        if (!intact) return PngText::kDamaged;
+        *text = data.substr(keyword.size());
+        return PngText::kFound;
+      }
+      damagedText = damagedText || !intact;
     }
-    if (type == "IEND") return false;
+    if (type == "IEND") break;
     at += 12 + size_t{length};
   }
-  return false;
+  return damagedText ? PngText::kDamagedText : PngText::kAbsent;
 }
 
 }  // namespace
@@ -179,7 +192,25 @@ bool readParameterFile(const std::string &path, std::string *text,
   if (bytes.compare(0, sizeof kPngSignature,
                     reinterpret_cast<const char *>(kPngSignature),
                     sizeof kPngSignature) == 0) {
-    if (pngParameters(bytes, text)) return true;
+    switch (pngParameters(bytes, text)) {
+      case PngText::kFound:
+        return true;
+      case PngText::kDamaged:
+        *error = path +
+                 ": the PNG's quatdepth-render parameter chunk is damaged (its CRC "
+                 "does not match)";
+        return false;
+      case PngText::kDamagedText:
+        *error = path +
+                 ": a PNG whose tEXt chunk is damaged (its CRC does not match), perhaps "
+                 "the one with quatdepth-render's parameters";
+        return false;
+      case PngText::kCutShort:
+        *error = path + ": a PNG cut short or damaged before quatdepth-render's parameters";
+        return false;
+      case PngText::kAbsent:
+        break;
+    }
     *error = path + ": a PNG without quatdepth-render's parameters";
     return false;
   }
