@@ -95,9 +95,9 @@ function run(bin, args, options = {}) {
 }
 
 // The server prints its address as its first line once it listens.
-function startServer() {
+function startServer(options = []) {
   return new Promise((resolve, reject) => {
-    const child = spawn(exploreBin, ['--port', '0'], { stdio: ['ignore', 'pipe', 'pipe'] });
+    const child = spawn(exploreBin, ['--port', '0', ...options], { stdio: ['ignore', 'pipe', 'pipe'] });
     let out = '';
     let err = '';
     const timer = setTimeout(() => reject(new CheckFailed(`no address from ${exploreBin} in 10 s; stderr: ${err}`)), 10_000);
@@ -309,7 +309,12 @@ async function checkRenderCommand(page) {
   const command = await page.$eval('#render-command', (el) => el.textContent);
   const view = await page.evaluate(() => window.quatdepthExplorer.view);
   for (const [key, value] of Object.entries(view)) {
-    if (!command.includes(`--${key} ${value}`) && !command.includes(`--${key} '${value}'`)) {
+    if (key === 'occlusion') {
+      // A switch: the bare option when on, nothing when off.
+      if (command.split(' ').includes('--occlusion') !== (value === 'true')) {
+        throw new CheckFailed(`#render-command does not say occlusion ${value}: ${command}`);
+      }
+    } else if (!command.includes(`--${key} ${value}`) && !command.includes(`--${key} '${value}'`)) {
       throw new CheckFailed(`#render-command has no --${key} ${value}: ${command}`);
     }
   }
@@ -373,6 +378,56 @@ async function checkAnimation(page, address) {
     'the animation\'s first frame is A\'s render and its last is B\'s');
   } finally {
     fs.rmSync(frames, { recursive: true, force: true });
+  }
+}
+
+// The occlusion box reaches the picture request, the fragment and the
+// command; a picture made with --occlusion opens with it ticked.
+async function checkOcclusion(page, browser, pictureRequests, cleanup) {
+  let shown = await page.evaluate(() => window.quatdepthExplorer.shown);
+  const plain = await displayedBytes(page);
+  check(!(await page.$eval('#occlusion', (el) => el.checked)) && fragmentOf(page.url()).occlusion === 'false',
+    'occlusion starts off, and the fragment says so');
+  await page.click('#occlusion');
+  shown = await settle(page, shown.query, 'the picture with occlusion');
+  const asked = pictureRequests.at(-1);
+  check(asked.get('occlusion') === 'true' && shown.query.includes('occlusion=true'),
+    'ticking occlusion asks the server for occlusion=true', asked.toString());
+  await page.waitForFunction(() => location.hash.includes('occlusion=true'), { timeout: 5_000 }).catch(() => {});
+  check(fragmentOf(page.url()).occlusion === 'true', 'the fragment holds occlusion=true', page.url());
+  check(!(await displayedBytes(page)).equals(plain), 'the picture with occlusion differs from the one without');
+  await checkRenderCommand(page);
+
+  await page.click('#occlusion');
+  shown = await settle(page, shown.query, 'the picture with occlusion off again');
+  check(pictureRequests.at(-1).get('occlusion') === 'false' && (await displayedBytes(page)).equals(plain),
+    'unticking occlusion brings back the picture without it');
+
+  if (!fs.existsSync(renderBin)) {
+    notChecked.push(`starting from a picture made with --occlusion (no ${renderBin})`);
+    return;
+  }
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'quatdepth-explore-params-'));
+  cleanup.push(() => fs.rmSync(folder, { recursive: true, force: true }));
+  const picture = path.join(folder, 'occluded.png');
+  const made = await run(renderBin, ['--size', '40x30', '--occlusion', '-o', picture]);
+  check(made.code === 0, 'quatdepth-render --occlusion writes a picture', made.stderr);
+  const { child, address } = await startServer(['--params', picture]);
+  cleanup.push(() => child.kill('SIGTERM'));
+  const other = await browser.newPage();
+  try {
+    await other.goto(address);
+    const first = await settle(other, null, 'the first picture of a server started from an occluded picture');
+    const ticked = await other.$eval('#occlusion', (el) => el.checked);
+    const command = await other.$eval('#render-command', (el) => el.textContent);
+    check(ticked && first.query.includes('occlusion=true') && command.split(' ').includes('--occlusion'),
+      'a server started with --params of a picture made with --occlusion opens with occlusion on',
+      `${ticked} ${first.query} ${command}`);
+    check((await displayedBytes(other)).equals(fs.readFileSync(picture)),
+      'and shows that picture byte for byte');
+  } finally {
+    await other.close();
+    child.kill('SIGTERM');
   }
 }
 
@@ -520,6 +575,7 @@ async function main(cleanup) {
   'the save links name the shown view, and the EXR link serves an OpenEXR file', JSON.stringify(links));
 
   await checkGestures(page);
+  await checkOcclusion(page, browser, pictureRequests, cleanup);
   await checkRefusal(page, address);
   await checkAnimation(page, address);
 

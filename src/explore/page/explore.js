@@ -1,26 +1,26 @@
 'use strict';
 
-// The explorer keeps one view: twelve texts, exactly what goes to the
+// The explorer keeps one view: thirteen texts, exactly what goes to the
 // server. Numbers are kept as the user's (or the gesture's) decimal text so
 // that the picture, the fragment, the command and quatdepth's arguments all
 // describe the same render; they are parsed only to be changed.
 (() => {
   const KEYS = ['box', 'c', 'w', 'angles', 'size', 'coarse', 'fine', 'iterations',
-    'bailout', 'look', 'colormap', 'supersample'];
+    'bailout', 'look', 'colormap', 'supersample', 'occlusion'];
 
   // quatdepth-render's own defaults, for keys neither the server nor the
   // fragment gives (and for the page opened without the server).
   const DEFAULTS = {
     box: '-1.2,-1.2,-1.2,1.2,1.2,1.2', c: '-0.1,0.2,0.3,-0.1', w: '0', angles: '0,0,0',
     size: '300x300', coarse: '100', fine: '10', iterations: '10', bailout: '16',
-    look: 'lit', colormap: 'grey', supersample: '1',
+    look: 'lit', colormap: 'grey', supersample: '1', occlusion: 'false',
   };
 
   const REAL_NAMES = ['xMin', 'yMin', 'zMin', 'xMax', 'yMax', 'zMax', 'c0', 'c1', 'c2', 'c3',
     'wSlice', 'angleA', 'angleB', 'angleC'];
   const REAL_GROUPS = [['box', 6], ['c', 4], ['w', 1], ['angles', 3]];
   const NON_REAL_KEYS = ['size', 'coarse', 'fine', 'iterations', 'bailout', 'look', 'colormap',
-    'supersample'];
+    'supersample', 'occlusion'];
 
   // A preview still in flight this long is abandoned for a newer view; a
   // younger one is let finish, so a drag keeps showing pictures instead of
@@ -161,7 +161,16 @@
     return `'${text.replace(/'/g, `'\\''`)}'`;
   }
 
-  const renderOptions = (view) => KEYS.map((k) => `--${k} ${shellQuote(view[k])}`).join(' ');
+  // --occlusion is a switch: on is the bare option and off its absence;
+  // another word goes as the server was given it.
+  function optionOf(view, key) {
+    if (key !== 'occlusion') return `--${key} ${shellQuote(view[key])}`;
+    if (view.occlusion === 'true') return '--occlusion';
+    if (view.occlusion === 'false') return null;
+    return `--occlusion=${shellQuote(view.occlusion)}`;
+  }
+
+  const renderOptions = (view) => KEYS.map((k) => optionOf(view, k)).filter(Boolean).join(' ');
 
   const renderCommand = (view) => `quatdepth-render ${renderOptions(view)} -o view.png`;
 
@@ -306,6 +315,10 @@
     }
     for (const id of TEXTS) if ($(id) !== except) $(id).value = state.view[id];
     for (const id of SELECTS) if ($(id) !== except) ensureOption($(id), state.view[id]);
+    // A word other than true or false (from a link) is neither on nor off.
+    const occlusion = $('occlusion');
+    occlusion.checked = state.view.occlusion === 'true';
+    occlusion.indeterminate = !['true', 'false'].includes(state.view.occlusion);
   }
 
   function viewWithSliderText(slider, text) {
@@ -862,6 +875,9 @@
     for (const id of SELECTS) {
       $(id).addEventListener('change', (e) => setView({ [id]: e.target.value }, performance.now(), e.target));
     }
+    $('occlusion').addEventListener('change', (e) => {
+      setView({ occlusion: String(e.target.checked) }, performance.now(), e.target);
+    });
 
     $('fit-size').addEventListener('click', () => {
       const stage = $('stage');
