@@ -19,7 +19,7 @@
 namespace quatdepth {
 namespace {
 
-constexpr auto kStopGrace = std::chrono::seconds(2);
+constexpr auto kStopGrace = std::chrono::seconds(3);
 
 void report(const std::string &message) {
   std::fprintf(stderr, "quatdepth-explore: %s\n", message.c_str());
@@ -49,11 +49,10 @@ int exploreMain(int argc, char **argv) {
     report(error);
     return kExploreFailed;
   }
-  if (!isLoopbackAddress(options.listenAddress))
-    report("listening on " + options.listenAddress +
-           (isWildcardAddress(options.listenAddress)
-                ? " (every address of this machine)"
-                : "") +
+  const std::string &address = server.listenAddress();
+  if (!isLoopbackAddress(address))
+    report("listening on " + addressWithPort(address, server.port()) +
+           (isWildcardAddress(address) ? " (every address of this machine)" : "") +
            ": anyone who can reach it can render with this machine's CPU");
   if (closed.output || std::printf("%s\n", server.url().c_str()) < 0 ||
       std::fflush(stdout) != 0) {
@@ -66,16 +65,14 @@ int exploreMain(int argc, char **argv) {
   std::thread stopper([&server, &stopSignals, &serving] {
     int signal = 0;
     sigwait(&stopSignals, &signal);
-    // A signal that came before the server was listening finds nothing to
-    // stop yet: stop until it has stopped. Renders stop between rows, and
-    // a row at a high cap can take minutes: past a grace period the
-    // process ends without them (it writes no files, so nothing is lost
-    // but the answers those clients would have had).
+    // Renders end at once, and answers being written get a moment; should
+    // serving not end even so, the process ends without it (it writes no
+    // files, and its renders end with it).
+    server.stop();
     const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
     while (serving.load()) {
-      server.stop();
       if (std::chrono::steady_clock::now() > deadline) {
-        report("stopped with renders still running");
+        report("stopped with answers still being written");
         std::fflush(nullptr);
         _exit(kExploreStopped);
       }

@@ -68,6 +68,18 @@ int parseExploreOptions(int argc, const char *const *argv,
                  "the most samples (pixels x supersamples) one view may ask "
                  "for (default 4194304)")
       ->check(CLI::Range(int64_t{1}, int64_t{1} << 32));
+  app.add_option("--max-work", options->maxWork,
+                 "the most iteration passes one view may take at worst: "
+                 "samples x (coarse + fine) x iterations (default 2e10)")
+      ->check(CLI::Range(1.0, 1e18));
+  app.add_option("--workers", options->renderWorkers,
+                 "renders at once; more wait their turn (default 0: one a core)")
+      ->check(CLI::Range(0, 1024));
+  int64_t memoryMiB = 0;
+  app.add_option("--max-memory", memoryMiB,
+                 "MiB that the renders in flight may take together; more are "
+                 "answered 503 (default 0: a quarter of this machine's)")
+      ->check(CLI::Range(int64_t{0}, int64_t{1} << 30));
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &e) {
@@ -76,6 +88,7 @@ int parseExploreOptions(int argc, const char *const *argv,
     return flushStandardOutput(&error) ? kExploreStopped
                                        : refuse(kExploreCannotWrite, error);
   }
+  options->maxRenderMemory = memoryMiB << 20;
   if (!isIpAddress(options->listenAddress))
     return refuse(kExploreUsage, "--listen '" + options->listenAddress +
                                      "': give an IP address, as 127.0.0.1 "

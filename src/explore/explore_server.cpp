@@ -1,55 +1,52 @@
 #include "explore/explore_server.h"
 
-#include <httplib.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
 #include <charconv>
 #include <cstdio>
-#include <cstdlib>
-#include <new>
+#include <deque>
+#include <list>
+#include <optional>
 
 #include "explore/host_check.h"
 #include "explore/page_assets.h"
+#include "explore/render_cost.h"
+#include "explore/render_process.h"
+#include "explore/request_target.h"
 #include "explore/supersession.h"
 #include "explore/view_query.h"
-#include "image/row_merge.h"
-#include "render/frame_output.h"
 #include "render/positional_arguments.h"
+#include "render/shown_text.h"
 
 namespace quatdepth {
 namespace {
 
-// A FILE that writes into memory, freed with it.
-class MemoryStream {
- public:
-  MemoryStream() : file_(open_memstream(&data_, &size_)) {}
-  ~MemoryStream() {
-    if (file_) std::fclose(file_);
-    std::free(data_);
-  }
-  MemoryStream(const MemoryStream &) = delete;
-  MemoryStream &operator=(const MemoryStream &) = delete;
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+using Request = http::request<http::empty_body>;
 
-  FILE *file() const { return file_; }
-
-  // Everything written, once the stream is closed; false when it failed.
-  bool close(std::string *bytes) {
-    const bool closed = file_ && std::fclose(file_) == 0;
-    file_ = nullptr;
-    if (closed) bytes->assign(data_, size_);
-    return closed;
-  }
-
- private:
-  char *data_ = nullptr;
-  size_t size_ = 0;
-  FILE *file_;
-};
-
-void answer(httplib::Response &response, int status,
-            const std::string &message) {
-  response.status = status;
-  response.set_content(message + "\n", "text/plain; charset=utf-8");
-}
+// A request's header must arrive whole within this, however slowly it
+// comes; an idle kept-alive connection is closed after it too.
+constexpr auto kReadTimeout = std::chrono::seconds(10);
+// A client that stops reading its answer is dropped after this.
+constexpr auto kWriteTimeout = std::chrono::seconds(60);
+// How often a waiting or running render looks whether it is still wanted.
+constexpr auto kWatchInterval = std::chrono::milliseconds(40);
+// After a stop, answers still being written get this long.
+constexpr auto kStopGrace = std::chrono::seconds(1);
+constexpr size_t kHeaderBytes = 16 * 1024;
+constexpr size_t kHeaderFields = 64;
+constexpr size_t kMostConnections = 512;
+constexpr size_t kMostWaitingRenders = 64;
+constexpr const char *kRetryAfterSeconds = "1";
 
 // A page's id: short, and plain enough to show in a message.
 bool isPageId(const std::string &id) {
@@ -60,7 +57,21 @@ bool isPageId(const std::string &id) {
   return true;
 }
 
-std::string jsonString(const std::string &text);
+std::string jsonString(const std::string &text) {
+  std::string json = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    // Escaping '<' keeps "</script>" out of the page the view is put in.
+    if (c == '"' || c == '\\' || c == '<' || byte < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      json += escaped;
+    } else {
+      json += c;
+    }
+  }
+  return json + "\"";
+}
 
 // The page, the view it starts from put in as a JSON object of strings.
 std::string pageWithView(
@@ -80,22 +91,6 @@ std::string pageWithView(
   return page;
 }
 
-std::string jsonString(const std::string &text) {
-  std::string json = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    // Escaping '<' keeps "</script>" out of the page the view is put in.
-    if (c == '"' || c == '\\' || c == '<' || byte < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      json += escaped;
-    } else {
-      json += c;
-    }
-  }
-  return json + "\"";
-}
-
 const char *contentTypeOf(ViewOutput output) {
   switch (output) {
     case ViewOutput::kPng: return "image/png";
@@ -106,141 +101,221 @@ const char *contentTypeOf(ViewOutput output) {
   return "text/plain; charset=utf-8";
 }
 
+int64_t physicalMemoryBytes() {
+  const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGESIZE);
+  return pages > 0 && size > 0 ? int64_t{pages} * size : int64_t{8} << 30;
+}
+
+// The path of the program running, for the quatdepth-render beside it.
+std::string programBesideThisOne(const char *name) {
+  char path[4096];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) return name;
+  std::string self(path, static_cast<size_t>(length));
+  const size_t slash = self.rfind('/');
+  return (slash == std::string::npos ? std::string() : self.substr(0, slash + 1)) + name;
+}
+
+// The message quatdepth-render left on standard error, without its name.
+std::string renderMessage(std::string text) {
+  const std::string prefix = "quatdepth-render: ";
+  if (text.compare(0, prefix.size(), prefix) == 0) text.erase(0, prefix.size());
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text.empty() ? "the render failed" : text;
+}
+
+class Connection;
+
 }  // namespace
 
+// The bookkeeping comes before the I/O objects: destroying the io_context
+// destroys the connections its pending handlers hold, which still use it.
 struct ExploreServer::State {
+  ~State() { destroying = true; }
+
   ExploreOptions options;
-  httplib::Server server;
   Supersession renders;
-  std::atomic<uint64_t> anonymous{0};  // requests of no page, numbered
+  uint64_t anonymous = 0;  // requests of no page, numbered
   int port = 0;
   std::string indexPage;  // with the start view in it
+  bool stopping = false;
 
-  void routes();
-  // A render that a newer one of its page, or the server's end, stopped.
-  void stopped(httplib::Response &response) {
-    if (renders.stopped())
-      answer(response, 503, "the server is stopping");
-    else
-      answer(response, 409, "superseded by a newer request");
-  }
-  // Which page a request is of, and its number there: a page numbers its
-  // requests, and any other request is a page of its own. False when the
-  // two are malformed or one comes without the other.
-  bool pageRequest(const httplib::Request &, std::string *page,
-                   uint64_t *sequence);
-  void servePage(const httplib::Request &, httplib::Response &) const;
-  void serveView(const httplib::Request &, httplib::Response &,
-                 ViewOutput output);
+  // Every open connection; each removes itself when it closes.
+  std::list<Connection *> connections;
+  // Renders admitted and not yet ended: the memory they may take, and
+  // those waiting for a worker, in order of arrival.
+  int64_t memoryInFlight = 0;
+  int renderWorkers = 1;
+  int rendersRunning = 0;
+  std::deque<std::weak_ptr<Connection>> waiting;
+  bool destroying = false;
+
+  net::io_context io{1};
+  tcp::acceptor acceptor{io};
+  net::steady_timer retryAccept{io};
+  net::steady_timer stopTimer{io};
+
+  void accept();
+  void schedule();
+  void beginStop();
+  void waitForAnswers(std::chrono::steady_clock::time_point deadline);
 };
 
-bool ExploreServer::State::pageRequest(const httplib::Request &request,
-                                       std::string *page, uint64_t *sequence) {
-  if (!request.has_param(kPageKey) && !request.has_param(kSequenceKey)) {
-    page->assign(1, '~');
-    page->append(std::to_string(anonymous.fetch_add(1)));
-    *sequence = 0;
+namespace {
+
+// One client connection: reads a request, answers it, and reads the next,
+// all on the server's one thread. A view's render waits for a worker and
+// runs as a process; a watch ends it as soon as its client leaves or a
+// newer request of its page comes.
+class Connection : public std::enable_shared_from_this<Connection> {
+ public:
+  Connection(tcp::socket socket, ExploreServer::State &server)
+      : stream_(std::move(socket)), server_(server),
+        watchTimer_(server.io), renderEnded_(server.io) {
+    server_.connections.push_front(this);
+    registered_ = server_.connections.begin();
+  }
+  ~Connection() {
+    endRender();
+    server_.connections.erase(registered_);
+  }
+
+  void start() { readRequest(); }
+
+  // Called when a worker is free for this connection's render.
+  void runRender();
+
+  // The server stops: a render waiting or running gets 503, an idle
+  // connection is closed.
+  void serverStopping() {
+    if (render_) {
+      endRender();
+      answer(503, "the server is stopping", true);
+    } else if (!writing_) {
+      beast::error_code ignored;
+      stream_.socket().close(ignored);
+    }
+  }
+
+  bool waitsForWorker() const { return render_ && !render_->process; }
+
+ private:
+  struct PendingRender {
+    std::vector<std::string> arguments;
+    ViewOutput output;
+    std::string page;
+    uint64_t sequence = 0;
+    Supersession::StopFlag stop;
+    int64_t memoryBytes = 0;
+    std::unique_ptr<RenderProcess> process;
+  };
+
+  void readRequest();
+  void onHeader(beast::error_code error);
+  void handle();
+  bool refusedByOrigin();
+  void serveAsset(const std::string &path);
+  void serveView(ViewOutput output, const RequestTarget &target);
+  bool pageRequest(const RequestTarget &target, std::string *page, uint64_t *sequence);
+  void watch();
+  void onRenderEnded();
+  void endRender();
+  bool clientLeft();
+
+  void answer(int status, const std::string &message, bool close = false,
+              const char *retryAfter = nullptr);
+  template <class Body>
+  void send(http::response<Body> &&response, bool close);
+  void closeNow() {
+    beast::error_code ignored;
+    stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+    stream_.socket().close(ignored);
+  }
+
+  beast::tcp_stream stream_;
+  beast::flat_buffer buffer_;
+  ExploreServer::State &server_;
+  std::list<Connection *>::iterator registered_;
+  std::optional<http::request_parser<http::empty_body>> parser_;
+  bool head_ = false;  // the request is HEAD: the answer without its body
+  bool keepAlive_ = false;
+  bool writing_ = false;
+  std::optional<PendingRender> render_;
+  net::steady_timer watchTimer_;
+  net::posix::stream_descriptor renderEnded_;
+};
+
+void Connection::readRequest() {
+  if (server_.stopping) return closeNow();
+  parser_.emplace();
+  parser_->header_limit(kHeaderBytes);
+  stream_.expires_after(kReadTimeout);
+  http::async_read_header(stream_, buffer_, *parser_,
+                          [self = shared_from_this()](beast::error_code error, size_t) {
+                            self->onHeader(error);
+                          });
+}
+
+void Connection::onHeader(beast::error_code error) {
+  if (error == http::error::header_limit)
+    return answer(431, "the request's header is larger than this server reads (" +
+                           std::to_string(kHeaderBytes) + " bytes)",
+                  true);
+  if (error) {
+    // A client that left, went quiet or sent no request: nothing to say.
+    const bool malformed =
+        error.category() == http::make_error_code(http::error::bad_method).category() &&
+        error != http::error::end_of_stream && error != http::error::partial_message;
+    if (!malformed) return closeNow();
+    return answer(400, "a malformed request: " + error.message(), true);
+  }
+  stream_.expires_never();
+  handle();
+}
+
+// The origin of a request a browser sent on another site's behalf: refused,
+// so no other site can start renders here or read what they made.
+bool Connection::refusedByOrigin() {
+  const Request &request = parser_->get();
+  const auto site = request.find("Sec-Fetch-Site");
+  if (site != request.end() &&
+      (site->value() == "cross-site" || site->value() == "same-site"))
     return true;
-  }
-  *page = request.get_param_value(kPageKey);
-  const std::string number = request.get_param_value(kSequenceKey);
-  const char *end = number.data() + number.size();
-  const auto read = std::from_chars(number.data(), end, *sequence);
-  return isPageId(*page) && !number.empty() && read.ec == std::errc() &&
-         read.ptr == end;
+  if (request.count(http::field::origin) > 1) return true;
+  const auto origin = request.find(http::field::origin);
+  return origin != request.end() &&
+         origin->value() != "http://" + std::string(request[http::field::host]);
 }
 
-void ExploreServer::State::servePage(const httplib::Request &request,
-                                     httplib::Response &response) const {
-  const std::string path = request.path == "/" ? "/index.html" : request.path;
-  for (size_t i = 0; i < kPageAssetCount; ++i) {
-    const PageAsset &asset = kPageAssets[i];
-    if (path != asset.path) continue;
-    response.set_header("Cache-Control", "no-cache");
-    response.set_content(path == "/index.html" ? indexPage
-                                               : std::string(asset.bytes),
-                         asset.contentType);
-    return;
-  }
-  answer(response, 404, "not found: " + request.path);
-}
+void Connection::handle() {
+  const Request &request = parser_->get();
+  head_ = request.method() == http::verb::head;
+  keepAlive_ = request.keep_alive();
+  if (static_cast<size_t>(std::distance(request.begin(), request.end())) > kHeaderFields)
+    return answer(431, "more header fields than this server reads (" +
+                           std::to_string(kHeaderFields) + ")",
+                  true);
+  // Two Host headers could name two servers: neither is taken.
+  if (request.count(http::field::host) != 1 ||
+      !hostNamesServer(std::string(request[http::field::host]),
+                       server_.options.listenAddress, server_.port))
+    return answer(403, "this server answers only requests for " +
+                           urlHost(server_.options.listenAddress) + ":" +
+                           std::to_string(server_.port),
+                  true);
+  if (refusedByOrigin())
+    return answer(403, "this server answers only its own page, not other sites", true);
+  if (request.method() != http::verb::get && request.method() != http::verb::head)
+    return answer(405, "only GET and HEAD are answered", true);
+  // The body is never read: the next request would start inside it.
+  if (parser_->chunked() || (parser_->content_length() && *parser_->content_length() > 0))
+    return answer(400, "requests here carry no body", true);
 
-void ExploreServer::State::serveView(const httplib::Request &request,
-                                     httplib::Response &response,
-                                     ViewOutput output) {
-  RenderRequest render;
-  if (const std::optional<QueryRefusal> refusal =
-          viewRequest(request.params, output, options.threads,
-                      options.maxSamples, &render)) {
-    answer(response, refusal->status, refusal->message);
-    return;
-  }
-  if (output == ViewOutput::kArguments) {
-    answer(response, 200, positionalLine(render.settings, render.realTexts));
-    return;
-  }
-  std::string page;
-  uint64_t sequence = 0;
-  if (!pageRequest(request, &page, &sequence)) {
-    answer(response, 400,
-           "give page (1 to 64 letters, digits, - or _) and seq (a whole "
-           "number from 0) together");
-    return;
-  }
-  const Supersession::StopFlag stop = renders.begin(page, sequence);
-  if (!stop) {
-    stopped(response);
-    return;
-  }
-  MergedRows samples;
-  std::string error;
-  bool rendered = false;
-  try {
-    rendered = renderFrameSamples(
-        render, render.settings, &samples, [](int32_t) {}, &error, stop.get());
-  } catch (const std::bad_alloc &) {
-    error = "not enough memory for this view";
-  }
-  renders.end(page, sequence);
-  if (!rendered) {
-    if (stop->load()) stopped(response);
-    else answer(response, 500, error);
-    return;
-  }
-  MemoryStream stream;
-  std::string bytes;
-  if (!stream.file() ||
-      !writeFrame(stream.file(), render, render.settings, render.realTexts,
-                  samples, &error) ||
-      !stream.close(&bytes)) {
-    answer(response, 500, error.empty() ? "cannot encode the view" : error);
-    return;
-  }
-  response.set_header("Cache-Control", "no-cache");
-  response.set_content(std::move(bytes), contentTypeOf(output));
-}
-
-void ExploreServer::State::routes() {
-  server.set_pre_routing_handler(
-      [this](const httplib::Request &request, httplib::Response &response) {
-        // Two Host headers could name two servers: neither is taken.
-        if (request.get_header_value_count("Host") == 1 &&
-            hostNamesServer(request.get_header_value("Host"),
-                            options.listenAddress, port))
-          return httplib::Server::HandlerResponse::Unhandled;
-        answer(response, 403,
-               "this server answers only requests for " +
-                   urlHost(options.listenAddress) + ":" +
-                   std::to_string(port));
-        return httplib::Server::HandlerResponse::Handled;
-      });
-  server.set_post_routing_handler(
-      [](const httplib::Request &, httplib::Response &response) {
-        response.set_header("X-Content-Type-Options", "nosniff");
-        response.set_header("Content-Security-Policy",
-                            "default-src 'self'; img-src 'self' blob: data:; "
-                            "frame-ancestors 'none'");
-      });
+  RequestTarget target;
+  if (const std::optional<std::string> refusal =
+          parseRequestTarget(std::string_view(request.target().data(), request.target().size()),
+                             &target))
+    return answer(400, *refusal);
   const struct {
     const char *path;
     ViewOutput output;
@@ -248,81 +323,333 @@ void ExploreServer::State::routes() {
                {"/rows", ViewOutput::kRows},
                {"/depth.exr", ViewOutput::kExr},
                {"/args", ViewOutput::kArguments}};
-  for (const auto &view : views) {
-    const ViewOutput output = view.output;
-    server.Get(view.path, [this, output](const httplib::Request &request,
-                                         httplib::Response &response) {
-      serveView(request, response, output);
-    });
+  for (const auto &view : views)
+    if (target.path == view.path) return serveView(view.output, target);
+  serveAsset(target.path);
+}
+
+void Connection::serveAsset(const std::string &requested) {
+  const std::string path = requested == "/" ? "/index.html" : requested;
+  for (size_t i = 0; i < kPageAssetCount; ++i) {
+    const PageAsset &asset = kPageAssets[i];
+    if (path != asset.path) continue;
+    http::response<http::string_body> response{http::status::ok, 11};
+    response.set(http::field::content_type, asset.contentType);
+    response.body() = path == "/index.html" ? server_.indexPage : std::string(asset.bytes);
+    return send(std::move(response), false);
   }
-  server.Get(R"(/[^/]*)", [this](const httplib::Request &request,
-                                 httplib::Response &response) {
-    servePage(request, response);
+  answer(404, "not found: " + shownText(requested));
+}
+
+// Which page a request is of, and its number there: a page numbers its
+// requests, and any other request is a page of its own. False when the
+// two are malformed or one comes without the other.
+bool Connection::pageRequest(const RequestTarget &target, std::string *page,
+                             uint64_t *sequence) {
+  const auto pageKey = target.query.find(kPageKey);
+  const auto sequenceKey = target.query.find(kSequenceKey);
+  if (pageKey == target.query.end() && sequenceKey == target.query.end()) {
+    *page = "~" + std::to_string(server_.anonymous++);
+    *sequence = 0;
+    return true;
+  }
+  if (pageKey == target.query.end() || sequenceKey == target.query.end() ||
+      target.query.count(kPageKey) > 1 || target.query.count(kSequenceKey) > 1)
+    return false;
+  *page = pageKey->second;
+  const std::string &number = sequenceKey->second;
+  const char *end = number.data() + number.size();
+  const auto read = std::from_chars(number.data(), end, *sequence);
+  return isPageId(*page) && !number.empty() && read.ec == std::errc() && read.ptr == end;
+}
+
+void Connection::serveView(ViewOutput output, const RequestTarget &target) {
+  RenderRequest render;
+  if (const std::optional<QueryRefusal> refusal =
+          viewRequest(target.query, output, server_.options.threads,
+                      server_.options.maxSamples, &render))
+    return answer(refusal->status, refusal->message);
+  if (output == ViewOutput::kArguments)
+    return answer(200, positionalLine(render.settings, render.realTexts));
+  const RenderCost cost = renderCostOf(render, output);
+  if (cost.passes > server_.options.maxWork) {
+    char passes[64], most[64];
+    std::snprintf(passes, sizeof passes, "%.0f", cost.passes);
+    std::snprintf(most, sizeof most, "%.0f", server_.options.maxWork);
+    return answer(413, std::string("this view may take up to ") + passes +
+                           " iteration passes (samples x (coarse + fine) x iterations), "
+                           "more than this server's --max-work (" +
+                           most + ")");
+  }
+  std::string page;
+  uint64_t sequence = 0;
+  if (!pageRequest(target, &page, &sequence))
+    return answer(400,
+                  "give page (1 to 64 letters, digits, - or _) and seq (a whole "
+                  "number from 0) together");
+  Supersession::StopFlag stop = server_.renders.begin(page, sequence);
+  if (!stop) {
+    if (server_.stopping) return answer(503, "the server is stopping", true);
+    return answer(409, "superseded by a newer request");
+  }
+  if (server_.memoryInFlight + cost.memoryBytes > server_.options.maxRenderMemory ||
+      server_.waiting.size() >= kMostWaitingRenders) {
+    server_.renders.end(page, sequence);
+    return answer(503, "the server is busy with other renders: try again shortly", false,
+                  kRetryAfterSeconds);
+  }
+  PendingRender pending;
+  viewOptions(target.query, output, server_.options.threads, &pending.arguments);
+  pending.output = output;
+  pending.page = std::move(page);
+  pending.sequence = sequence;
+  pending.stop = std::move(stop);
+  pending.memoryBytes = cost.memoryBytes;
+  render_ = std::move(pending);
+  server_.memoryInFlight += cost.memoryBytes;
+  server_.waiting.push_back(weak_from_this());
+  watch();
+  server_.schedule();
+}
+
+void Connection::runRender() {
+  std::string error;
+  render_->process = RenderProcess::start(server_.options.renderProgram,
+                                          render_->arguments, &error);
+  if (!render_->process) {
+    endRender();
+    return answer(503, error, false, kRetryAfterSeconds);
+  }
+  ++server_.rendersRunning;
+  beast::error_code failed;
+  renderEnded_.assign(dup(render_->process->endedFd()), failed);
+  if (failed) {
+    endRender();
+    return answer(500, "cannot watch the render: " + failed.message());
+  }
+  renderEnded_.async_wait(net::posix::stream_descriptor::wait_read,
+                          [self = shared_from_this()](beast::error_code waited) {
+                            if (!waited) self->onRenderEnded();
+                          });
+}
+
+void Connection::onRenderEnded() {
+  if (!render_ || !render_->process) return;
+  const std::optional<int> status = render_->process->reap();
+  if (!status) {
+    endRender();
+    return answer(500, "the render could not be waited for");
+  }
+  const ViewOutput output = render_->output;
+  if (!WIFEXITED(*status) || WEXITSTATUS(*status) != 0) {
+    const std::string message = renderMessage(render_->process->errorText());
+    const bool outOfMemory = WIFEXITED(*status) && WEXITSTATUS(*status) == 1;
+    endRender();
+    if (outOfMemory) return answer(503, message, false, kRetryAfterSeconds);
+    return answer(500, WIFSIGNALED(*status)
+                           ? "the render ended by signal " + std::to_string(WTERMSIG(*status))
+                           : message);
+  }
+  beast::file_posix file;
+  file.native_handle(render_->process->takeOutput().release());
+  http::response<http::file_body> response{http::status::ok, 11};
+  beast::error_code error;
+  response.body().reset(std::move(file), error);
+  endRender();
+  if (error) return answer(500, "cannot read the render: " + error.message());
+  response.set(http::field::content_type, contentTypeOf(output));
+  send(std::move(response), false);
+}
+
+// Ends the render, running or waiting, and gives back what it held.
+void Connection::endRender() {
+  if (!render_) return;
+  server_.renders.end(render_->page, render_->sequence);
+  server_.memoryInFlight -= render_->memoryBytes;
+  if (render_->process) --server_.rendersRunning;
+  render_.reset();  // kills the process if it runs
+  beast::error_code ignored;
+  watchTimer_.cancel();
+  renderEnded_.close(ignored);
+  // Not from inside a call that a schedule may have made.
+  if (!server_.destroying) net::post(server_.io, [&server = server_] { server.schedule(); });
+}
+
+// A client that closed its end of the connection has gone; one that sent
+// more bytes is still there.
+bool Connection::clientLeft() {
+  pollfd watched{stream_.socket().native_handle(), POLLIN | POLLRDHUP, 0};
+  if (poll(&watched, 1, 0) <= 0) return false;
+  if (watched.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) return true;
+  char byte;
+  return recv(watched.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+}
+
+void Connection::watch() {
+  if (!render_) return;
+  if (render_->stop->load()) {
+    endRender();
+    if (server_.stopping) return answer(503, "the server is stopping", true);
+    return answer(409, "superseded by a newer request");
+  }
+  if (clientLeft()) {
+    endRender();
+    return closeNow();
+  }
+  watchTimer_.expires_after(kWatchInterval);
+  watchTimer_.async_wait([self = shared_from_this()](beast::error_code error) {
+    if (!error) self->watch();
   });
-  const auto refuse = [](const httplib::Request &, httplib::Response &response) {
-    response.set_header("Allow", "GET, HEAD");
-    answer(response, 405, "only GET and HEAD are answered");
+}
+
+void Connection::answer(int status, const std::string &message, bool close,
+                        const char *retryAfter) {
+  http::response<http::string_body> response{static_cast<http::status>(status), 11};
+  response.set(http::field::content_type, "text/plain; charset=utf-8");
+  if (status == 405) response.set(http::field::allow, "GET, HEAD");
+  if (retryAfter) response.set(http::field::retry_after, retryAfter);
+  response.body() = message + "\n";
+  send(std::move(response), close);
+}
+
+template <class Body>
+void Connection::send(http::response<Body> &&response, bool close) {
+  const bool keepAlive = keepAlive_ && !close && !server_.stopping;
+  response.keep_alive(keepAlive);
+  response.set(http::field::cache_control, "no-cache");
+  response.set("X-Content-Type-Options", "nosniff");
+  response.set("Content-Security-Policy",
+               "default-src 'self'; img-src 'self' blob: data:; frame-ancestors 'none'");
+  // Another site's page may not even show these pictures.
+  response.set("Cross-Origin-Resource-Policy", "same-origin");
+  response.prepare_payload();
+  writing_ = true;
+  stream_.expires_after(kWriteTimeout);
+  auto done = [self = shared_from_this(), keepAlive](beast::error_code error, size_t) {
+    self->writing_ = false;
+    if (error || !keepAlive) return self->closeNow();
+    self->readRequest();
   };
-  server.Post(R"(.*)", refuse);
-  server.Put(R"(.*)", refuse);
-  server.Patch(R"(.*)", refuse);
-  server.Delete(R"(.*)", refuse);
-  server.Options(R"(.*)", refuse);
-  server.set_error_handler(
-      [](const httplib::Request &request, httplib::Response &response) {
-        // Methods the router has no table for, or a POST without its
-        // length, are refused here.
-        const bool otherMethod = !request.method.empty() &&
-                                 request.method != "GET" &&
-                                 request.method != "HEAD";
-        if (otherMethod && (response.status == 400 || response.status == 404)) {
-          if (!response.has_header("Allow")) response.set_header("Allow", "GET, HEAD");
-          answer(response, 405, "only GET and HEAD are answered");
-        } else if (response.body.empty())
-          answer(response, response.status,
-                 response.status == 404 ? "not found: " + request.path
-                                        : "cannot answer this request");
+  if (head_) {
+    // The header as GET would have it, Content-Length included.
+    auto header = std::make_shared<http::response<http::empty_body>>(std::move(response.base()));
+    return http::async_write(stream_, *header,
+                             [header, done](beast::error_code error, size_t n) { done(error, n); });
+  }
+  auto kept = std::make_shared<http::response<Body>>(std::move(response));
+  http::async_write(stream_, *kept,
+                    [kept, done](beast::error_code error, size_t n) { done(error, n); });
+}
+
+}  // namespace
+
+void ExploreServer::State::accept() {
+  acceptor.async_accept([this](beast::error_code error, tcp::socket socket) {
+    if (stopping) return;
+    if (error) {
+      // Out of descriptors, say: try again shortly rather than spin.
+      retryAccept.expires_after(std::chrono::milliseconds(100));
+      retryAccept.async_wait([this](beast::error_code e) {
+        if (!e) accept();
       });
+      return;
+    }
+    if (connections.size() < kMostConnections)
+      std::make_shared<Connection>(std::move(socket), *this)->start();
+    accept();  // a connection past the most is closed with its socket here
+  });
+}
+
+void ExploreServer::State::schedule() {
+  while (rendersRunning < renderWorkers && !waiting.empty()) {
+    const std::shared_ptr<Connection> next = waiting.front().lock();
+    waiting.pop_front();
+    if (next && next->waitsForWorker()) next->runRender();
+  }
+  // Renders that ended while waiting leave their places behind.
+  while (!waiting.empty() && waiting.front().expired()) waiting.pop_front();
+}
+
+void ExploreServer::State::beginStop() {
+  if (stopping) return;
+  stopping = true;
+  renders.stopAll();
+  beast::error_code ignored;
+  acceptor.close(ignored);
+  retryAccept.cancel();
+  std::vector<std::weak_ptr<Connection>> open;
+  for (Connection *connection : connections) open.push_back(connection->weak_from_this());
+  for (const std::weak_ptr<Connection> &weak : open)
+    if (const std::shared_ptr<Connection> connection = weak.lock())
+      connection->serverStopping();
+  waitForAnswers(std::chrono::steady_clock::now() + kStopGrace);
+}
+
+// Serving ends once the last answer is written, or at the deadline.
+void ExploreServer::State::waitForAnswers(std::chrono::steady_clock::time_point deadline) {
+  if (connections.empty() || std::chrono::steady_clock::now() >= deadline) return io.stop();
+  stopTimer.expires_after(std::chrono::milliseconds(10));
+  stopTimer.async_wait([this, deadline](beast::error_code) { waitForAnswers(deadline); });
 }
 
 ExploreServer::ExploreServer(ExploreOptions options)
     : state_(std::make_unique<State>()) {
-  state_->options = std::move(options);
+  State &s = *state_;
+  s.options = std::move(options);
+  s.options.listenAddress = plainListenAddress(s.options.listenAddress);
+  if (s.options.renderProgram.empty())
+    s.options.renderProgram = programBesideThisOne("quatdepth-render");
+  s.renderWorkers = s.options.renderWorkers > 0
+                        ? s.options.renderWorkers
+                        : static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+  if (s.options.maxRenderMemory <= 0) {
+    RenderRequest largest;
+    largest.settings.width = 1;
+    largest.settings.height = static_cast<int32_t>(std::min<int64_t>(s.options.maxSamples, INT32_MAX));
+    largest.occlusion = true;
+    s.options.maxRenderMemory =
+        std::max(physicalMemoryBytes() / 4, renderCostOf(largest, ViewOutput::kPng).memoryBytes);
+  }
   for (size_t i = 0; i < kPageAssetCount; ++i)
     if (std::string_view(kPageAssets[i].path) == "/index.html")
-      state_->indexPage = pageWithView(std::string(kPageAssets[i].bytes),
-                                       state_->options.startView);
-  httplib::Server &server = state_->server;
-  // Without the library's SO_REUSEPORT: a second server on a port in use
-  // fails instead of sharing its connections.
-  server.set_socket_options([](socket_t socket) {
-    const int yes = 1;
-    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  });
-  // Requests carry no bodies; idle connections (a browser's) and slow
-  // clients hold a thread each, so keep them short and have threads spare.
-  server.set_payload_max_length(64 * 1024);
-  server.set_keep_alive_timeout(2);
-  server.new_task_queue = [] { return new httplib::ThreadPool(32); };
-  state_->routes();
+      s.indexPage = pageWithView(std::string(kPageAssets[i].bytes), s.options.startView);
+  // Idle connections cost a descriptor each and nothing more: allow many.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 8192);
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
 }
 
 ExploreServer::~ExploreServer() = default;
 
 bool ExploreServer::bind(std::string *error) {
-  const std::string &address = state_->options.listenAddress;
-  if (state_->options.port == 0) {
-    state_->port = state_->server.bind_to_any_port(address);
-  } else if (state_->server.bind_to_port(address, state_->options.port)) {
-    state_->port = state_->options.port;
-  }
-  if (state_->port <= 0) {
-    *error = "cannot listen on " + urlHost(address) + ":" +
-             std::to_string(state_->options.port) +
-             " (in use, or not an address of this machine)";
+  State &s = *state_;
+  const std::string shown = addressWithPort(s.options.listenAddress, s.options.port);
+  if (access(s.options.renderProgram.c_str(), X_OK) != 0) {
+    *error = "cannot run " + s.options.renderProgram +
+             ", which renders every view: install it beside quatdepth-explore";
     return false;
   }
+  beast::error_code failed;
+  const net::ip::address address = net::ip::make_address(s.options.listenAddress, failed);
+  const tcp::endpoint endpoint(address, static_cast<unsigned short>(s.options.port));
+  if (!failed) s.acceptor.open(endpoint.protocol(), failed);
+  // Without SO_REUSEPORT: a second server on a port in use fails instead
+  // of sharing its connections.
+  if (!failed) s.acceptor.set_option(net::socket_base::reuse_address(true), failed);
+  if (!failed) s.acceptor.bind(endpoint, failed);
+  if (!failed) s.acceptor.listen(net::socket_base::max_listen_connections, failed);
+  if (failed) {
+    *error = "cannot listen on " + shown + ": " + failed.message();
+    return false;
+  }
+  s.port = s.acceptor.local_endpoint().port();
   return true;
+}
+
+const std::string &ExploreServer::listenAddress() const {
+  return state_->options.listenAddress;
 }
 
 std::string ExploreServer::url() const {
@@ -332,11 +659,20 @@ std::string ExploreServer::url() const {
 
 int ExploreServer::port() const { return state_->port; }
 
-bool ExploreServer::serve() { return state_->server.listen_after_bind(); }
+bool ExploreServer::serve() {
+  State &s = *state_;
+  s.accept();
+  try {
+    s.io.run();
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "quatdepth-explore: %s\n", e.what());
+    return false;
+  }
+  return true;
+}
 
 void ExploreServer::stop() {
-  state_->renders.stopAll();
-  state_->server.stop();
+  net::post(state_->io, [state = state_.get()] { state->beginStop(); });
 }
 
 }  // namespace quatdepth

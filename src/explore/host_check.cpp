@@ -99,4 +99,18 @@ std::string urlHost(const std::string &listenAddress) {
   return isIpv6(listenAddress) ? "[" + listenAddress + "]" : listenAddress;
 }
 
+std::string plainListenAddress(const std::string &address) {
+  in6_addr a6;
+  static const unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+  if (inet_pton(AF_INET6, address.c_str(), &a6) != 1 ||
+      !std::equal(mapped, mapped + 12, a6.s6_addr))
+    return address;
+  char text[INET_ADDRSTRLEN];
+  return inet_ntop(AF_INET, a6.s6_addr + 12, text, sizeof text) ? text : address;
+}
+
+std::string addressWithPort(const std::string &address, int port) {
+  return (isIpv6(address) ? "[" + address + "]" : address) + ":" + std::to_string(port);
+}
+
 }  // namespace quatdepth

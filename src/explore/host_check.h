@@ -21,4 +21,12 @@ bool isLoopbackAddress(const std::string &address);
 // Whether the address is every address of the machine (0.0.0.0, ::).
 bool isWildcardAddress(const std::string &address);
 
+// The address to listen on as the user means it: an IPv4 address written
+// as IPv6 (::ffff:0.0.0.0, ::ffff:127.0.0.1) is that IPv4 address, which
+// is all such a socket serves.
+std::string plainListenAddress(const std::string &address);
+
+// ADDRESS:PORT as messages write it, IPv6 in brackets; a wildcard as it is.
+std::string addressWithPort(const std::string &address, int port);
+
 }  // namespace quatdepth
