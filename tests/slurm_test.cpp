@@ -281,6 +281,79 @@ TEST_F(SlurmTest, ATaskThatDiesFailsTheMergeKeepsItsWholeRecordsAndOnlyItsLostRo
       << "the repaired rows differ from one plain run";
 }
 
+// Slurm stops a task (scancel, or its time limit) with SIGTERM to every
+// process of it, the task's own shell too: the shell must outlive the
+// renderer to cut the part back and say what happened.
+TEST_F(SlurmTest, ATaskStoppedBySlurmCutsItsPartBackToWholeRecordsAndSaysSo) {
+  // Task 1 (rows 1, 5, 9) writes one record and a half, then cancels
+  // itself and waits; were it never stopped, it would end well after 30 s.
+  const std::string stopped = dir_.file("stopped-quatdepth");
+  writeFile(stopped, "#!/bin/sh\n"
+                     "[ \"${21}\" = 1 ] || exec '" + kRenderer + "' \"$@\"\n"
+                     "'" + kRenderer + "' \"$@\" | head -c 54\n"
+                     "scancel \"${SLURM_ARRAY_JOB_ID}_${SLURM_ARRAY_TASK_ID}\"\n"
+                     "sleep 30\n");
+  chmod(stopped.c_str(), 0755);
+  const std::string out = dir_.file("julia.rows");
+  const ProgramResult run = runSlurmScript(concat({"-o", out}, smallView()), {{"QUATDEPTH", stopped}});
+  EXPECT_NE(run.exitStatus, 0) << run.out << run.err << jobLogs();
+  EXPECT_FALSE(exists(out + ".part-1.rows"));
+  EXPECT_EQ(readFile(out + ".part-1.partial.rows").size(), 36u)
+      << "the stopped task's part is not cut back to its whole record";
+  EXPECT_NE(jobLogs().find("task 1: the renderer failed (status 143)"), std::string::npos) << jobLogs();
+}
+
+// A renderer that refuses to run at task time (the check before submitting
+// renders no row, so it may pass) writes its message, not rows: the part
+// keeps the message whole for quatdepth-image to report, never a cut piece
+// of it that would pass for records or for none.
+TEST_F(SlurmTest, ARefusalAtTaskTimeIsKeptWholeNotCutAsIfItWereRows) {
+  std::string refusing = "#!/bin/sh\ncase \"${21}\" in\n";
+  // Task 1 (status 2): fineSteps 0.
+  refusing += "  1) exec '" + kRenderer + "'";
+  for (int k = 1; k <= 22; ++k) refusing += k == 18 ? " 0" : " \"${" + std::to_string(k) + "}\"";
+  // Task 2 (status 1): rows two billion pixels wide, under a 200 MB cap.
+  refusing += " ;;\n  2) ulimit -v 200000; exec '" + kRenderer + "'";
+  for (int k = 1; k <= 22; ++k)
+    refusing += k == 15 ? " 2000000000" : " \"${" + std::to_string(k) + "}\"";
+  refusing += " ;;\nesac\nexec '" + kRenderer + "' \"$@\"\n";
+  const std::string renderer = dir_.file("refusing-quatdepth");
+  writeFile(renderer, refusing);
+  chmod(renderer.c_str(), 0755);
+  // What each task's renderer writes, run here.
+  std::map<int, std::pair<int, std::string>> refusals;
+  for (int task : {1, 2}) {
+    const ProgramResult here =
+        runProgram(renderer, concat(smallView(), {std::to_string(task), "4"}));
+    refusals[task] = {here.exitStatus, here.out};
+  }
+  ASSERT_EQ(refusals[1].first, 2);
+  ASSERT_EQ(refusals[2].first, 1);
+  ASSERT_NE(refusals[1].second.find("fineSteps is 0"), std::string::npos) << refusals[1].second;
+  ASSERT_NE(refusals[2].second.find("Can't allocate memory"), std::string::npos);
+
+  const std::string out = dir_.file("julia.rows");
+  const ProgramResult run = runSlurmScript(concat({"-o", out}, smallView()), {{"QUATDEPTH", renderer}});
+  EXPECT_NE(run.exitStatus, 0) << run.out << run.err << jobLogs();
+  const std::string logs = jobLogs();
+  EXPECT_NE(logs.find("tasks that did not finish: 1 2;"), std::string::npos) << logs;
+  for (int task : {1, 2}) {
+    const std::string part = out + ".part-" + std::to_string(task);
+    EXPECT_FALSE(exists(part + ".rows")) << "a refusal taken for rows";
+    EXPECT_EQ(readFile(part + ".partial.rows"), refusals[task].second) << "task " << task;
+    EXPECT_NE(logs.find("task " + std::to_string(task) + ": the renderer failed (status " +
+                        std::to_string(refusals[task].first) + ")"),
+              std::string::npos)
+        << logs;
+  }
+  // The repair's first step names the refusal rather than listing rows.
+  const ProgramResult listing =
+      runProgram("/bin/sh", {"-c", bin_ + "/quatdepth-image --list-missing --width 8 --height 12 '" +
+                                       out + "'.part-*.rows"});
+  EXPECT_NE(listing.exitStatus, 0) << listing.out;
+  EXPECT_NE(listing.err.find("fineSteps is 0"), std::string::npos) << listing.err;
+}
+
 // Every task succeeds, yet the merge fails: the run fails, and the parts
 // and the image of an earlier run are left as they were.
 TEST_F(SlurmTest, AMergeThatFailsFailsTheRunAndDeletesNothing) {
@@ -382,7 +455,10 @@ TEST(SlurmScript, HelpAndMistakesNeedNoClusterAndSubmitNothing) {
       {concat({"-o", dir.file("a.png")}, badView), "fineSteps is 0"},
       {{"-o", dir.file("a.jpeg")}, "cannot tell the format"},
       {{"-o", dir.file("no-folder/a.png")}, "no-folder"},
+      // A folder exists, yet the output cannot be written there.
+      {{"-o", dir.file("folder.png")}, "Is a directory"},
   };
+  mkdir(dir.file("folder.png").c_str(), 0755);
   for (const auto &[arguments, message] : mistakes) {
     const ProgramResult run = runProgram(kSlurmScript, arguments, options);
     EXPECT_EQ(run.exitStatus, 2) << message << ": " << run.err;
