@@ -18,68 +18,13 @@
 #include "explore/supersession.h"
 #include "render/depth_exr.h"
 #include "run_program.h"
+#include "running_explorer.h"
 
 namespace quatdepth::testing {
 namespace {
 
-const std::string kExplore = QUATDEPTH_EXPLORE_PROGRAM;
 const std::string kRender = QUATDEPTH_RENDER_PROGRAM;
 const std::string kRenderer = QUATDEPTH_PROGRAM;
-
-// The program serving, started with `options`, read up to the address it
-// prints; stopped with SIGINT, as a user's Ctrl-C, when the test ends.
-class RunningExplorer {
- public:
-  explicit RunningExplorer(const std::vector<std::string> &options = {}) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    std::vector<std::string> words = {kExplore};
-    words.insert(words.end(), options.begin(), options.end());
-    std::vector<char *> argv;
-    for (std::string &word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      execv(kExplore.c_str(), argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') url_ += c;
-    close(out[0]);
-    const size_t colon = url_.rfind(':');
-    if (colon != std::string::npos) port_ = std::atoi(url_.c_str() + colon + 1);
-  }
-  ~RunningExplorer() { stop(); }
-
-  // The exit status after SIGINT, or -1 when it did not exit by itself.
-  int stop() {
-    if (pid_ <= 0) return status_;
-    kill(pid_, SIGINT);
-    int status = 0;
-    if (waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status))
-      status_ = WEXITSTATUS(status);
-    pid_ = -1;
-    return status_;
-  }
-
-  const std::string &url() const { return url_; }
-  int port() const { return port_; }
-  httplib::Client client() const {
-    httplib::Client client("127.0.0.1", port_);
-    client.set_read_timeout(120, 0);
-    return client;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int status_ = -1;
-  std::string url_;
-  int port_ = 0;
-};
 
 // "box=-1.1,...&size=37x23" as quatdepth-render's options.
 std::vector<std::string> renderOptions(const std::string &query) {
@@ -285,7 +230,7 @@ TEST(Supersession, OrdersAPagesRequestsByTheirNumbers) {
 }
 
 TEST(Explorer, ANewerRequestOfThePageStopsTheOlderOne) {
-  RunningExplorer explorer;
+  RunningExplorer explorer({"--max-work", "1e13"});
   // Seconds to minutes at full length: mostly inside, at a high cap.
   const std::string slow =
       "/image.png?page=p1&seq=1&size=2048x2048&iterations=1000&angles=0.3,0.5,0.7";
@@ -317,10 +262,9 @@ TEST(Explorer, ANewerRequestOfThePageStopsTheOlderOne) {
 }
 
 TEST(Explorer, CtrlCStopsARenderInProgress) {
-  RunningExplorer explorer;
-  // One row of points inside the set at a cap of two billion: hours, and
-  // renders stop only between rows, so the server must end without it.
-  // They lie in a Siegel disk, where orbits go round for ever without ever
+  RunningExplorer explorer({"--max-work", "1e13"});
+  // One row of points inside the set at a cap of two billion: hours. They
+  // lie in a Siegel disk, where orbits go round for ever without ever
   // repeating, so the search cannot answer them early by finding a cycle.
   std::future<httplib::Result> render = std::async(std::launch::async, [&] {
     return explorer.client().Get(
@@ -330,8 +274,9 @@ TEST(Explorer, CtrlCStopsARenderInProgress) {
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_EQ(explorer.stop(), 0);
   const httplib::Result answer = render.get();
-  // The render stopped: its client got no picture (a refusal or nothing).
-  EXPECT_TRUE(!answer || answer->status != 200);
+  ASSERT_TRUE(answer) << "the render's client got no answer";
+  EXPECT_EQ(answer->status, 503) << answer->body;
+  EXPECT_EQ(answer->body, "the server is stopping\n");
 }
 
 TEST(Explorer, StartsFromAPicturesView) {

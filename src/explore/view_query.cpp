@@ -5,6 +5,7 @@
 
 #include "image/colormap.h"
 #include "image/depth_picture.h"
+#include "render/shown_text.h"
 
 namespace quatdepth {
 namespace {
@@ -34,11 +35,13 @@ std::optional<QueryRefusal> viewOptions(
     int threads, std::vector<std::string> *options) {
   for (const auto &[key, value] : query) {
     if (key == kPageKey || key == kSequenceKey) continue;
+    // Quoted as typed, control bytes escaped; appended, as gcc 12 warns
+    // falsely (-Wrestrict) on a literal + std::string.
+    std::string quoted = "'";
+    quoted.append(shownText(key)).append("'");
     if (!isViewKey(key))
-      return QueryRefusal{400, "unknown parameter '" + key +
-                                   "': a view takes " + viewKeyList()};
-    if (query.count(key) > 1)
-      return QueryRefusal{400, "'" + key + "' is given more than once"};
+      return QueryRefusal{400, "unknown parameter " + quoted + ": a view takes " + viewKeyList()};
+    if (query.count(key) > 1) return QueryRefusal{400, quoted + " is given more than once"};
     // One word, so a value that starts with a dash stays a value; an
     // empty one as its own word, or the option would take the next.
     if (value.empty()) {
