@@ -164,6 +164,16 @@ TEST(OverSsh, TwoHostsMergeToOnePlainRunAndALostHostFailsTheRun) {
   ASSERT_EQ(local.exitStatus, 0) << local.err;
   writeFile(setup.dir.file("local.rows"), local.out);
   EXPECT_TRUE(canonicalRows(setup, {setup.dir.file("local.rows")}, "64", "48") == expected);
+  // Parameters the renderer refuses are refused here, with its reason, and
+  // no host is asked (gamma, which cannot be reached, is never tried).
+  std::vector<std::string> refused = {"-S", "gamma"};
+  refused.insert(refused.end(), view.begin(), view.end());
+  refused[2 + 17] = "0";  // fineSteps
+  ProgramResult refusal = runOverSsh(setup, refused);
+  EXPECT_EQ(refusal.exitStatus, 2) << refusal.err;
+  EXPECT_NE(refusal.err.find("fineSteps is 0"), std::string::npos) << refusal.err;
+  EXPECT_EQ(refusal.err.find("onnection refused"), std::string::npos) << refusal.err;
+
   // From here on the quatdepth beside it fails, so that only the one on
   // the ssh session's PATH can render.
   writeFile(setup.bin + "/quatdepth", "#!/bin/sh\necho the local renderer ran >&2\nexit 1\n");
