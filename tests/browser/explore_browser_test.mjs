@@ -431,6 +431,103 @@ async function checkOcclusion(page, browser, pictureRequests, cleanup) {
   }
 }
 
+const sidesOf = (box) => [0, 1, 2].map((i) => Math.abs(box[i + 3] - box[i]));
+const viewBox = async (page) => numbers(await page.evaluate(() => window.quatdepthExplorer.view.box));
+const zoomNote = (page) => page.$eval('#zoom-limit', (el) => (el.hidden ? '' : el.textContent));
+
+async function wheel(page, deltaY, times) {
+  const box = await (await page.$('#stage')).boundingBox();
+  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+  for (let i = 0; i < times; i++) await page.mouse.wheel({ deltaY });
+}
+
+// Many turns at once, dispatched in the page: the browser's own wheel
+// events wait for a frame each (7 s for 200), and sent without waiting
+// they would merge into a few.
+const wheelMany = (page, deltaY, times) => page.evaluate((dy, n) => {
+  const stage = document.getElementById('stage');
+  const rect = stage.getBoundingClientRect();
+  for (let i = 0; i < n; i++) {
+    stage.dispatchEvent(new WheelEvent('wheel', { deltaY: dy, deltaMode: 0, bubbles: true, cancelable: true,
+      clientX: rect.left + rect.width / 2, clientY: rect.top + rect.height / 2 }));
+  }
+}, deltaY, times);
+
+// Distinct colours in the picture on screen, drawn into a canvas.
+const coloursShown = (page) => page.evaluate(() => {
+  const img = document.getElementById('picture');
+  const canvas = document.createElement('canvas');
+  canvas.width = img.naturalWidth;
+  canvas.height = img.naturalHeight;
+  const context = canvas.getContext('2d');
+  context.drawImage(img, 0, 0);
+  const { data } = context.getImageData(0, 0, canvas.width, canvas.height);
+  const colours = new Set();
+  for (let i = 0; i < data.length && colours.size < 100; i += 4) colours.add((data[i] << 16) | (data[i + 1] << 8) | data[i + 2]);
+  return colours.size;
+});
+
+// Strong wheel turns stop at the smallest and the largest box the page
+// allows, the page says so, and the wheel always zooms back; after 200
+// turns each way the picture is a real render of the view.
+async function checkZoomLimits(page, address) {
+  await wheelMany(page, -1000, 200);
+  const inner = await viewBox(page);
+  const innerSides = sidesOf(inner);
+  const scale = Math.max(1, ...inner.map(Math.abs));
+  check(inner.every(Number.isFinite) && innerSides.every((side) => side >= 0.99e-9 * scale && side < 1e-6),
+    '200 strong zooms in stop at a box side of about a billionth, not at nothing', inner.join(','));
+  check(/smallest/.test(await zoomNote(page)), 'the page says the box is the smallest', await zoomNote(page));
+
+  await wheel(page, 1000, 1);
+  const back = sidesOf(await viewBox(page));
+  check(back.every((side, i) => Math.abs(side / innerSides[i] - 2) < 1e-3) && (await zoomNote(page)) === '',
+    'one zoom out from the smallest box doubles its sides and clears the note', back.join(','));
+
+  await wheelMany(page, 1000, 199);
+  const outer = await viewBox(page);
+  const outerSides = sidesOf(outer);
+  check(outer.every(Number.isFinite) && outerSides.every((side) => side > 100 && side <= 1000 * 1.001),
+    '200 strong zooms out stop at a box side of at most a thousand, finite', outer.join(','));
+  check(/largest/.test(await zoomNote(page)), 'the page says the box is the largest', await zoomNote(page));
+
+  await wheel(page, -1000, 9);
+  const shown = await settle(page, null, 'the picture after 200 zooms in, 200 out and 9 back in');
+  const near = sidesOf(await viewBox(page));
+  check(near.every((side, i) => Math.abs(side / outerSides[i] - 1 / 512) < 1e-3) && (await zoomNote(page)) === '',
+    'the largest box zooms back in', near.join(','));
+  const [w, h] = (await page.evaluate(() => window.quatdepthExplorer.view.size)).split('x').map(Number);
+  const bytes = await displayedBytes(page);
+  const served = await get(new URL(shown.src, address));
+  const natural = await page.$eval('#picture', (el) => [el.naturalWidth, el.naturalHeight]);
+  check(served.status === 200 && served.bytes.equals(bytes) && JSON.stringify(pngSize(bytes)) === JSON.stringify({ width: w, height: h })
+    && natural[0] === w && natural[1] === h && (await coloursShown(page)) > 10,
+  'after the zooms the page shows the server\'s render of the view, decoded, with the set in it',
+  `${served.status} ${natural.join('x')} ${shown.view}`);
+
+  // Typed boxes past the limits: one of no size zooms out from the
+  // smallest, and a move past what a double holds is not taken.
+  await typeInto(page, '#box', '0.5,0.5,0.5,0.5,0.5,0.5');
+  await wheel(page, 1000, 1);
+  const grown = await viewBox(page);
+  check(sidesOf(grown).every((side) => side >= 0.99e-9 && side < 1e-8) && grown.every((v) => Math.abs(v - 0.5) < 1e-8),
+    'a box of no size zooms out from the smallest box', grown.join(','));
+  // Six digits of a side a hair over the smallest are the smallest.
+  await typeInto(page, '#box', '0,0,0,1.000001e-9,1.000001e-9,1.000001e-9');
+  check(/smallest/.test(await zoomNote(page)), 'a box a rounding over the smallest is the smallest',
+    await zoomNote(page));
+  const huge = '1.7e308,-1,-1,1.79e308,1,1';
+  await typeInto(page, '#box', huge);
+  await page.focus('#stage');
+  await page.keyboard.down('Shift');
+  await page.keyboard.press('ArrowRight');
+  await page.keyboard.up('Shift');
+  const moved = await page.evaluate(() => window.quatdepthExplorer.view.box);
+  check(moved === huge, 'a move that would take the box past the largest double is not taken', moved);
+  await typeInto(page, '#box', shown.view.match(/box=([^&]*)/)[1]);
+  await settle(page, null, 'the picture after restoring the box');
+}
+
 async function checkGestures(page) {
   // Shift-drag rolls: only angle C moves.
   let before = fragmentOf(page.url());
@@ -578,6 +675,7 @@ async function main(cleanup) {
   await checkOcclusion(page, browser, pictureRequests, cleanup);
   await checkRefusal(page, address);
   await checkAnimation(page, address);
+  await checkZoomLimits(page, address);
 
   // ---- workload 1, opened through the fragment (a hashchange: the page is already open)
   const workloadHash = `#${Object.entries(WORKLOAD_1).map(([k, v]) => `${k}=${v}`).join('&')}`;

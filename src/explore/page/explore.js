@@ -31,6 +31,13 @@
   // seconds; a drag would reach that in three.
   const FRAGMENT_INTERVAL_MS = 150;
   const MAX_TIMINGS = 1000;
+  // Zoom stops at a box side of a billionth of its distance from the origin
+  // (of one unit near it): a double's sixteen digits then still give every
+  // pixel and depth level its own point, and the text keeps six digits of the
+  // side. It stops at a side of a thousand units, where the set (some four
+  // across) is a speck and the values are far from overflowing.
+  const SMALLEST_SIDE = 1e-9;
+  const LARGEST_SIDE = 1000;
 
   const $ = (id) => document.getElementById(id);
 
@@ -335,6 +342,7 @@
     if (sameView(next, state.view)) return;
     state.view = next;
     syncInputs(except);
+    showZoomLimit();
     scheduleFragment();
     requestRender(t0);
   }
@@ -342,6 +350,7 @@
   function replaceView(view, t0) {
     state.view = completeView(view, startView);
     syncInputs(null);
+    showZoomLimit();
     writeFragment();
     requestRender(t0);
   }
@@ -732,18 +741,64 @@
     box[3] -= dx * sx;
     box[1] -= dy * sy;
     box[4] -= dy * sy;
-    setView({ box: formatBox(box) }, t0);
+    setBox(box, t0);
+  }
+
+  // A moved box that a double cannot hold is not taken.
+  function setBox(box, t0) {
+    if (box.every(Number.isFinite)) setView({ box: formatBox(box) }, t0);
+  }
+
+  const smallestSide = (low, high) => SMALLEST_SIDE * Math.max(1, Math.abs(low), Math.abs(high));
+
+  // The part of `factor` the box may take: all its sides scale alike and
+  // none goes past the smallest or the largest. A box already past a limit
+  // (typed, or from a link) can still zoom back towards it.
+  function zoomFactor(box, factor) {
+    let allowed = factor;
+    for (let axis = 0; axis < 3; axis++) {
+      const side = Math.abs(box[axis + 3] - box[axis]);
+      const smallest = smallestSide(box[axis], box[axis + 3]);
+      if (factor < 1) allowed = side === 0 ? 1 : Math.max(allowed, Math.min(1, smallest / side));
+      else if (side > 0) allowed = Math.min(allowed, Math.max(1, LARGEST_SIDE / side));
+    }
+    // The box's text keeps six digits: one a rounding from its limit is at it.
+    return allowed !== factor && Math.abs(allowed - 1) < 1e-3 ? 1 : allowed;
+  }
+
+  function zoomLimit(view) {
+    const box = parseList(view.box, 6);
+    if (!box) return '';
+    if (zoomFactor(box, 0.5) === 1) return 'smallest box: zoom out to go back';
+    if (zoomFactor(box, 2) === 1) return 'largest box: zoom in to go back';
+    return '';
+  }
+
+  function showZoomLimit() {
+    const note = $('zoom-limit');
+    note.textContent = zoomLimit(state.view);
+    note.hidden = !note.textContent;
   }
 
   function zoom(factor, t0) {
     const box = parseList(state.view.box, 6);
     if (!box) return;
+    const allowed = zoomFactor(box, factor);
+    if (allowed === 1) return;
     for (let axis = 0; axis < 3; axis++) {
       const centre = (box[axis] + box[axis + 3]) / 2;
-      box[axis] = centre + (box[axis] - centre) * factor;
-      box[axis + 3] = centre + (box[axis + 3] - centre) * factor;
+      box[axis] = centre + (box[axis] - centre) * allowed;
+      box[axis + 3] = centre + (box[axis + 3] - centre) * allowed;
+      // A side narrower than the smallest (none at all, typed) cannot grow
+      // by scaling: zooming out starts it at the smallest.
+      const smallest = smallestSide(box[axis], box[axis + 3]);
+      if (allowed > 1 && Math.abs(box[axis + 3] - box[axis]) < smallest) {
+        const direction = Math.sign(box[axis + 3] - box[axis]) || 1;
+        box[axis] = centre - (direction * smallest) / 2;
+        box[axis + 3] = centre + (direction * smallest) / 2;
+      }
     }
-    setView({ box: formatBox(box) }, t0);
+    setBox(box, t0);
   }
 
   function stepBox(fx, fy, t0) {
@@ -755,7 +810,7 @@
     box[3] += dx;
     box[1] += dy;
     box[4] += dy;
-    setView({ box: formatBox(box) }, t0);
+    setBox(box, t0);
   }
 
   function wireGestures() {
@@ -933,6 +988,7 @@
   wireControls();
   wireGestures();
   syncInputs(null);
+  showZoomLimit();
   showCommand($('render-command'), renderCommand(state.view));
   updateAnimation();
   writeFragment();
