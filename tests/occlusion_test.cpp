@@ -1,12 +1,18 @@
 // Ambient occlusion from the depth map: open ground stays lit, the foot of
-// a wall darkens, the wall's top does not, and threads change nothing.
+// a wall darkens, the wall's top does not, threads change nothing, and a
+// real surface's openness is its plain definition's at any radius and
+// supersampling.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 #include <string>
 #include <vector>
 
+#include "image/colormap.h"
+#include "image/depth_picture.h"
 #include "julia/search_path.h"
 #include "render/occlusion.h"
 #include "render/surface_normals.h"
@@ -157,6 +163,122 @@ TEST(Occlusion, LeavesTheUnitBallOpen) {
       }
     }
     EXPECT_GT(hits, 90 * 90 / 2);
+  }
+}
+
+// Openness by its definition, written plainly: in each of eight directions
+// at multiples of 45 degrees, the steepest rise above the pixel's tangent
+// plane of a surface point within `radius` steps (each a level further
+// back, for the depths' quantization), as the sine of its elevation and
+// weighed by 1 - step / (radius + 1), so the farthest step still counts;
+// one less their mean.
+std::vector<float> plainOpenness(const RenderSettings &s, const MergedRows &rows,
+                                 const ShownSurface &surface, int radius) {
+  const double column = (s.xMax - s.xMin) / s.width, row = (s.yMax - s.yMin) / s.height;
+  const double level = (s.zMax - s.zMin) / (s.coarseSteps * s.fineSteps);
+  std::vector<float> open(rows.depths.size(), 1.0f);
+  for (int y = 0; y < rows.height; ++y) {
+    for (int x = 0; x < rows.width; ++x) {
+      const size_t i = static_cast<size_t>(y * rows.width + x);
+      if (rows.depths[i] < 0) continue;
+      const SurfaceNormal n = surface.normals[i];
+      double sum = 0.0;
+      for (int d = 0; d < 8; ++d) {
+        const double angle = d * M_PI / 4;
+        double highest = 0.0;
+        for (int step = 1; step <= radius; ++step) {
+          const long nx = std::lround(x + std::cos(angle) * step);
+          const long ny = std::lround(y + std::sin(angle) * step);
+          if (nx < 0 || ny < 0 || nx >= rows.width || ny >= rows.height) break;
+          const size_t j = static_cast<size_t>(ny * rows.width + nx);
+          if (rows.depths[j] < 0) continue;
+          const double vx = static_cast<double>(nx - x) * column;
+          const double vy = static_cast<double>(ny - y) * row;
+          const double vz = surface.depths[j] - surface.depths[i] + level;
+          const double rise = vx * n.x + vy * n.y + vz * n.z;
+          if (rise <= 0.0) continue;
+          highest = std::max(highest, rise / std::sqrt(vx * vx + vy * vy + vz * vz) *
+                                          (1.0 - static_cast<double>(step) / (radius + 1)));
+        }
+        sum += highest;
+      }
+      open[i] = static_cast<float>(1.0 - sum / 8);
+    }
+  }
+  return open;
+}
+
+// A turned view of the default set, which has creases and overhangs.
+RenderSettings creasedView(int32_t width, int32_t height) {
+  RenderSettings s = defaultSettings();
+  s.width = width, s.height = height, s.maxIterations = 12;
+  setAngles(&s, 0.5, 0.25, 0.0);
+  return s;
+}
+
+// On a real set's surface, at radii from one step (where the falloff
+// weighs the only neighbour by a half) up, every pixel is what the
+// definition gives.
+TEST(Occlusion, IsItsDefinitionOnARealSurface) {
+  const RenderSettings s = creasedView(70, 50);
+  MergedRows rows;
+  std::string error;
+  ASSERT_TRUE(renderAllRows(s, fastestSearchPath(), 2, &rows, [](int32_t) {}, &error)) << error;
+  const ShownSurface surface = shownSurface(s, rows, 2);
+  for (int radius : {1, 2, 5, 9}) {
+    SCOPED_TRACE("radius " + std::to_string(radius));
+    const std::vector<float> open = ambientOcclusion(s, rows, surface, radius, 2);
+    const std::vector<float> expected = plainOpenness(s, rows, surface, radius);
+    ASSERT_EQ(open.size(), expected.size());
+    int shut = 0, wrong = 0;
+    for (size_t i = 0; i < open.size(); ++i) {
+      shut += expected[i] < 0.99f;
+      if (std::fabs(open[i] - expected[i]) > 1e-6f && ++wrong <= 5)
+        ADD_FAILURE() << "pixel " << i % 70 << "," << i / 70 << ": " << open[i] << ", not "
+                      << expected[i];
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_GT(shut, 50) << "a view with creases";
+  }
+}
+
+// quatdepth-render looks a fiftieth of the picture's width out (at least
+// three pixels), whatever the samples a pixel: at N x N samples, N times
+// as many samples out. Its PGM is the picture of its samples darkened by
+// the definition's openness at that radius, then averaged.
+TEST(Occlusion, ReachesAFiftiethOfTheWidthAtEverySupersampling) {
+  for (const auto &[width, height] : {std::pair{250, 40}, std::pair{90, 60}}) {
+    const RenderSettings s = creasedView(width, height);
+    const int radius = std::max(3, width / 50);
+    for (int n : {1, 2, 3}) {
+      SCOPED_TRACE(std::to_string(width) + " wide, " + std::to_string(n) + " x " +
+                   std::to_string(n) + " samples");
+      const ProgramResult run = runProgram(
+          QUATDEPTH_RENDER_PROGRAM,
+          {"--size", std::to_string(width) + "x" + std::to_string(height), "--iterations", "12",
+           "--angles", "0.5,0.25,0", "--look", "depth", "--occlusion", "--supersample",
+           std::to_string(n), "--format", "pgm", "-o", "-"});
+      ASSERT_EQ(run.exitStatus, 0) << run.err;
+      const std::string header =
+          "P5\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+      ASSERT_EQ(run.out.substr(0, header.size()), header);
+      const std::string pixels = run.out.substr(header.size());
+
+      const RenderSettings sampled = supersampledSettings(s, n);
+      MergedRows samples;
+      std::string error;
+      ASSERT_TRUE(
+          renderAllRows(sampled, fastestSearchPath(), 2, &samples, [](int32_t) {}, &error));
+      const std::vector<float> open =
+          plainOpenness(sampled, samples, shownSurface(sampled, samples, 2), radius * n);
+      const std::vector<uint8_t> expected = shrinkPicture(
+          renderPicture(samples, Look::kDepth, nullptr, &open), sampled.width, sampled.height, 1, n);
+      ASSERT_EQ(pixels.size(), expected.size());
+      int wrong = 0;
+      for (size_t i = 0; i < expected.size(); ++i)
+        wrong += static_cast<uint8_t>(pixels[i]) != expected[i];
+      EXPECT_EQ(wrong, 0) << "of " << expected.size() << " pixels";
+    }
   }
 }
 
