@@ -143,22 +143,36 @@ bool parseColormap(const std::string &name, Colormap *colormap) {
 }
 
 std::vector<uint8_t> colourPicture(const std::vector<uint8_t> &grey, Colormap colormap) {
+  std::vector<uint8_t> rgb;
+  colourPicture(grey, colormap, &rgb);
+  return rgb;
+}
+
+void colourPicture(const std::vector<uint8_t> &grey, Colormap colormap,
+                   std::vector<uint8_t> *rgb) {
   const uint8_t(*table)[3] = tableOf(colormap);
-  std::vector<uint8_t> rgb(3 * grey.size());
+  rgb->resize(3 * grey.size());
   for (size_t i = 0; i < grey.size(); ++i) {
     for (size_t channel = 0; channel < 3; ++channel)
-      rgb[3 * i + channel] =
+      (*rgb)[3 * i + channel] =
           grey[i] == 0 ? 0 : table ? table[grey[i]][channel] : grey[i];
   }
-  return rgb;
 }
 
 std::vector<uint8_t> shrinkPicture(const std::vector<uint8_t> &pixels, int32_t width,
                                    int32_t height, int channels, int factor) {
+  std::vector<uint8_t> small;
+  shrinkPicture(pixels, width, height, channels, factor, &small);
+  return small;
+}
+
+void shrinkPicture(const std::vector<uint8_t> &pixels, int32_t width, int32_t height,
+                   int channels, int factor, std::vector<uint8_t> *shrunk) {
   const size_t f = static_cast<size_t>(factor), c = static_cast<size_t>(channels);
   const size_t bigWidth = static_cast<size_t>(width);
   const size_t smallWidth = bigWidth / f, smallHeight = static_cast<size_t>(height) / f;
-  std::vector<uint8_t> small(smallWidth * smallHeight * c);
+  shrunk->resize(smallWidth * smallHeight * c);
+  std::vector<uint8_t> &small = *shrunk;
   const size_t samples = f * f;
   for (size_t y = 0; y < smallHeight; ++y) {
     for (size_t x = 0; x < smallWidth; ++x) {
@@ -172,7 +186,6 @@ std::vector<uint8_t> shrinkPicture(const std::vector<uint8_t> &pixels, int32_t w
       }
     }
   }
-  return small;
 }
 
 const char *colormapName(Colormap colormap) {

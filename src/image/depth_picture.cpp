@@ -117,13 +117,21 @@ DepthRange depthRange(const MergedRows &rows) {
 std::vector<uint8_t> renderPicture(const MergedRows &rows, Look look,
                                    const std::vector<SurfaceNormal> *normals,
                                    const std::vector<float> *openness) {
+  std::vector<uint8_t> picture;
+  renderPicture(rows, look, normals, openness, &picture);
+  return picture;
+}
+
+void renderPicture(const MergedRows &rows, Look look, const std::vector<SurfaceNormal> *normals,
+                   const std::vector<float> *openness, std::vector<uint8_t> *shades) {
   if (openness && openness->size() != rows.depths.size()) openness = nullptr;
   if (look == Look::kLit && (!normals || normals->size() != rows.depths.size()))
     look = Look::kRelief;
   const size_t width = static_cast<size_t>(rows.width);
-  std::vector<uint8_t> picture(rows.depths.size(), 0);
+  shades->assign(rows.depths.size(), 0);
+  std::vector<uint8_t> &picture = *shades;
   const DepthRange range = depthRange(rows);
-  if (range.nearest < 0) return picture;
+  if (range.nearest < 0) return;
 
   // Depths as lengths in pixels: the depth span present spans a third of
   // the image width, whatever the level count, so the relief reads the same.
@@ -148,7 +156,6 @@ std::vector<uint8_t> renderPicture(const MergedRows &rows, Look look,
       picture[i] = surfaceShade(light * (0.55 + 0.45 * nearness) * open);
     }
   }
-  return picture;
 }
 
 }  // namespace quatdepth

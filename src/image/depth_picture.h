@@ -36,5 +36,8 @@ constexpr uint8_t kDarkestSurface = 16;
 std::vector<uint8_t> renderPicture(const MergedRows &rows, Look look,
                                    const std::vector<SurfaceNormal> *normals = nullptr,
                                    const std::vector<float> *openness = nullptr);
+// The same into `picture`, which keeps its memory where it has room enough.
+void renderPicture(const MergedRows &rows, Look look, const std::vector<SurfaceNormal> *normals,
+                   const std::vector<float> *openness, std::vector<uint8_t> *picture);
 
 }  // namespace quatdepth

@@ -71,16 +71,13 @@ std::vector<png_text> pngTexts(const std::vector<PictureText> &texts) {
   return chunks;
 }
 
-// Grey (1 channel) or RGB (3) PNG of `bitDepth` 8 or 16 from big-endian
-// sample rows, carrying `chunks` before the pixels.
+// Grey (1 channel) or RGB (3) PNG of `bitDepth` 8 or 16, carrying `chunks`
+// before the pixels. Row y's big-endian samples are rowAt(y), which is
+// called just before the row is written, so a picture is never copied
+// whole.
+template <typename RowAt>
 bool writePngWithTexts(FILE *out, int32_t width, int32_t height, int bitDepth, int channels,
-                       const std::vector<uint8_t> &samples, std::vector<png_text> &chunks,
-                       std::string *error) {
-  const size_t rowBytes = static_cast<size_t>(width) * static_cast<size_t>(channels) *
-                          static_cast<size_t>(bitDepth / 8);
-  std::vector<png_bytep> rowPointers(static_cast<size_t>(height));
-  for (size_t y = 0; y < rowPointers.size(); ++y)
-    rowPointers[y] = const_cast<png_bytep>(samples.data() + y * rowBytes);
+                       const RowAt &rowAt, std::vector<png_text> &chunks, std::string *error) {
   PngSink sink{out, "", false};
   PngWriter writer;
   writer.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &sink,
@@ -105,7 +102,7 @@ bool writePngWithTexts(FILE *out, int32_t width, int32_t height, int bitDepth, i
   if (!chunks.empty())
     png_set_text(writer.png, writer.info, chunks.data(), static_cast<int>(chunks.size()));
   png_write_info(writer.png, writer.info);
-  png_write_image(writer.png, rowPointers.data());
+  for (int32_t y = 0; y < height; ++y) png_write_row(writer.png, rowAt(y));
   png_write_end(writer.png, nullptr);
   return true;
 }
@@ -114,7 +111,10 @@ bool writePng(FILE *out, int32_t width, int32_t height, int bitDepth, int channe
               const std::vector<uint8_t> &samples, const std::vector<PictureText> &texts,
               std::string *error) {
   std::vector<png_text> chunks = pngTexts(texts);
-  return writePngWithTexts(out, width, height, bitDepth, channels, samples, chunks, error);
+  const size_t rowBytes = static_cast<size_t>(width) * static_cast<size_t>(channels) *
+                          static_cast<size_t>(bitDepth / 8);
+  const auto rowAt = [&](int32_t y) { return samples.data() + static_cast<size_t>(y) * rowBytes; };
+  return writePngWithTexts(out, width, height, bitDepth, channels, rowAt, chunks, error);
 }
 
 bool writeDepthPng16(FILE *out, const MergedRows &rows, const std::vector<PictureText> &texts,
@@ -124,13 +124,20 @@ bool writeDepthPng16(FILE *out, const MergedRows &rows, const std::vector<Pictur
     return fail(error, "depth " + std::to_string(range.farthest) +
                            " does not fit a 16-bit PNG (at most 65534); use "
                            "--format rows");
-  std::vector<uint8_t> samples(2 * rows.depths.size());
-  for (size_t i = 0; i < rows.depths.size(); ++i) {
-    const uint32_t value = static_cast<uint32_t>(rows.depths[i] + 1);
-    samples[2 * i] = static_cast<uint8_t>(value >> 8);
-    samples[2 * i + 1] = static_cast<uint8_t>(value & 0xFF);
-  }
-  return writePng(out, rows.width, rows.height, 16, 1, samples, texts, error);
+  // A row at a time: the depths are not copied whole.
+  const size_t width = static_cast<size_t>(rows.width);
+  std::vector<uint8_t> row(2 * width);
+  const auto rowAt = [&](int32_t y) {
+    const int32_t *depths = rows.depths.data() + static_cast<size_t>(y) * width;
+    for (size_t x = 0; x < width; ++x) {
+      const uint32_t value = static_cast<uint32_t>(depths[x] + 1);
+      row[2 * x] = static_cast<uint8_t>(value >> 8);
+      row[2 * x + 1] = static_cast<uint8_t>(value & 0xFF);
+    }
+    return row.data();
+  };
+  std::vector<png_text> chunks = pngTexts(texts);
+  return writePngWithTexts(out, rows.width, rows.height, 16, 1, rowAt, chunks, error);
 }
 
 bool writePgm(FILE *out, int32_t width, int32_t height, const std::vector<uint8_t> &picture) {
