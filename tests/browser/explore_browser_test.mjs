@@ -528,6 +528,40 @@ async function checkZoomLimits(page, address) {
   await settle(page, null, 'the picture after restoring the box');
 }
 
+// A number that is zero with a minus sign, anywhere in a text.
+const NEGATIVE_ZERO = /(^|[^\w.-])-(?:0+\.?0*|\.0+)(?:e[-+]?\d+)?(?![\w.])/i;
+
+// "-0" from a link or typed is written as 0 in the fragment and the commands.
+async function checkNegativeZero(page) {
+  const before = await page.evaluate(() => window.quatdepthExplorer.view);
+  await page.evaluate((hash) => { location.hash = hash; },
+    '#box=-1.2,-0,-1.2,1.2,1.2,1.2&c=-0,0.2,0.3,-0.0&angles=0.3,-0,0.7&size=64x48');
+  await settle(page, null, 'the picture of a view with -0 in it');
+  const opened = fragmentOf(page.url());
+  check(opened.box === '-1.2,0,-1.2,1.2,1.2,1.2' && opened.c === '0,0.2,0.3,0.0' && opened.angles === '0.3,0,0.7',
+    'a -0 from a link is written as 0 in the fragment', page.url());
+  const command = await page.$eval('#render-command', (el) => el.textContent);
+  check(command.includes('--c 0,0.2,0.3,0.0') && !NEGATIVE_ZERO.test(command),
+    'and in the quatdepth-render command', command);
+
+  await typeInto(page, '#w', '-0');
+  await page.waitForFunction(() => location.hash.includes('&w=0&'), { timeout: 5_000 }).catch(() => {});
+  await settle(page, null, 'the picture after typing w = -0');
+  const typed = fragmentOf(page.url());
+  const shownCommand = await page.$eval('#render-command', (el) => el.textContent);
+  await page.click('#mark-a');
+  await page.click('#mark-b');
+  const animate = await page.$eval('#animate-command', (el) => el.textContent);
+  check(typed.w === '0' && shownCommand.includes('--w 0 ') && !NEGATIVE_ZERO.test(shownCommand)
+    && animate.includes('--w 0 ') && !NEGATIVE_ZERO.test(animate),
+  'a typed w of -0 is written as 0 in the fragment, the command and the animation command',
+  `${page.url()} ${shownCommand} ${animate}`);
+  await page.evaluate((view) => {
+    location.hash = window.quatdepthExplorer.queryOf(view);
+  }, before);
+  await settle(page, null, 'the picture after the -0 checks');
+}
+
 async function checkGestures(page) {
   // Shift-drag rolls: only angle C moves.
   let before = fragmentOf(page.url());
@@ -676,6 +710,7 @@ async function main(cleanup) {
   await checkRefusal(page, address);
   await checkAnimation(page, address);
   await checkZoomLimits(page, address);
+  await checkNegativeZero(page);
 
   // ---- workload 1, opened through the fragment (a hashchange: the page is already open)
   const workloadHash = `#${Object.entries(WORKLOAD_1).map(([k, v]) => `${k}=${v}`).join('&')}`;

@@ -3,7 +3,8 @@
 // The explorer keeps one view: thirteen texts, exactly what goes to the
 // server. Numbers are kept as the user's (or the gesture's) decimal text so
 // that the picture, the fragment, the command and quatdepth's arguments all
-// describe the same render; they are parsed only to be changed.
+// describe the same render; they are parsed only to be changed (and a
+// negative zero loses its sign).
 (() => {
   const KEYS = ['box', 'c', 'w', 'angles', 'size', 'coarse', 'fine', 'iterations',
     'bailout', 'look', 'colormap', 'supersample', 'occlusion'];
@@ -109,6 +110,16 @@
 
   const queryOf = (view) => KEYS.map((k) => `${k}=${encodeValue(view[k])}`).join('&');
 
+  // "-0" is the renderer's 0: written as 0, so that no link or command
+  // carries a sign that means nothing.
+  const unsignedZeros = (text) => String(text).split(',')
+    .map((part) => (Object.is(parseNumber(part), -0) ? part.replace('-', '') : part)).join(',');
+
+  function withUnsignedZeros(view) {
+    for (const [key] of REAL_GROUPS) view[key] = unsignedZeros(view[key]);
+    return view;
+  }
+
   function completeView(partial, base) {
     const view = {};
     for (const k of KEYS) {
@@ -117,7 +128,7 @@
       else if (typeof v === 'number' || typeof v === 'boolean') view[k] = String(v);
       else view[k] = base[k];
     }
-    return view;
+    return withUnsignedZeros(view);
   }
 
   function parseFragment(hash) {
@@ -338,7 +349,7 @@
   // ---- the view changes ------------------------------------------------
 
   function setView(changes, t0, except) {
-    const next = { ...state.view, ...changes };
+    const next = withUnsignedZeros({ ...state.view, ...changes });
     if (sameView(next, state.view)) return;
     state.view = next;
     syncInputs(except);
