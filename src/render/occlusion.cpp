@@ -94,16 +94,23 @@ void opennessOfRows(const MergedRows &rows, const SurfaceAt &surface, Scale scal
 
 std::vector<float> ambientOcclusion(const RenderSettings &s, const MergedRows &rows,
                                     const ShownSurface &surface, int radius, int threads) {
-  std::vector<float> result(rows.depths.size(), 1.0f);
+  std::vector<float> result;
+  ambientOcclusion(s, rows, surface, radius, threads, &result);
+  return result;
+}
+
+void ambientOcclusion(const RenderSettings &s, const MergedRows &rows,
+                      const ShownSurface &surface, int radius, int threads,
+                      std::vector<float> *result) {
+  result->assign(rows.depths.size(), 1.0f);
   const int32_t levels = s.coarseSteps * s.fineSteps;
   const Scale scale{std::fabs(s.xMax - s.xMin) / std::max(s.width, 1),
                     std::fabs(s.yMax - s.yMin) / std::max(s.height, 1),
                     std::fabs(s.zMax - s.zMin) / std::max(levels, 1)};
   runOnRowThreads(rows.height, threads, [&](int32_t first, int32_t step) {
     opennessOfRows(rows, SurfaceAt{rows, surface, scale.level}, scale, radius, first, step,
-                   &result);
+                   result);
   });
-  return result;
 }
 
 }  // namespace quatdepth

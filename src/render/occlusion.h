@@ -20,5 +20,9 @@ namespace quatdepth {
 // map alone shows it: facing the viewer squarely, at its level's depth.
 std::vector<float> ambientOcclusion(const RenderSettings &settings, const MergedRows &rows,
                                     const ShownSurface &surface, int radius, int threads);
+// The same into `openness`, which keeps its memory where it has room enough.
+void ambientOcclusion(const RenderSettings &settings, const MergedRows &rows,
+                      const ShownSurface &surface, int radius, int threads,
+                      std::vector<float> *openness);
 
 }  // namespace quatdepth

@@ -25,28 +25,40 @@ void pixelsOfRows(const MergedRows &rows, int32_t first, int32_t step, const OfP
 
 std::vector<SurfaceNormal> surfaceNormals(const RenderSettings &settings,
                                           const MergedRows &rows, int threads) {
-  std::vector<SurfaceNormal> normals(rows.depths.size());
+  std::vector<SurfaceNormal> normals;
+  surfaceNormals(settings, rows, threads, &normals);
+  return normals;
+}
+
+void surfaceNormals(const RenderSettings &settings, const MergedRows &rows, int threads,
+                    std::vector<SurfaceNormal> *normals) {
+  normals->assign(rows.depths.size(), SurfaceNormal{});
   const auto normal = [&](size_t i, int32_t column, int32_t row, int32_t level) {
-    normals[i] = surfaceNormal(&settings, column, row, level);
+    (*normals)[i] = surfaceNormal(&settings, column, row, level);
   };
   runOnRowThreads(rows.height, threads, [&](int32_t first, int32_t step) {
     pixelsOfRows(rows, first, step, normal);
   });
-  return normals;
 }
 
 ShownSurface shownSurface(const RenderSettings &settings, const MergedRows &rows, int threads) {
-  ShownSurface surface{std::vector<SurfaceNormal>(rows.depths.size()),
-                       std::vector<double>(rows.depths.size(), 0.0)};
+  ShownSurface surface;
+  shownSurface(settings, rows, threads, &surface);
+  return surface;
+}
+
+void shownSurface(const RenderSettings &settings, const MergedRows &rows, int threads,
+                  ShownSurface *surface) {
+  surface->normals.assign(rows.depths.size(), SurfaceNormal{});
+  surface->depths.assign(rows.depths.size(), 0.0);
   const auto shown = [&](size_t i, int32_t column, int32_t row, int32_t level) {
     const ViewPoint sample = normalSamplePoint(&settings, column, row, level);
-    surface.normals[i] = surfaceNormalAt(&settings, level, sample);
-    surface.depths[i] = std::fabs(sample.z - settings.zMin);
+    surface->normals[i] = surfaceNormalAt(&settings, level, sample);
+    surface->depths[i] = std::fabs(sample.z - settings.zMin);
   };
   runOnRowThreads(rows.height, threads, [&](int32_t first, int32_t step) {
     pixelsOfRows(rows, first, step, shown);
   });
-  return surface;
 }
 
 }  // namespace quatdepth

@@ -14,6 +14,9 @@ namespace quatdepth {
 // is the same for any thread count. Throws std::bad_alloc without memory.
 std::vector<SurfaceNormal> surfaceNormals(const RenderSettings &settings,
                                           const MergedRows &rows, int threads);
+// The same into `normals`, which keeps its memory where it has room enough.
+void surfaceNormals(const RenderSettings &settings, const MergedRows &rows, int threads,
+                    std::vector<SurfaceNormal> *normals);
 
 // The surface each pixel shows, one entry a pixel of the rows: its normal
 // in the picture's frame (as surfaceNormals gives them) and the depth, in
@@ -29,5 +32,8 @@ struct ShownSurface {
 // Both at once, each pixel's point found once; per pixel and the same for
 // any thread count, as above.
 ShownSurface shownSurface(const RenderSettings &settings, const MergedRows &rows, int threads);
+// The same into `surface`, which keeps its memory where it has room enough.
+void shownSurface(const RenderSettings &settings, const MergedRows &rows, int threads,
+                  ShownSurface *surface);
 
 }  // namespace quatdepth
