@@ -1,10 +1,12 @@
 // When the disk fails: quatdepth-render (and quatdepth-image, which shares
 // its output code) reports every failed write, sync, rename or flush with
 // exit status 4 and the file's name, and the file it would have replaced
-// is left as it was, with no temporary file beside it.
+// is left as it was, with no temporary file beside it. When memory fails:
+// a frame too large is refused before it renders, with status 1.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -129,6 +131,64 @@ TEST_F(DiskFailure, AFullDiskOrFileSizeLimitIsReported) {
     EXPECT_NE(closed.err.find("standard output: Bad file descriptor"), std::string::npos)
         << closed.err;
   }
+}
+
+// Each view's samples fit under the cap, so a render that went ahead
+// would fill them, and be refused only when its picture was made; its
+// peak resident memory would show it. Refused before the render, the run
+// says what the frame needs: at least the buffers named for each, a
+// sample's depth among them.
+TEST(RenderMemory, AFrameTooLargeIsRefusedBeforeItRenders) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "address space caps do not mix with the address sanitizer";
+#endif
+#if defined(QUATDEPTH_TESTS_UNDER_EMULATOR)
+  GTEST_SKIP() << "qemu-user takes a guest's address-space cap and enforces none";
+#endif
+  TemporaryDirectory dir;
+  const std::string kept = dir.file("kept.png");
+  writeFile(kept, "an older picture");
+  RunOptions capped;
+  capped.addressSpaceMiB = 240;
+  // Two depth levels a pixel: a render that went ahead would not be long.
+  const std::vector<std::string> view = {"--size", "6144x6144", "--coarse", "1", "--fine", "1",
+                                         "-o", kept};
+  constexpr double kSamples = 6144.0 * 6144.0;
+  const struct {
+    std::vector<std::string> options;
+    double leastBytesPerSample;
+  } cases[] = {
+      {{}, 4 + 24 + 1},  // depth, normal, shade
+      {{"--look", "depth", "--colormap", "turbo"}, 4 + 1 + 3},  // depth, shade, colour
+      {{"--occlusion", "--look", "relief"}, 4 + 24 + 8 + 4 + 1},
+#if defined(QUATDEPTH_WITH_OPENEXR)
+      {{"--format", "exr"}, 4 + 24 + 16 + 16},  // depth, normal, channels, file
+#endif
+  };
+  for (const auto &c : cases) {
+    std::vector<std::string> options = view;
+    options.insert(options.end(), c.options.begin(), c.options.end());
+    SCOPED_TRACE(shellCommand("quatdepth-render", options));
+    const ProgramResult run = runProgram(kRender, options, capped);
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.exitStatus, 1) << run.err;
+    std::smatch needs;
+    ASSERT_TRUE(std::regex_search(
+        run.err, needs,
+        std::regex("not enough memory for a picture of 6144 x 6144 pixels: it needs ([0-9]+) "
+                   "MiB; nothing was written")))
+        << run.err;
+    const double least = c.leastBytesPerSample * kSamples / (1 << 20);
+    EXPECT_GE(std::stod(needs[1]), least);
+    EXPECT_LE(std::stod(needs[1]), 1.5 * least + 16);
+    // Its 144 MiB of depths were never filled.
+    EXPECT_LT(run.maxResidentKiB, 72 * 1024);
+    EXPECT_EQ(readFile(kept), "an older picture");
+    EXPECT_EQ(listing(dir.path()), "kept.png\n");
+  }
+  // The cap itself leaves room for a small picture.
+  const ProgramResult small = runProgram(kRender, {"--size", "64x64", "-o", kept}, capped);
+  EXPECT_EQ(small.exitStatus, 0) << small.err;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "render/frame_output.h"
 
 #include <algorithm>
+#include <new>
 #include <vector>
 
 #include "image/colormap.h"
@@ -20,41 +21,154 @@ int threadsOf(const RenderRequest &request) {
   return request.threads > 0 ? request.threads : defaultThreadCount();
 }
 
+// An 8-bit picture, shaded from the samples; the other formats write the
+// depths themselves.
+bool writesPicture(const RenderRequest &request) {
+  return !request.depthExr &&
+         (request.format == ImageFormat::kPng || request.format == ImageFormat::kPgm);
+}
+
+int pictureChannels(const RenderRequest &request) {
+  return request.colormap == Colormap::kGrey ? 1 : 3;
+}
+
+// libpng's buffers for rows of `rowBytes`: the row, the row before it and
+// two trial rows for its filters; and zlib's state and window.
+size_t pngEncoderBytes(size_t rowBytes) { return 4 * (rowBytes + 1) + (size_t{1} << 20); }
+
+// How many of each thing a frame's buffers hold.
+struct FramePlan {
+  size_t samples = 0, sampleRows = 0;
+  size_t normals = 0, normalDepths = 0, openness = 0;
+  size_t shades = 0, colours = 0, pixels = 0;
+  int32_t exrWidth = 0, exrHeight = 0;  // of an EXR, if one is written
+  size_t encoderBytes = 0;
+
+  size_t bytes() const {
+    return samples * sizeof(int32_t) + sampleRows + normals * sizeof(SurfaceNormal) +
+           normalDepths * sizeof(double) + openness * sizeof(float) + shades + colours +
+           pixels + (exrWidth > 0 ? exrBufferBytes(exrWidth, exrHeight) : 0) + encoderBytes;
+  }
+};
+
+FramePlan planFrame(const RenderRequest &request, const RenderSettings &s) {
+  const RenderSettings sampled = supersampledSettings(s, request.supersample);
+  const size_t samples = static_cast<size_t>(sampled.width) * static_cast<size_t>(sampled.height);
+  const size_t pixels = static_cast<size_t>(s.width) * static_cast<size_t>(s.height);
+  const size_t width = static_cast<size_t>(s.width);
+  FramePlan plan;
+  plan.samples = samples;
+  plan.sampleRows = static_cast<size_t>(sampled.height);
+  if (request.depthExr) {
+    plan.normals = samples;
+    plan.exrWidth = s.width, plan.exrHeight = s.height;
+    plan.encoderBytes = exrEncoderBytes(s.width, s.height);
+  } else if (writesPicture(request)) {
+    // Occlusion measures from the normals' surface whatever the look.
+    if (request.occlusion)
+      plan.normals = plan.normalDepths = plan.openness = samples;
+    else if (request.look == Look::kLit)
+      plan.normals = samples;
+    plan.shades = samples;
+    const size_t channels = static_cast<size_t>(pictureChannels(request));
+    if (channels == 3) plan.colours = 3 * samples;
+    if (request.supersample > 1) plan.pixels = channels * pixels;
+    if (request.format == ImageFormat::kPng) plan.encoderBytes = pngEncoderBytes(channels * width);
+  } else if (request.format == ImageFormat::kPng16) {
+    plan.encoderBytes = 2 * width + pngEncoderBytes(2 * width);
+  } else {
+    plan.encoderBytes = 2 * 4 * (width + 1) + 1;  // a record's values and bytes
+  }
+  return plan;
+}
+
+// Gives a buffer's memory back.
+template <typename T>
+void release(std::vector<T> *buffer) {
+  std::vector<T>().swap(*buffer);
+}
+
 // An 8-bit picture: shaded at every sample, coloured, then each pixel's
 // samples averaged.
-bool writePicture(FILE *out, const RenderRequest &request,
-                  const RenderSettings &s, const MergedRows &samples,
+bool writePicture(FILE *out, const RenderRequest &request, const RenderSettings &s,
+                  const MergedRows &samples, FrameBuffers *b,
                   const std::vector<PictureText> &texts, std::string *error) {
   const RenderSettings sampled = supersampledSettings(s, request.supersample);
   // Occlusion needs the normals whatever the look: they give each pixel's
   // tangent plane, which its horizons are measured from, on the smooth
   // surface they are measured on rather than on the hits' finer relief.
-  ShownSurface surface;
   if (request.occlusion)
-    surface = shownSurface(sampled, samples, threadsOf(request));
+    shownSurface(sampled, samples, threadsOf(request), &b->surface);
   else if (request.look == Look::kLit)
-    surface.normals = surfaceNormals(sampled, samples, threadsOf(request));
-  std::vector<float> openness;
+    surfaceNormals(sampled, samples, threadsOf(request), &b->surface.normals);
   if (request.occlusion) {
     // A fiftieth of the picture's width, whatever the samples a pixel.
     const int radius = std::max(3, s.width / 50) * request.supersample;
-    openness = ambientOcclusion(sampled, samples, surface, radius, threadsOf(request));
+    ambientOcclusion(sampled, samples, b->surface, radius, threadsOf(request), &b->openness);
   }
-  std::vector<uint8_t> pixels = renderPicture(samples, request.look, &surface.normals,
-                                              request.occlusion ? &openness : nullptr);
-  int channels = 1;
-  if (request.colormap != Colormap::kGrey) {
-    pixels = colourPicture(pixels, request.colormap);
-    channels = 3;
+  renderPicture(samples, request.look, &b->surface.normals,
+                request.occlusion ? &b->openness : nullptr, &b->shades);
+  const std::vector<uint8_t> *picture = &b->shades;
+  const int channels = pictureChannels(request);
+  if (channels == 3) {
+    colourPicture(*picture, request.colormap, &b->colours);
+    picture = &b->colours;
   }
-  if (request.supersample > 1)
-    pixels = shrinkPicture(pixels, samples.width, samples.height, channels,
-                           request.supersample);
-  return encodePicture(out, s.width, s.height, channels, pixels,
-                       request.format, error, texts);
+  if (request.supersample > 1) {
+    shrinkPicture(*picture, samples.width, samples.height, channels, request.supersample,
+                  &b->pixels);
+    picture = &b->pixels;
+  }
+  release(&b->encoderRoom);
+  return encodePicture(out, s.width, s.height, channels, *picture, request.format, error, texts);
+}
+
+bool writeFrameFrom(FILE *out, const RenderRequest &request, const RenderSettings &s,
+                    const RealTexts &texts, const MergedRows &samples, FrameBuffers *b,
+                    std::string *error) {
+  const std::string parameters = parameterText(request, s, texts);
+  const std::vector<PictureText> pictureTexts = {{kParameterKeyword, parameters}};
+  if (writesPicture(request))
+    return writePicture(out, request, s, samples, b, pictureTexts, error);
+  if (request.depthExr) {
+    surfaceNormals(s, samples, threadsOf(request), &b->surface.normals);
+    release(&b->encoderRoom);
+    return writeDepthExr(out, samples, s, b->surface.normals, kParameterKeyword, parameters,
+                         error, &b->exr);
+  }
+  release(&b->encoderRoom);
+  return encodeImage(out, samples, request.format, request.look, error, pictureTexts);
 }
 
 }  // namespace
+
+bool allocateFrameBuffers(const RenderRequest &request, const RenderSettings &s,
+                          FrameBuffers *buffers, std::string *error) {
+  const FramePlan plan = planFrame(request, s);
+  try {
+    buffers->samples.depths.reserve(plan.samples);
+    buffers->samples.received.reserve(plan.sampleRows);
+    buffers->surface.normals.reserve(plan.normals);
+    buffers->surface.depths.reserve(plan.normalDepths);
+    buffers->openness.reserve(plan.openness);
+    buffers->shades.reserve(plan.shades);
+    buffers->colours.reserve(plan.colours);
+    buffers->pixels.reserve(plan.pixels);
+    if (plan.exrWidth > 0) reserveExrBuffers(plan.exrWidth, plan.exrHeight, &buffers->exr);
+    buffers->encoderRoom.reserve(plan.encoderBytes);
+  } catch (const std::bad_alloc &) {
+    *buffers = FrameBuffers();
+    const std::string samples =
+        request.supersample > 1 ? " at " + std::to_string(request.supersample) + " x " +
+                                      std::to_string(request.supersample) + " samples a pixel"
+                                : "";
+    *error = "not enough memory for a picture of " + std::to_string(s.width) + " x " +
+             std::to_string(s.height) + " pixels" + samples + ": it needs " +
+             std::to_string((plan.bytes() + (size_t{1} << 20) - 1) >> 20) + " MiB";
+    return false;
+  }
+  return true;
+}
 
 bool renderFrameSamples(const RenderRequest &request, const RenderSettings &s,
                         MergedRows *samples,
@@ -65,20 +179,16 @@ bool renderFrameSamples(const RenderRequest &request, const RenderSettings &s,
                        error, stop);
 }
 
+bool writeFrame(FILE *out, const RenderRequest &request, const RenderSettings &s,
+                const RealTexts &texts, FrameBuffers *buffers, std::string *error) {
+  return writeFrameFrom(out, request, s, texts, buffers->samples, buffers, error);
+}
+
 bool writeFrame(FILE *out, const RenderRequest &request,
                 const RenderSettings &s, const RealTexts &texts,
                 const MergedRows &samples, std::string *error) {
-  const std::string parameters = parameterText(request, s, texts);
-  const std::vector<PictureText> pictureTexts = {
-      {kParameterKeyword, parameters}};
-  if (request.depthExr)
-    return writeDepthExr(out, samples, s, surfaceNormals(s, samples, threadsOf(request)),
-                         kParameterKeyword, parameters, error);
-  if (request.format == ImageFormat::kPng ||
-      request.format == ImageFormat::kPgm)
-    return writePicture(out, request, s, samples, pictureTexts, error);
-  return encodeImage(out, samples, request.format, request.look, error,
-                     pictureTexts);
+  FrameBuffers buffers;
+  return writeFrameFrom(out, request, s, texts, samples, &buffers, error);
 }
 
 }  // namespace quatdepth

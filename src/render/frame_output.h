@@ -1,31 +1,62 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "image/row_merge.h"
+#include "render/depth_exr.h"
 #include "render/positional_arguments.h"
 #include "render/render_options.h"
+#include "render/surface_normals.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {
 
+// Every buffer a frame needs that grows with its picture. Had all at once
+// before the frame's first row renders, so a frame too large for memory
+// is refused at once instead of after its render.
+struct FrameBuffers {
+  MergedRows samples;            // the depths, one a sample
+  ShownSurface surface;          // normals, and their depths for occlusion
+  std::vector<float> openness;   // for occlusion
+  std::vector<uint8_t> shades;   // the 8-bit picture, one a sample
+  std::vector<uint8_t> colours;  // through a colour map, three a sample
+  std::vector<uint8_t> pixels;   // samples averaged, one a pixel
+  ExrBuffers exr;
+  // Room for libpng's, zlib's and OpenEXR's own buffers, given back just
+  // before the picture is encoded, for them to take.
+  std::vector<char> encoderRoom;
+};
+
+// Gets `buffers` ready for frame `s` of `request`. False with a message
+// saying how much memory the frame needs when that cannot be had.
+bool allocateFrameBuffers(const RenderRequest &request, const RenderSettings &s,
+                          FrameBuffers *buffers, std::string *error);
+
 // The samples of one frame `s` of `request`: its rows, supersampled as the
 // request asks, on the request's threads (every core for 0) with the
 // fastest search path. False with a message when memory or a thread cannot
-// be had, or when `stop` is set before the last row.
+// be had, or when `stop` is set before the last row. Samples with room
+// enough (allocateFrameBuffers) take no more memory.
 bool renderFrameSamples(const RenderRequest &request, const RenderSettings &s,
                         MergedRows *samples,
                         const std::function<void(int32_t rowsDone)> &onProgress,
                         std::string *error,
                         const std::atomic<bool> *stop = nullptr);
 
-// Writes the frame in the request's format to `out`, carrying the frame's
-// parameters (`s` and the decimals `texts` it was read from). False with
-// the reason when the write fails.
+// Writes the frame, `buffers->samples` rendered, in the request's format to
+// `out`, carrying the frame's parameters (`s` and the decimals `texts` it
+// was read from), in the buffers' memory. False with the reason when the
+// write fails.
+bool writeFrame(FILE *out, const RenderRequest &request, const RenderSettings &s,
+                const RealTexts &texts, FrameBuffers *buffers, std::string *error);
+
+// The same for samples rendered elsewhere, its buffers taken as it goes.
 bool writeFrame(FILE *out, const RenderRequest &request,
                 const RenderSettings &s, const RealTexts &texts,
                 const MergedRows &samples, std::string *error);

@@ -80,11 +80,17 @@ int printArguments(const RenderRequest &request) {
 int renderAndWrite(const RenderRequest &request, const RenderSettings &s,
                    const RealTexts &texts, const std::string &label,
                    ImageOutput *output) {
-  ProgressBar bar(supersampledSettings(s, request.supersample).height, label);
-  MergedRows samples;
+  // All the memory the frame needs, before it renders: a frame too large
+  // is refused now rather than when it is written.
+  FrameBuffers buffers;
   std::string error;
+  if (!allocateFrameBuffers(request, s, &buffers, &error)) {
+    report(error + "; nothing was written");
+    return kRenderFailed;
+  }
+  ProgressBar bar(supersampledSettings(s, request.supersample).height, label);
   if (!renderFrameSamples(
-          request, s, &samples, [&bar](int32_t done) { bar.show(done); },
+          request, s, &buffers.samples, [&bar](int32_t done) { bar.show(done); },
           &error)) {
     report(error + "; nothing was written");
     return kRenderFailed;
@@ -94,7 +100,7 @@ int renderAndWrite(const RenderRequest &request, const RenderSettings &s,
     report(error);
     return kRenderCannotWrite;
   }
-  if (!writeFrame(out, request, s, texts, samples, &error)) {
+  if (!writeFrame(out, request, s, texts, &buffers, &error)) {
     report(output->name() + ": " + error);
     return kRenderCannotWrite;
   }
