@@ -345,6 +345,28 @@ TEST(ExplorerRenders, ARenderEndsWhenItsClientLeavesOrANewerOneComes) {
   EXPECT_EQ(statusOf(queuedAnswer), 409) << queuedAnswer;
   EXPECT_EQ(bodyOf(queuedAnswer), "superseded by a newer request\n");
   EXPECT_TRUE(rendersEndWithin(pid, 1));
+
+  // While another page's render holds the worker, the page's requests wait;
+  // a newer one answers the older ones at once, and when the worker is
+  // free only the newest runs. Their connections stay open meanwhile.
+  const std::string http = " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n";
+  RawConnection holder(port), first(port), second(port), third(port);
+  ASSERT_TRUE(holder.send("GET /rows?" + longPixel("1000000000") + "&page=hold&seq=0" + http + "\r\n"));
+  ASSERT_TRUE(rendersStartWithin(pid, 5));
+  const std::string waits = "GET /rows?" + longPixel("1000000000") + "&page=wait&seq=";
+  ASSERT_TRUE(first.send(waits + "1" + http + "\r\n"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(second.send(waits + "2" + http + "\r\n"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(third.send("GET /rows?size=3x3&page=wait&seq=3" + http + "Connection: close\r\n\r\n"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(childrenOf(pid).size(), 1u);
+  holder.close();
+  const std::string thirdAnswer = third.receiveAll(5);
+  EXPECT_EQ(statusOf(thirdAnswer), 200) << thirdAnswer;
+  EXPECT_TRUE(rendersEndWithin(pid, 1)) << "a superseded request started once the worker was free";
+  EXPECT_EQ(statusOf(first.receiveAll(1)), 409);
+  EXPECT_EQ(statusOf(second.receiveAll(1)), 409);
   EXPECT_EQ(explorer.stop(), 0);
 }
 
