@@ -345,6 +345,17 @@ async function checkAnimation(page, address) {
   shown = await settle(page, shown.query, 'the zoomed picture for mark B');
   await page.click('#mark-b');
   const b = await page.evaluate(() => window.quatdepthExplorer.view);
+  const accepted = [];
+  for (const frames of ['0', '1000001', '2.5']) {
+    await typeInto(page, '#frames', frames);
+    const refused = await page.evaluate(() => ({ command: document.getElementById('animate-command').textContent,
+      note: document.getElementById('animate-note').textContent }));
+    if (refused.command !== '' || !/frames: give a whole number from 1 to 1000000/.test(refused.note)) {
+      accepted.push(`${frames}: ${JSON.stringify(refused)}`);
+    }
+  }
+  check(accepted.length === 0, 'a frame count of 0, over 1000000 or not whole gives no command, and the note says why',
+    accepted.join('; '));
   await typeInto(page, '#frames', '2');
   const command = await page.$eval('#animate-command', (el) => el.textContent);
   const names = ['xMin', 'yMin', 'zMin', 'xMax', 'yMax', 'zMax', 'c0', 'c1', 'c2', 'c3', 'wSlice', 'angleA', 'angleB', 'angleC'];

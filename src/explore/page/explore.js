@@ -32,6 +32,7 @@
   // seconds; a drag would reach that in three.
   const FRAGMENT_INTERVAL_MS = 150;
   const MAX_TIMINGS = 1000;
+  const MAX_FRAMES = 1000000;  // quatdepth-render's --frames
   // Zoom stops at a box side of a billionth of its distance from the origin
   // (of one unit near it): a double's sixteen digits then still give every
   // pixel and depth level its own point, and the text keeps six digits of the
@@ -230,9 +231,12 @@
     if (differing.length) {
       notes.push(`A and B differ in ${differing.join(', ')}: A's ${differing.length > 1 ? 'are' : 'is'} used.`);
     }
-    const frames = framesText.trim();
-    if (!/^\d+$/.test(frames) || Number(frames) < 1) notes.push('frames: give a whole number, at least 1.');
-    const command = ['quatdepth-render', renderOptions(a), `--frames ${shellQuote(frames)}`, ...sweeps,
+    // No command for a count quatdepth-render refuses.
+    const frames = /^\s*\d+\s*$/.test(framesText) ? Number(framesText) : NaN;
+    if (!(frames >= 1 && frames <= MAX_FRAMES)) {
+      return { command: '', notes: [...notes, `frames: give a whole number from 1 to ${MAX_FRAMES}.`] };
+    }
+    const command = ['quatdepth-render', renderOptions(a), `--frames ${frames}`, ...sweeps,
       '-o frame%04d.png'].join(' ');
     return { command, notes };
   }
