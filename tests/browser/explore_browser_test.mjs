@@ -573,6 +573,19 @@ async function checkNegativeZero(page) {
   await settle(page, null, 'the picture after the -0 checks');
 }
 
+// A wide view previews wide: a quarter of each side, each its own.
+async function checkPreviewShape(page) {
+  const size = await page.evaluate(() => window.quatdepthExplorer.view.size);
+  await typeInto(page, '#size', '400x100');
+  await settle(page, null, 'the 400x100 picture');
+  const { preview } = await timingsOfShown(page);
+  const natural = await page.$eval('#picture', (el) => `${el.naturalWidth}x${el.naturalHeight}`);
+  check(new URLSearchParams(preview?.query).get('size') === '100x25' && natural === '400x100',
+    'a 400x100 view previews at 100x25', `${preview?.query} then ${natural}`);
+  await typeInto(page, '#size', size);
+  await settle(page, null, 'the picture at its size again');
+}
+
 async function checkGestures(page) {
   // Shift-drag rolls: only angle C moves.
   let before = fragmentOf(page.url());
@@ -722,6 +735,7 @@ async function main(cleanup) {
   await checkAnimation(page, address);
   await checkZoomLimits(page, address);
   await checkNegativeZero(page);
+  await checkPreviewShape(page);
 
   // ---- workload 1, opened through the fragment (a hashchange: the page is already open)
   const workloadHash = `#${Object.entries(WORKLOAD_1).map(([k, v]) => `${k}=${v}`).join('&')}`;
