@@ -7,6 +7,7 @@
 #include <dirent.h>
 
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <fstream>
 #include <memory>
@@ -213,7 +214,6 @@ TEST(ExplorerRefusals, QueriesPagesMethodsAndHeaders) {
   for (int i = 0; i < 200 && flood.send("X-" + std::to_string(i) + ": " + std::string(1000, 'b') + "\r\n"); ++i) {
   }
   EXPECT_EQ(statusOf(flood.receiveAll()), 431);
-  EXPECT_LT(residentKiB(explorer.pid()), 64 * 1024) << "headers kept in memory";
 
   // Range is ignored: the whole picture, 200, however many ranges.
   std::string ranges = "Range: bytes=0-";
@@ -378,6 +378,8 @@ TEST(ExplorerLoad, IdleSlowAndAbandonedClientsHoldNothing) {
   const int port = explorer.port();
   const pid_t pid = explorer.pid();
   ASSERT_GT(port, 0);
+  ASSERT_EQ(statusOf(get(port, "/")), 200);
+  const long startKiB = residentKiB(pid);
   std::vector<std::unique_ptr<RawConnection>> idle, slow, abandoned;
   for (int i = 0; i < 200; ++i) idle.push_back(std::make_unique<RawConnection>(port));
   for (int i = 0; i < 50; ++i) {
@@ -390,9 +392,16 @@ TEST(ExplorerLoad, IdleSlowAndAbandonedClientsHoldNothing) {
     abandoned.push_back(std::make_unique<RawConnection>(port));
     ASSERT_TRUE(abandoned.back()->send(render));
   }
-  // The slow clients go on sending a header line now and then.
+  // The slow clients go on sending a header line now and then, and others
+  // send headers that never end, each cut off at the size it may have.
   for (int round = 0; round < 3; ++round) {
     for (auto &client : slow) client->send("X-Slow: " + std::to_string(round) + "\r\n");
+    for (int flood = 0; flood < 4; ++flood) {
+      RawConnection endless(port);
+      endless.send("GET /args HTTP/1.1\r\n");
+      for (int line = 0; line < 200; ++line)
+        if (!endless.send("X-" + std::to_string(line) + ": " + std::string(1000, 'b') + "\r\n")) break;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
   }
   for (const auto &connection : idle) ASSERT_TRUE(connection->connected());
@@ -414,9 +423,16 @@ TEST(ExplorerLoad, IdleSlowAndAbandonedClientsHoldNothing) {
   start = Clock::now();
   EXPECT_EQ(statusOf(get(port, "/image.png?size=32x32")), 200);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
-  // A server of a few threads: its connections' buffers and nothing more.
-  EXPECT_LT(residentKiB(pid), 48 * 1024);
+  // What the connections took is theirs alone: a few KiB each.
+  const long grownKiB = residentKiB(pid) - startKiB;
+  std::printf("resident memory: %ld KiB at the start, grown by %ld KiB\n", startKiB, grownKiB);
   EXPECT_EQ(explorer.stop(), 0);
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "resident memory is not measured under the address sanitizer, "
+                  "which keeps what is freed";
+#else
+  EXPECT_LT(grownKiB, 16 * 1024);
+#endif
 }
 
 TEST(ExplorerLoad, AHeaderThatNeverEndsIsCutOff) {
