@@ -123,23 +123,6 @@ bool writePicture(FILE *out, const RenderRequest &request, const RenderSettings 
   return encodePicture(out, s.width, s.height, channels, *picture, request.format, error, texts);
 }
 
-bool writeFrameFrom(FILE *out, const RenderRequest &request, const RenderSettings &s,
-                    const RealTexts &texts, const MergedRows &samples, FrameBuffers *b,
-                    std::string *error) {
-  const std::string parameters = parameterText(request, s, texts);
-  const std::vector<PictureText> pictureTexts = {{kParameterKeyword, parameters}};
-  if (writesPicture(request))
-    return writePicture(out, request, s, samples, b, pictureTexts, error);
-  if (request.depthExr) {
-    surfaceNormals(s, samples, threadsOf(request), &b->surface.normals);
-    release(&b->encoderRoom);
-    return writeDepthExr(out, samples, s, b->surface.normals, kParameterKeyword, parameters,
-                         error, &b->exr);
-  }
-  release(&b->encoderRoom);
-  return encodeImage(out, samples, request.format, request.look, error, pictureTexts);
-}
-
 }  // namespace
 
 bool allocateFrameBuffers(const RenderRequest &request, const RenderSettings &s,
@@ -180,15 +163,20 @@ bool renderFrameSamples(const RenderRequest &request, const RenderSettings &s,
 }
 
 bool writeFrame(FILE *out, const RenderRequest &request, const RenderSettings &s,
-                const RealTexts &texts, FrameBuffers *buffers, std::string *error) {
-  return writeFrameFrom(out, request, s, texts, buffers->samples, buffers, error);
-}
-
-bool writeFrame(FILE *out, const RenderRequest &request,
-                const RenderSettings &s, const RealTexts &texts,
-                const MergedRows &samples, std::string *error) {
-  FrameBuffers buffers;
-  return writeFrameFrom(out, request, s, texts, samples, &buffers, error);
+                const RealTexts &texts, FrameBuffers *b, std::string *error) {
+  const MergedRows &samples = b->samples;
+  const std::string parameters = parameterText(request, s, texts);
+  const std::vector<PictureText> pictureTexts = {{kParameterKeyword, parameters}};
+  if (writesPicture(request))
+    return writePicture(out, request, s, samples, b, pictureTexts, error);
+  if (request.depthExr) {
+    surfaceNormals(s, samples, threadsOf(request), &b->surface.normals);
+    release(&b->encoderRoom);
+    return writeDepthExr(out, samples, s, b->surface.normals, kParameterKeyword, parameters,
+                         error, &b->exr);
+  }
+  release(&b->encoderRoom);
+  return encodeImage(out, samples, request.format, request.look, error, pictureTexts);
 }
 
 }  // namespace quatdepth

@@ -56,9 +56,4 @@ bool renderFrameSamples(const RenderRequest &request, const RenderSettings &s,
 bool writeFrame(FILE *out, const RenderRequest &request, const RenderSettings &s,
                 const RealTexts &texts, FrameBuffers *buffers, std::string *error);
 
-// The same for samples rendered elsewhere, its buffers taken as it goes.
-bool writeFrame(FILE *out, const RenderRequest &request,
-                const RenderSettings &s, const RealTexts &texts,
-                const MergedRows &samples, std::string *error);
-
 }  // namespace quatdepth
