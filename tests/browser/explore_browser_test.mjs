@@ -586,6 +586,87 @@ async function checkPreviewShape(page) {
   await settle(page, null, 'the picture at its size again');
 }
 
+// 409 means a newer request of this page took over: "superseded", and
+// the page waits for that one. 503 is about the server: busy (it gives
+// Retry-After, and the page asks again then) or stopping (the page says so
+// and keeps its last picture). The answers are made here, in the browser.
+async function checkServerAnswers(page) {
+  let answer = null;
+  const intercept = (request) => {
+    if (request.isInterceptResolutionHandled()) return;
+    const url = new URL(request.url());
+    if (answer && url.pathname === '/image.png' && (!answer.fullOnly || url.searchParams.get('size') === answer.fullOnly)) {
+      const { status, headers = {}, body } = answer;
+      if (answer.once) answer = null;
+      request.respond({ status, headers, contentType: 'text/plain', body });
+    } else {
+      request.continue();
+    }
+  };
+  const open = (angles) => page.evaluate((a) => {
+    const e = window.quatdepthExplorer;
+    location.hash = e.queryOf({ ...e.view, angles: a });
+  }, angles);
+  const seen = () => page.evaluate(() => ({
+    status: document.getElementById('status').textContent,
+    general: document.getElementById('general-message').hidden ? '' : document.getElementById('general-message').textContent,
+    shown: window.quatdepthExplorer.shown?.query, kind: document.getElementById('picture').dataset.kind,
+  }));
+  const statusBecomes = (pattern, what) => page.waitForFunction((p) => new RegExp(p).test(document.getElementById('status').textContent),
+    { timeout: 10_000 }, pattern).catch(async () => { throw new CheckFailed(`${what}: ${JSON.stringify(await seen())}`); });
+
+  await page.setRequestInterception(true);
+  page.on('request', intercept);
+  try {
+    const kept = await page.evaluate(() => window.quatdepthExplorer.shown);
+    const size = await page.evaluate(() => window.quatdepthExplorer.view.size);
+
+    answer = { status: 409, body: 'superseded by a newer request' };
+    await open('0.1,0.2,0.3');
+    await statusBecomes('^superseded$', 'a 409 never showed as superseded');
+    const superseded = await seen();
+    check(superseded.general === '' && superseded.shown === kept.query,
+      'a 409 shows "superseded", no message, and keeps the picture', JSON.stringify(superseded));
+
+    // Stopping: the preview arrives, the full picture gets 503.
+    answer = { status: 503, body: 'the server is stopping', fullOnly: size };
+    await open('0.1,0.2,0.4');
+    await statusBecomes('503', 'a 503 never showed');
+    await page.waitForFunction((q) => window.quatdepthExplorer.shown?.query === q, { timeout: 10_000 }, kept.query)
+      .catch(() => {});
+    const stopping = await seen();
+    check(/unavailable/.test(stopping.status) && !/superseded|refused/.test(stopping.status)
+      && stopping.general === 'the server is stopping' && stopping.shown === kept.query && stopping.kind === 'full',
+    'a 503 without Retry-After shows the server unavailable with its message, and the last full picture',
+    JSON.stringify(stopping));
+
+    answer = { status: 503, headers: { 'Retry-After': '1' }, body: 'busy rendering', once: true };
+    await open('0.1,0.2,0.5');
+    await statusBecomes('busy', 'a 503 with Retry-After never showed as busy');
+    const busy = await seen();
+    const shown = await settle(page, null, 'the picture asked again after Retry-After');
+    const after = await seen();
+    check(/busy \(503\)/.test(busy.status) && !/superseded/.test(busy.status) && busy.general === 'busy rendering'
+      && shown.query.includes('angles=0.1,0.2,0.5&') && after.general === '',
+    'a 503 with Retry-After shows the server busy, asks again, and the picture comes', JSON.stringify(busy));
+
+    // A newer view while waiting goes at once, and the wait is dropped.
+    answer = { status: 503, headers: { 'Retry-After': '1' }, body: 'busy rendering', once: true };
+    await open('0.1,0.2,0.6');
+    await statusBecomes('busy', 'a second 503 with Retry-After never showed as busy');
+    await open('0.1,0.2,0.7');
+    await settle(page, null, 'the picture of a view changed while the server was busy');
+    await new Promise((resolve) => { setTimeout(resolve, 1500); });
+    const later = await page.evaluate(() => window.quatdepthExplorer.shown.view);
+    check(later.includes('angles=0.1,0.2,0.7&'), 'a view changed while waiting on a busy server stays shown after the wait',
+      later);
+  } finally {
+    answer = null;
+    page.off('request', intercept);
+    await page.setRequestInterception(false);
+  }
+}
+
 async function checkGestures(page) {
   // Shift-drag rolls: only angle C moves.
   let before = fragmentOf(page.url());
@@ -736,6 +817,7 @@ async function main(cleanup) {
   await checkZoomLimits(page, address);
   await checkNegativeZero(page);
   await checkPreviewShape(page);
+  await checkServerAnswers(page);
 
   // ---- workload 1, opened through the fragment (a hashchange: the page is already open)
   const workloadHash = `#${Object.entries(WORKLOAD_1).map(([k, v]) => `${k}=${v}`).join('&')}`;

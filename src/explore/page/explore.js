@@ -262,7 +262,7 @@
     marks: { A: null, B: null },
   };
 
-  const render = { pending: null, inflight: null, patienceTimer: 0, seq: 0 };
+  const render = { pending: null, inflight: null, patienceTimer: 0, retryTimer: 0, seq: 0 };
 
   // ---- fragment --------------------------------------------------------
 
@@ -380,6 +380,7 @@
       clearPatience();
       render.inflight?.controller.abort();
       render.inflight = null;
+      clearRetry();
       clearRefusal();
       setStatus(view.size, '');
       return;
@@ -391,6 +392,19 @@
   function clearPatience() {
     clearTimeout(render.patienceTimer);
     render.patienceTimer = 0;
+  }
+
+  function clearRetry() {
+    clearTimeout(render.retryTimer);
+    render.retryTimer = 0;
+  }
+
+  // Retry-After in seconds or as a date, kept within a second and a
+  // minute; null without one.
+  function retryDelay(header) {
+    if (header === null) return null;
+    const seconds = /^\s*\d+\s*$/.test(header) ? Number(header) : (Date.parse(header) - Date.now()) / 1000;
+    return Number.isFinite(seconds) ? Math.min(60, Math.max(1, seconds)) * 1000 : null;
   }
 
   // At most one picture request is in flight. A newer view replaces a full
@@ -423,6 +437,10 @@
   async function fetchPicture(query, seq, signal) {
     const response = await fetch(`image.png?${query}&page=${PAGE_ID}&seq=${seq}`, { signal, cache: 'no-store' });
     if (response.status === 409) return { superseded: true };
+    if (response.status === 503) {
+      const text = (await response.text()).trim();
+      return { unavailable: { text, retryMs: retryDelay(response.headers.get('Retry-After')) } };
+    }
     if (!response.ok) {
       return { refusal: { status: response.status, text: (await response.text()).trim() } };
     }
@@ -443,6 +461,7 @@
   async function startRequest(job, kind, requestView) {
     const query = queryOf(requestView);
     const flight = { job, kind, query, controller: new AbortController(), started: performance.now() };
+    clearRetry();
     render.inflight = flight;
     setStatus(kind === 'preview' ? 'preview' : 'rendering', 'busy');
     let outcome;
@@ -461,6 +480,11 @@
       // Only a newer request of this page supersedes one; it is on its way.
       setStatus('superseded', '');
       pump();
+      return;
+    }
+    if (outcome.unavailable) {
+      if (render.pending) pump();
+      else showUnavailable(outcome.unavailable, kind, () => startRequest(job, kind, requestView));
       return;
     }
     if (outcome.refusal) {
@@ -588,6 +612,26 @@
     setStatus(status ? `refused (${status})` : 'failed', 'refused');
     $('timing-preview').textContent = 'preview –';
     $('timing-full').textContent = 'full –';
+  }
+
+  // 503 is about the server, not the view: a busy one says when to ask
+  // again and the same request goes then; a stopping one does not, and the
+  // page says so until the next change.
+  function showUnavailable({ text, retryMs }, kind, again) {
+    clearRefusal();
+    const general = $('general-message');
+    general.textContent = text || 'the server cannot render now';
+    general.hidden = false;
+    if (retryMs === null) {
+      setStatus('unavailable (503)', 'refused');
+      if (kind === 'full' && state.shown?.kind === 'preview') restoreLastFull();
+      return;
+    }
+    setStatus(`busy (503): again in ${Math.round(retryMs / 1000)} s`, 'busy');
+    render.retryTimer = setTimeout(() => {
+      render.retryTimer = 0;
+      if (!render.inflight && !render.pending) again();
+    }, retryMs);
   }
 
   function clearRefusal() {
