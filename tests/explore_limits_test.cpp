@@ -297,6 +297,14 @@ TEST(ExplorerRefusals, TooMuchWorkIs413AndTooMuchMemory503BeforeAnyWork) {
   holding.close();
   EXPECT_TRUE(rendersEndWithin(small.pid(), 2));
   EXPECT_EQ(statusOf(get(small.port(), "/rows?size=1x100000&coarse=1&fine=1&iterations=1")), 200);
+  // An answer written gives its memory back, though its connection stays.
+  RawConnection kept(small.port());
+  ASSERT_TRUE(kept.send("GET /rows?size=1x100000&coarse=1&fine=1&iterations=1 HTTP/1.1\r\nHost: 127.0.0.1:" +
+                        std::to_string(small.port()) + "\r\n\r\n"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_FALSE(kept.closedByPeer());
+  EXPECT_EQ(statusOf(get(small.port(), "/rows?size=1x100000&coarse=1&fine=1&iterations=1")), 200)
+      << "a kept-alive connection holds its answer's memory";
 }
 
 TEST(ExplorerRenders, ARenderEndsWhenItsClientLeavesOrANewerOneComes) {
@@ -423,6 +431,12 @@ TEST(ExplorerLoad, IdleSlowAndAbandonedClientsHoldNothing) {
   start = Clock::now();
   EXPECT_EQ(statusOf(get(port, "/image.png?size=32x32")), 200);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+  // More idle connections than the server keeps: the oldest make room,
+  // and a newcomer is still answered.
+  for (int i = 0; i < 300; ++i) idle.push_back(std::make_unique<RawConnection>(port));
+  EXPECT_EQ(statusOf(get(port, "/args")), 200) << "idle connections locked others out";
+  EXPECT_TRUE(idle.front()->closedByPeer()) << "the oldest idle connection was kept";
+
   // What the connections took is theirs alone: a few KiB each.
   const long grownKiB = residentKiB(pid) - startKiB;
   std::printf("resident memory: %ld KiB at the start, grown by %ld KiB\n", startKiB, grownKiB);

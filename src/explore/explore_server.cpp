@@ -8,6 +8,7 @@
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <deque>
@@ -156,6 +157,8 @@ struct ExploreServer::State {
   net::steady_timer stopTimer{io};
 
   void accept();
+  bool dropOldestIdle();
+  size_t rendersWaiting() const;
   void schedule();
   void beginStop();
   void waitForAnswers(std::chrono::steady_clock::time_point deadline);
@@ -177,6 +180,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
   ~Connection() {
     endRender();
+    releaseAnswerMemory();
     server_.connections.erase(registered_);
   }
 
@@ -198,6 +202,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   bool waitsForWorker() const { return render_ && !render_->process; }
+
+  // Reading a request (or waiting for one): nothing of it is lost when
+  // the connection closes but the client's patience.
+  bool idle() const { return !closed_ && !render_ && !writing_; }
+  void drop() { closeNow(); }
 
  private:
   struct PendingRender {
@@ -226,7 +235,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
               const char *retryAfter = nullptr);
   template <class Body>
   void send(http::response<Body> &&response, bool close);
+  void releaseAnswerMemory() {
+    server_.memoryInFlight -= answerMemoryBytes_;
+    answerMemoryBytes_ = 0;
+  }
   void closeNow() {
+    closed_ = true;
     beast::error_code ignored;
     stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
     stream_.socket().close(ignored);
@@ -240,7 +254,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
   bool head_ = false;  // the request is HEAD: the answer without its body
   bool keepAlive_ = false;
   bool writing_ = false;
+  bool closed_ = false;  // closed, and gone once its last handler has run
   std::optional<PendingRender> render_;
+  // A rendered answer still being written keeps its render's share of
+  // the memory until it is out.
+  int64_t answerMemoryBytes_ = 0;
   net::steady_timer watchTimer_;
   net::posix::stream_descriptor renderEnded_;
 };
@@ -393,7 +411,7 @@ void Connection::serveView(ViewOutput output, const RequestTarget &target) {
     return answer(409, "superseded by a newer request");
   }
   if (server_.memoryInFlight + cost.memoryBytes > server_.options.maxRenderMemory ||
-      server_.waiting.size() >= kMostWaitingRenders) {
+      server_.rendersWaiting() >= kMostWaitingRenders) {
     server_.renders.end(page, sequence);
     return answer(503, "the server is busy with other renders: try again shortly", false,
                   kRetryAfterSeconds);
@@ -407,6 +425,10 @@ void Connection::serveView(ViewOutput output, const RequestTarget &target) {
   pending.memoryBytes = cost.memoryBytes;
   render_ = std::move(pending);
   server_.memoryInFlight += cost.memoryBytes;
+  // Places of renders that ended while waiting are kept until they reach
+  // the front; clear them out before they pile up.
+  if (server_.waiting.size() >= 2 * kMostWaitingRenders)
+    std::erase_if(server_.waiting, [](const auto &weak) { return weak.expired(); });
   server_.waiting.push_back(weak_from_this());
   watch();
   server_.schedule();
@@ -455,6 +477,7 @@ void Connection::onRenderEnded() {
   http::response<http::file_body> response{http::status::ok, 11};
   beast::error_code error;
   response.body().reset(std::move(file), error);
+  std::swap(answerMemoryBytes_, render_->memoryBytes);
   endRender();
   if (error) return answer(500, "cannot read the render: " + error.message());
   response.set(http::field::content_type, contentTypeOf(output));
@@ -527,6 +550,7 @@ void Connection::send(http::response<Body> &&response, bool close) {
   stream_.expires_after(kWriteTimeout);
   auto done = [self = shared_from_this(), keepAlive](beast::error_code error, size_t) {
     self->writing_ = false;
+    self->releaseAnswerMemory();
     if (error || !keepAlive) return self->closeNow();
     self->readRequest();
   };
@@ -554,10 +578,31 @@ void ExploreServer::State::accept() {
       });
       return;
     }
-    if (connections.size() < kMostConnections)
+    // At the most connections, the one idle longest makes room: one
+    // client's idle connections cannot lock every other client out.
+    if (connections.size() < kMostConnections || dropOldestIdle()) {
+      // An answer's header and body go out in separate writes: without
+      // this, the body waits for the client's delayed acknowledgement.
+      beast::error_code ignored;
+      socket.set_option(tcp::no_delay(true), ignored);
       std::make_shared<Connection>(std::move(socket), *this)->start();
+    }
     accept();  // a connection past the most is closed with its socket here
   });
+}
+
+bool ExploreServer::State::dropOldestIdle() {
+  for (auto it = connections.rbegin(); it != connections.rend(); ++it) {
+    if (!(*it)->idle()) continue;
+    (*it)->drop();
+    return true;
+  }
+  return false;
+}
+
+size_t ExploreServer::State::rendersWaiting() const {
+  return static_cast<size_t>(std::count_if(connections.begin(), connections.end(),
+                                           [](const Connection *c) { return c->waitsForWorker(); }));
 }
 
 void ExploreServer::State::schedule() {
