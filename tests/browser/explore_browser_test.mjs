@@ -310,8 +310,10 @@ async function checkRenderCommand(page) {
   const view = await page.evaluate(() => window.quatdepthExplorer.view);
   for (const [key, value] of Object.entries(view)) {
     if (key === 'occlusion') {
-      // A switch: the bare option when on, nothing when off.
-      if (command.split(' ').includes('--occlusion') !== (value === 'true')) {
+      // A switch: the bare option when on, nothing when off, another word as given.
+      const said = command.split(' ').filter((word) => word.startsWith('--occlusion'));
+      const expected = { true: ['--occlusion'], false: [] }[value] ?? [`--occlusion=${value}`];
+      if (JSON.stringify(said) !== JSON.stringify(expected)) {
         throw new CheckFailed(`#render-command does not say occlusion ${value}: ${command}`);
       }
     } else if (!command.includes(`--${key} ${value}`) && !command.includes(`--${key} '${value}'`)) {
@@ -413,6 +415,13 @@ async function checkOcclusion(page, browser, pictureRequests, cleanup) {
   shown = await settle(page, shown.query, 'the picture with occlusion off again');
   check(pictureRequests.at(-1).get('occlusion') === 'false' && (await displayedBytes(page)).equals(plain),
     'unticking occlusion brings back the picture without it');
+
+  // Another word quatdepth-render takes, from a link: neither ticked nor
+  // not, and the command passes it on.
+  await page.evaluate(() => { location.hash = location.hash.replace('occlusion=false', 'occlusion=yes'); });
+  shown = await settle(page, shown.query, 'the picture with occlusion=yes');
+  check(await page.$eval('#occlusion', (el) => el.indeterminate), 'occlusion=yes leaves the box neither ticked nor not');
+  await checkRenderCommand(page);
 
   if (!fs.existsSync(renderBin)) {
     notChecked.push(`starting from a picture made with --occlusion (no ${renderBin})`);
