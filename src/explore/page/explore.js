@@ -483,8 +483,8 @@
       return;
     }
     if (outcome.unavailable) {
-      if (render.pending) pump();
-      else showUnavailable(outcome.unavailable, kind, () => startRequest(job, kind, requestView));
+      showUnavailable(outcome.unavailable, kind, () => startRequest(job, kind, requestView));
+      pump();  // a newer view goes now, and drops the wait
       return;
     }
     if (outcome.refusal) {
