@@ -272,6 +272,8 @@ TEST(ExplorerRefusals, TooMuchWorkIs413AndTooMuchMemory503BeforeAnyWork) {
   EXPECT_EQ(statusOf(over), 413);
   EXPECT_NE(bodyOf(over).find("--max-work (22000)"), std::string::npos) << over;
   EXPECT_NE(bodyOf(over).find("24000"), std::string::npos) << over;
+  EXPECT_EQ(bodyOf(over).rfind("--size, --coarse, --fine, --iterations: ", 0), 0u)
+      << "the page marks the options a message starts with";
   // Supersamples count as samples.
   EXPECT_EQ(statusOf(get(port, "/image.png?size=5x5&supersample=2&coarse=10&fine=10&iterations=11")), 200);
   EXPECT_EQ(statusOf(get(port, "/image.png?size=5x5&supersample=3&coarse=10&fine=10&iterations=11")), 413);

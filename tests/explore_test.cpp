@@ -297,6 +297,7 @@ TEST(Explorer, StartsFromAPicturesView) {
   EXPECT_NE(page->body.find(R"("colormap":"magma")"), std::string::npos);
   EXPECT_NE(page->body.find(R"("look":"depth")"), std::string::npos);
   EXPECT_NE(page->body.find(R"("supersample":"3")"), std::string::npos);
+  EXPECT_NE(page->body.find(R"("occlusion":"false")"), std::string::npos);
 }
 
 TEST(Explorer, RefusesBadOptionsWithTheirStatus) {

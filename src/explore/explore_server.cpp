@@ -394,10 +394,13 @@ void Connection::serveView(ViewOutput output, const RequestTarget &target) {
     char passes[64], most[64];
     std::snprintf(passes, sizeof passes, "%.0f", cost.passes);
     std::snprintf(most, sizeof most, "%.0f", server_.options.maxWork);
-    return answer(413, std::string("this view may take up to ") + passes +
-                           " iteration passes (samples x (coarse + fine) x iterations), "
-                           "more than this server's --max-work (" +
-                           most + ")");
+    // Led by the options that make it, which the page marks.
+    std::string message = "--size, --coarse, --fine, --iterations";
+    if (render.supersample > 1) message += ", --supersample";
+    message.append(": this view may take up to ").append(passes);
+    message.append(" iteration passes (samples x (coarse + fine) x iterations), more than "
+                   "this server's --max-work (");
+    return answer(413, message.append(most).append(")"));
   }
   std::string page;
   uint64_t sequence = 0;
