@@ -313,9 +313,18 @@ TEST_F(SlurmTest, ARefusalAtTaskTimeIsKeptWholeNotCutAsIfItWereRows) {
   refusing += "  1) exec '" + kRenderer + "'";
   for (int k = 1; k <= 22; ++k) refusing += k == 18 ? " 0" : " \"${" + std::to_string(k) + "}\"";
   // Task 2 (status 1): rows two billion pixels wide, under a 200 MB cap.
+  // The address sanitizer cannot start under such a cap: there, task 2
+  // is refused as task 1 is.
+#if defined(__SANITIZE_ADDRESS__)
+  const int allocationStatus = 2;
+  refusing += " ;;\n  2) exec '" + kRenderer + "'";
+  for (int k = 1; k <= 22; ++k) refusing += k == 18 ? " 0" : " \"${" + std::to_string(k) + "}\"";
+#else
+  const int allocationStatus = 1;
   refusing += " ;;\n  2) ulimit -v 200000; exec '" + kRenderer + "'";
   for (int k = 1; k <= 22; ++k)
     refusing += k == 15 ? " 2000000000" : " \"${" + std::to_string(k) + "}\"";
+#endif
   refusing += " ;;\nesac\nexec '" + kRenderer + "' \"$@\"\n";
   const std::string renderer = dir_.file("refusing-quatdepth");
   writeFile(renderer, refusing);
@@ -328,9 +337,11 @@ TEST_F(SlurmTest, ARefusalAtTaskTimeIsKeptWholeNotCutAsIfItWereRows) {
     refusals[task] = {here.exitStatus, here.out};
   }
   ASSERT_EQ(refusals[1].first, 2);
-  ASSERT_EQ(refusals[2].first, 1);
+  ASSERT_EQ(refusals[2].first, allocationStatus) << refusals[2].second;
   ASSERT_NE(refusals[1].second.find("fineSteps is 0"), std::string::npos) << refusals[1].second;
-  ASSERT_NE(refusals[2].second.find("Can't allocate memory"), std::string::npos);
+  if (allocationStatus == 1) {
+    ASSERT_NE(refusals[2].second.find("Can't allocate memory"), std::string::npos);
+  }
 
   const std::string out = dir_.file("julia.rows");
   const ProgramResult run = runSlurmScript(concat({"-o", out}, smallView()), {{"QUATDEPTH", renderer}});
