@@ -131,6 +131,27 @@ class RawConnection {
     }
     return received;
   }
+  // One whole answer, its body as long as its Content-Length says, leaving
+  // the connection open; what came by `seconds` when it does not end.
+  std::string receiveAnswer(int seconds = 30) {
+    timeval timeout{seconds, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    std::string received;
+    char buffer[65536];
+    for (;;) {
+      const size_t end = received.find("\r\n\r\n");
+      if (end != std::string::npos) {
+        const size_t length = received.find("Content-Length: ");
+        const size_t body = length == std::string::npos || length > end
+                                ? 0
+                                : std::strtoul(received.c_str() + length + 16, nullptr, 10);
+        if (received.size() >= end + 4 + body) return received;
+      }
+      const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+      if (n <= 0) return received;
+      received.append(buffer, static_cast<size_t>(n));
+    }
+  }
   // Whether the server has closed its end (nothing more will come).
   bool closedByPeer() {
     char byte;
