@@ -177,7 +177,9 @@ TEST(ExplorerRefusals, QueriesPagesMethodsAndHeaders) {
       {"/rows?size=2x2&page=a%2Fb&seq=0", 400, "1 to 64"},
       // Unknown paths and keys are quoted with their control bytes escaped.
       {"/%FF%FE", 404, "not found: /\\xFF\\xFE"},
-      {"/args?%C3%A9t%C3%A9=1", 400, "\\xC3\\xA9t\\xC3\\xA9"}};
+      {"/args?%C3%A9t%C3%A9=1", 400, "\\xC3\\xA9t\\xC3\\xA9"},
+      // A value the option parser quotes as it is, C1 control and all.
+      {"/args?occlusion=%FF%C2%9B31m", 400, "\\xFF\\xC2\\x9B31m"}};
   for (const auto &q : queries) {
     const std::string answer = get(port, q.target);
     EXPECT_EQ(statusOf(answer), q.status) << q.target << "\n" << answer;
@@ -199,6 +201,11 @@ TEST(ExplorerRefusals, QueriesPagesMethodsAndHeaders) {
   const std::string withBody =
       roundTrip(port, "GET /args HTTP/1.1\r\n" + host + "Content-Length: 3\r\n\r\nabc");
   EXPECT_EQ(statusOf(withBody), 400) << withBody;
+  const std::string encoded = roundTrip(
+      port, "GET /args HTTP/1.1\r\n" + host + "Transfer-Encoding: gzip\r\n\r\nGET /x HTTP/1.1\r\n" +
+                host + "\r\n");
+  EXPECT_EQ(statusOf(encoded), 400) << encoded;
+  EXPECT_EQ(encoded.find("404"), std::string::npos) << "a body was read as a request";
 
   // Headers: too many fields, or too many bytes, get 431 and cost nothing.
   std::string many;
@@ -255,6 +262,12 @@ TEST(ExplorerRefusals, NoOtherSiteDrivesIt) {
           << "another site may show the picture";
     }
   }
+  // A link on another site may open the page, and nothing more.
+  const std::string navigation =
+      "Sec-Fetch-Site: cross-site\r\nSec-Fetch-Mode: navigate\r\nSec-Fetch-Dest: document\r\n";
+  EXPECT_EQ(statusOf(get(port, "/", navigation)), 200);
+  EXPECT_EQ(statusOf(get(port, "/image.png?size=4x4", navigation)), 403);
+  EXPECT_EQ(statusOf(get(port, "/", "Sec-Fetch-Site: cross-site\r\nSec-Fetch-Mode: no-cors\r\n")), 403);
   // A request from another site starts no render at all.
   const std::string refused = get(port, "/image.png?" + longPixel("1000000000"),
                                   "Sec-Fetch-Site: cross-site\r\n");
@@ -275,9 +288,19 @@ TEST(ExplorerRefusals, TooMuchWorkIs413AndTooMuchMemory503BeforeAnyWork) {
   EXPECT_EQ(bodyOf(over).rfind("--size, --coarse, --fine, --iterations: ", 0), 0u)
       << "the page marks the options a message starts with";
   // Supersamples count as samples.
-  EXPECT_EQ(statusOf(get(port, "/image.png?size=5x5&supersample=2&coarse=10&fine=10&iterations=11")), 200);
-  EXPECT_EQ(statusOf(get(port, "/image.png?size=5x5&supersample=3&coarse=10&fine=10&iterations=11")), 413);
+  EXPECT_EQ(statusOf(get(port, "/image.png?size=5x5&supersample=2&coarse=10&fine=10&iterations=11&look=depth")), 200);
+  EXPECT_EQ(statusOf(get(port, "/image.png?size=5x5&supersample=3&coarse=10&fine=10&iterations=11&look=depth")), 413);
 
+  // Normals, occlusion and EXR rows count too: the same view lit, or as
+  // an EXR, is over the limit.
+  EXPECT_EQ(statusOf(get(port, "/image.png?size=10x10&coarse=10&fine=10&iterations=11")), 413);
+  EXPECT_EQ(statusOf(get(port, "/depth.exr?size=10x10&coarse=10&fine=10&iterations=11")), 413);
+  // Occlusion grows with the width: a row of a million pixels at one pass
+  // a probe would take an hour.
+  RunningExplorer wide;
+  const std::string occluded = get(wide.port(), "/image.png?size=1000000x1&occlusion=true&coarse=1&fine=1&iterations=1");
+  EXPECT_EQ(statusOf(occluded), 413) << occluded;
+  EXPECT_EQ(statusOf(get(wide.port(), "/depth.exr?size=1x4000000&coarse=1&fine=1&iterations=1")), 413);
   EXPECT_TRUE(childrenOf(explorer.pid()).empty());
 
   // A million samples of EXR would take more than 100 MiB: 503, to retry;
@@ -396,7 +419,7 @@ TEST(ExplorerLoad, IdleSlowAndAbandonedClientsHoldNothing) {
     slow.push_back(std::make_unique<RawConnection>(port));
     slow.back()->send("GET /args HTTP/1.1\r\n");
   }
-  const std::string render = "GET /image.png?" + longPixel("1000000000") +
+  const std::string render = "GET /rows?" + longPixel("1000000000") +
                              " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
   for (int i = 0; i < 16; ++i) {
     abandoned.push_back(std::make_unique<RawConnection>(port));

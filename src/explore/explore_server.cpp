@@ -297,8 +297,14 @@ bool Connection::refusedByOrigin() {
   const Request &request = parser_->get();
   const auto site = request.find("Sec-Fetch-Site");
   if (site != request.end() &&
-      (site->value() == "cross-site" || site->value() == "same-site"))
-    return true;
+      (site->value() == "cross-site" || site->value() == "same-site")) {
+    // A link on another site may open the page itself, which renders
+    // nothing; what it then asks for comes from its own origin.
+    const bool opensPage = request["Sec-Fetch-Mode"] == "navigate" &&
+                           request["Sec-Fetch-Dest"] == "document" &&
+                           (request.target() == "/" || request.target() == "/index.html");
+    return !opensPage;
+  }
   if (request.count(http::field::origin) > 1) return true;
   const auto origin = request.find(http::field::origin);
   return origin != request.end() &&
@@ -326,7 +332,8 @@ void Connection::handle() {
   if (request.method() != http::verb::get && request.method() != http::verb::head)
     return answer(405, "only GET and HEAD are answered", true);
   // The body is never read: the next request would start inside it.
-  if (parser_->chunked() || (parser_->content_length() && *parser_->content_length() > 0))
+  if (request.count(http::field::transfer_encoding) > 0 ||
+      (parser_->content_length() && *parser_->content_length() > 0))
     return answer(400, "requests here carry no body", true);
 
   RequestTarget target;
@@ -398,8 +405,9 @@ void Connection::serveView(ViewOutput output, const RequestTarget &target) {
     std::string message = "--size, --coarse, --fine, --iterations";
     if (render.supersample > 1) message += ", --supersample";
     message.append(": this view may take up to ").append(passes);
-    message.append(" iteration passes (samples x (coarse + fine) x iterations), more than "
-                   "this server's --max-work (");
+    message.append(" iteration passes (samples x (coarse + fine) x iterations, and the "
+                   "normals, occlusion or EXR rows it needs), more than this server's "
+                   "--max-work (");
     return answer(413, message.append(most).append(")"));
   }
   std::string page;
@@ -480,7 +488,10 @@ void Connection::onRenderEnded() {
   http::response<http::file_body> response{http::status::ok, 11};
   beast::error_code error;
   response.body().reset(std::move(file), error);
-  std::swap(answerMemoryBytes_, render_->memoryBytes);
+  // Until it is written, the answer holds its own bytes; the render's
+  // working memory went with its process.
+  answerMemoryBytes_ = static_cast<int64_t>(response.body().size());
+  server_.memoryInFlight += answerMemoryBytes_;
   endRender();
   if (error) return answer(500, "cannot read the render: " + error.message());
   response.set(http::field::content_type, contentTypeOf(output));
@@ -534,7 +545,9 @@ void Connection::answer(int status, const std::string &message, bool close,
   response.set(http::field::content_type, "text/plain; charset=utf-8");
   if (status == 405) response.set(http::field::allow, "GET, HEAD");
   if (retryAfter) response.set(http::field::retry_after, retryAfter);
-  response.body() = message + "\n";
+  // Quoted input is escaped already; this keeps any other byte that is not
+  // printable ASCII (a library's message quoting a value) out too.
+  response.body() = shownText(message, message.size()) + "\n";
   send(std::move(response), close);
 }
 

@@ -1,5 +1,7 @@
 #include "explore/render_cost.h"
 
+#include <algorithm>
+
 namespace quatdepth {
 namespace {
 
@@ -22,6 +24,16 @@ int64_t bytesPerSample(const RenderRequest &request, ViewOutput output) {
   return request.look == Look::kLit ? 80 : 24;
 }
 
+// The work beyond the search, counted in passes too: a normal takes
+// distance estimates at a few scales and a gradient, each an orbit run to
+// the cap and some way past it; occlusion steps out to its radius in eight
+// directions; an EXR compresses each scanline on its own, which costs
+// about as much as this many passes.
+constexpr double kNormalOrbits = 10;
+constexpr double kNormalPassesPastCap = 64;
+constexpr double kOcclusionDirections = 8;
+constexpr double kExrRowPasses = 10000;
+
 }  // namespace
 
 RenderCost renderCostOf(const RenderRequest &request, ViewOutput output) {
@@ -29,8 +41,18 @@ RenderCost renderCostOf(const RenderRequest &request, ViewOutput output) {
   const int64_t side = request.supersample;
   RenderCost cost;
   cost.samples = int64_t{s.width} * s.height * side * side;
+  const double samples = static_cast<double>(cost.samples);
   const double probes = static_cast<double>(s.coarseSteps) + s.fineSteps;
-  cost.passes = static_cast<double>(cost.samples) * probes * s.maxIterations;
+  cost.passes = samples * probes * s.maxIterations;
+  const bool picture = output == ViewOutput::kPng;
+  if (output == ViewOutput::kExr || (picture && (request.look == Look::kLit || request.occlusion)))
+    cost.passes += samples * kNormalOrbits * (s.maxIterations + kNormalPassesPastCap);
+  if (picture && request.occlusion) {
+    // As quatdepth-render sets it: a fiftieth of the width, in samples.
+    const double radius = std::max(3, s.width / 50) * static_cast<double>(side);
+    cost.passes += samples * kOcclusionDirections * radius;
+  }
+  if (output == ViewOutput::kExr) cost.passes += s.height * kExrRowPasses;
   cost.memoryBytes = kProcessBytes + cost.samples * bytesPerSample(request, output);
   return cost;
 }
