@@ -3,6 +3,7 @@
 // add fuse and the bytes match the other paths.
 #include <arm_neon.h>
 
+#include "julia/nearest_vector_search.h"
 #include "julia/run_vector_search.h"
 #include "julia/vector_paths.h"
 
@@ -19,6 +20,15 @@ struct NeonLanes {
   static Vec sub(Vec x, Vec y) { return vsubq_f64(x, y); }
   static Vec mul(Vec x, Vec y) { return vmulq_f64(x, y); }
   static Vec div(Vec x, Vec y) { return vdivq_f64(x, y); }
+  static Vec sqrt(Vec x) { return vsqrtq_f64(x); }
+  // y < x ? y : x, lane by lane (x when either is not a number).
+  static Vec min(Vec x, Vec y) { return vbslq_f64(vcltq_f64(y, x), y, x); }
+  // yes on the lanes of `bits`, no on the others.
+  static Vec select(uint32_t bits, Vec yes, Vec no) {
+    const uint64x2_t mask = vcombine_u64(vdup_n_u64((bits & 1) ? ~0ull : 0),
+                                         vdup_n_u64((bits & 2) ? ~0ull : 0));
+    return vbslq_f64(mask, yes, no);
+  }
   static Vec laneIndex() { return vcombine_f64(vdup_n_f64(0.0), vdup_n_f64(1.0)); }
   // Lanes where n < bailout (false when n is not a number), as bits.
   static uint32_t below(Vec n, Vec bailout) {
@@ -39,6 +49,11 @@ void findRowDepthsNeon(const RenderSettings *s, SearchTables tables,
                        int32_t row, int32_t *depths, SearchStats *stats,
                        SearchDesign design) {
   runVectorSearch<NeonLanes, kNeonShape>(s, tables, row, depths, stats, design);
+}
+
+void findRowNearestDepthsNeon(const RenderSettings *s, SearchTables tables, int32_t row,
+                            int32_t *depths, SearchStats *stats) {
+  nearest_search::runNearestSearch<NeonLanes, kNeonNearestVectors>(s, tables, row, depths, stats);
 }
 
 }  // namespace quatdepth

@@ -1,6 +1,9 @@
 // The vector search on plain arrays of doubles: built for the baseline
 // instruction set, it runs on any CPU, and whatever the compiler makes of
 // the loops, each lane takes the scalar reference's operations in order.
+#include <cmath>
+
+#include "julia/nearest_vector_search.h"
 #include "julia/run_vector_search.h"
 #include "julia/vector_paths.h"
 
@@ -42,6 +45,20 @@ struct PortableLanes {
     for (int i = 0; i < N; ++i) x.lane[i] = x.lane[i] / y.lane[i];
     return x;
   }
+  static Vec sqrt(Vec x) {
+    for (int i = 0; i < N; ++i) x.lane[i] = std::sqrt(x.lane[i]);
+    return x;
+  }
+  // y < x ? y : x, lane by lane (x when either is not a number).
+  static Vec min(Vec x, Vec y) {
+    for (int i = 0; i < N; ++i) x.lane[i] = y.lane[i] < x.lane[i] ? y.lane[i] : x.lane[i];
+    return x;
+  }
+  // yes on the lanes of `bits`, no on the others.
+  static Vec select(uint32_t bits, Vec yes, Vec no) {
+    for (int i = 0; i < N; ++i) no.lane[i] = ((bits >> i) & 1) ? yes.lane[i] : no.lane[i];
+    return no;
+  }
   static Vec laneIndex() {
     Vec r;
     for (int i = 0; i < N; ++i) r.lane[i] = i;
@@ -72,6 +89,16 @@ void findRowDepthsPortable8(const RenderSettings *s, SearchTables tables,
                             int32_t row, int32_t *depths, SearchStats *stats,
                             SearchDesign design) {
   runVectorSearch<PortableLanes<8>, kAvx512Shape, PortableLanes<4>>(s, tables, row, depths, stats, design);
+}
+
+void findRowNearestDepthsPortable4(const RenderSettings *s, SearchTables tables, int32_t row,
+                                   int32_t *depths, SearchStats *stats) {
+  nearest_search::runNearestSearch<PortableLanes<4>, kAvx2NearestVectors>(s, tables, row, depths, stats);
+}
+
+void findRowNearestDepthsPortable8(const RenderSettings *s, SearchTables tables, int32_t row,
+                                   int32_t *depths, SearchStats *stats) {
+  nearest_search::runNearestSearch<PortableLanes<8>, kAvx512NearestVectors>(s, tables, row, depths, stats);
 }
 
 }  // namespace quatdepth

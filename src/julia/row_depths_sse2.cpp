@@ -1,6 +1,7 @@
 // The baseline every x86-64 processor runs: two lanes of SSE2.
 #include <emmintrin.h>
 
+#include "julia/nearest_vector_search.h"
 #include "julia/run_vector_search.h"
 #include "julia/vector_paths.h"
 
@@ -17,6 +18,15 @@ struct Sse2Lanes {
   static Vec sub(Vec x, Vec y) { return _mm_sub_pd(x, y); }
   static Vec mul(Vec x, Vec y) { return _mm_mul_pd(x, y); }
   static Vec div(Vec x, Vec y) { return _mm_div_pd(x, y); }
+  static Vec sqrt(Vec x) { return _mm_sqrt_pd(x); }
+  // y < x ? y : x, lane by lane (x when either is not a number).
+  static Vec min(Vec x, Vec y) { return _mm_min_pd(y, x); }
+  // yes on the lanes of `bits`, no on the others.
+  static Vec select(uint32_t bits, Vec yes, Vec no) {
+    const __m128d mask = _mm_castsi128_pd(
+        _mm_set_epi64x((bits & 2) ? -1 : 0, (bits & 1) ? -1 : 0));
+    return _mm_or_pd(_mm_and_pd(mask, yes), _mm_andnot_pd(mask, no));
+  }
   static Vec laneIndex() { return _mm_set_pd(1, 0); }
   // Lanes where n < bailout (false when n is not a number), as bits.
   static uint32_t below(Vec n, Vec bailout) {
@@ -33,6 +43,11 @@ void findRowDepthsSse2(const RenderSettings *s, SearchTables tables,
                        int32_t row, int32_t *depths, SearchStats *stats,
                        SearchDesign design) {
   runVectorSearch<Sse2Lanes, kSse2Shape>(s, tables, row, depths, stats, design);
+}
+
+void findRowNearestDepthsSse2(const RenderSettings *s, SearchTables tables, int32_t row,
+                            int32_t *depths, SearchStats *stats) {
+  nearest_search::runNearestSearch<Sse2Lanes, kSse2NearestVectors>(s, tables, row, depths, stats);
 }
 
 }  // namespace quatdepth

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "julia/nearest_search.h"
 #include "julia/row_depths.h"
 #include "julia/vector_paths.h"
 
@@ -26,6 +27,20 @@ bool parseSearchPath(const char *name, SearchPath *path) {
   for (SearchPath candidate : kAllSearchPaths) {
     if (std::strcmp(name, searchPathName(candidate)) == 0) {
       *path = candidate;
+      return true;
+    }
+  }
+  return false;
+}
+
+const char *depthSearchName(DepthSearch search) {
+  return search == DepthSearch::kNearest ? "nearest" : "steps";
+}
+
+bool parseDepthSearch(const char *name, DepthSearch *search) {
+  for (DepthSearch candidate : kAllDepthSearches) {
+    if (std::strcmp(name, depthSearchName(candidate)) == 0) {
+      *search = candidate;
       return true;
     }
   }
@@ -100,6 +115,52 @@ void findRowDepthsOn(SearchPath path, const RenderSettings *settings,
       findRowDepthsPortable8(settings, tables, row, depths, stats, design);
       return;
   }
+}
+
+void findRowNearestDepthsOn(SearchPath path, const RenderSettings *settings,
+                            SearchTables tables, int32_t row, int32_t *depths,
+                            SearchStats *stats) {
+  switch (path) {
+    case SearchPath::kScalar:
+      findRowNearestDepthsScalar(settings, row, depths);
+      return;
+#if defined(__x86_64__)
+    case SearchPath::kSse2:
+      findRowNearestDepthsSse2(settings, tables, row, depths, stats);
+      return;
+    case SearchPath::kAvx2:
+      findRowNearestDepthsAvx2(settings, tables, row, depths, stats);
+      return;
+    case SearchPath::kAvx512:
+      findRowNearestDepthsAvx512(settings, tables, row, depths, stats);
+      return;
+#else
+    case SearchPath::kSse2:
+    case SearchPath::kAvx2:
+    case SearchPath::kAvx512: std::abort();
+#endif
+#if defined(__aarch64__)
+    case SearchPath::kNeon:
+      findRowNearestDepthsNeon(settings, tables, row, depths, stats);
+      return;
+#else
+    case SearchPath::kNeon: std::abort();
+#endif
+    case SearchPath::kPortable4:
+      findRowNearestDepthsPortable4(settings, tables, row, depths, stats);
+      return;
+    case SearchPath::kPortable8:
+      findRowNearestDepthsPortable8(settings, tables, row, depths, stats);
+      return;
+  }
+}
+
+void findRowDepthsFor(DepthSearch search, SearchPath path, const RenderSettings *settings,
+                      SearchTables tables, int32_t row, int32_t *depths) {
+  if (search == DepthSearch::kNearest)
+    findRowNearestDepthsOn(path, settings, tables, row, depths);
+  else
+    findRowDepthsOn(path, settings, tables, row, depths);
 }
 
 }  // namespace quatdepth

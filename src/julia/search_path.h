@@ -26,6 +26,19 @@ const char *searchPathName(SearchPath path);
 // of the long probes of many pixels. Automatic picks by the iteration cap.
 enum class SearchDesign { kAutomatic, kGrouped, kInterleaved, kPooled };
 
+// Which depth a search answers. kSteps probes every fineSteps-th level and
+// refines before the first inside one: quatdepth's records, which miss
+// what lies wholly between two coarse probes. kNearest answers the nearest
+// inside level of all of them, skipping only levels an escaping probe's
+// reach proves outside: what kSteps gives with one fine step.
+enum class DepthSearch { kSteps, kNearest };
+
+constexpr DepthSearch kAllDepthSearches[] = {DepthSearch::kSteps, DepthSearch::kNearest};
+
+// "steps" or "nearest".
+const char *depthSearchName(DepthSearch search);
+bool parseDepthSearch(const char *name, DepthSearch *search);
+
 // Accepts the names searchPathName gives ("scalar", "sse2", "avx2", "avx512",
 // "neon", "portable4", "portable8").
 bool parseSearchPath(const char *name, SearchPath *path);
@@ -46,5 +59,15 @@ void findRowDepthsOn(SearchPath path, const RenderSettings *settings,
                      SearchTables tables, int32_t row, int32_t *depths,
                      SearchStats *stats = nullptr,
                      SearchDesign design = SearchDesign::kAutomatic);
+
+// The same for the nearest-level search: the depths
+// findRowNearestDepthsScalar gives, on any supported path.
+void findRowNearestDepthsOn(SearchPath path, const RenderSettings *settings,
+                            SearchTables tables, int32_t row, int32_t *depths,
+                            SearchStats *stats = nullptr);
+
+// The search `search` asks for, on `path`.
+void findRowDepthsFor(DepthSearch search, SearchPath path, const RenderSettings *settings,
+                      SearchTables tables, int32_t row, int32_t *depths);
 
 }  // namespace quatdepth

@@ -60,6 +60,13 @@ constexpr SearchShape kSse2Shape{3, 3, 0, 0, 100, 2, 100, 3};
 // floating-point units of AArch64 cores (not yet measured on hardware).
 constexpr SearchShape kNeonShape{4, 4, 0, 0, 100, 2, 100, 4};
 
+// Vectors of lanes the nearest-level search runs at once: enough
+// independent chains to hide a pass's latency.
+constexpr int kAvx512NearestVectors = 2;
+constexpr int kAvx2NearestVectors = 2;
+constexpr int kSse2NearestVectors = 3;
+constexpr int kNeonNearestVectors = 4;
+
 // The vector searches, one per instruction set; each fills depths[0 ..
 // width-1] for `row` exactly as the scalar reference does. Call one only
 // when the CPU supports it. `tables` may be empty and `stats` null.
@@ -74,6 +81,24 @@ void findRowDepthsSse2(const RenderSettings *s, SearchTables tables,
                        int32_t row, int32_t *depths, SearchStats *stats,
                        SearchDesign design);
 #endif
+#if defined(__x86_64__)
+// The nearest-level search (nearest_vector_search.h), one per instruction
+// set, filling depths[0 .. width-1] as findRowNearestDepthsScalar does.
+void findRowNearestDepthsAvx512(const RenderSettings *s, SearchTables tables, int32_t row,
+                                int32_t *depths, SearchStats *stats);
+void findRowNearestDepthsAvx2(const RenderSettings *s, SearchTables tables, int32_t row,
+                              int32_t *depths, SearchStats *stats);
+void findRowNearestDepthsSse2(const RenderSettings *s, SearchTables tables, int32_t row,
+                              int32_t *depths, SearchStats *stats);
+#endif
+#if defined(__aarch64__)
+void findRowNearestDepthsNeon(const RenderSettings *s, SearchTables tables, int32_t row,
+                              int32_t *depths, SearchStats *stats);
+#endif
+void findRowNearestDepthsPortable4(const RenderSettings *s, SearchTables tables, int32_t row,
+                                   int32_t *depths, SearchStats *stats);
+void findRowNearestDepthsPortable8(const RenderSettings *s, SearchTables tables, int32_t row,
+                                   int32_t *depths, SearchStats *stats);
 #if defined(__aarch64__)
 void findRowDepthsNeon(const RenderSettings *s, SearchTables tables, int32_t row,
                        int32_t *depths, SearchStats *stats, SearchDesign design);

@@ -21,6 +21,15 @@ struct YmmLanes {
   static Vec sub(Vec x, Vec y) { return _mm256_sub_pd(x, y); }
   static Vec mul(Vec x, Vec y) { return _mm256_mul_pd(x, y); }
   static Vec div(Vec x, Vec y) { return _mm256_div_pd(x, y); }
+  static Vec sqrt(Vec x) { return _mm256_sqrt_pd(x); }
+  // y < x ? y : x, lane by lane (x when either is not a number).
+  static Vec min(Vec x, Vec y) { return _mm256_min_pd(y, x); }
+  // yes on the lanes of `bits`, no on the others.
+  static Vec select(uint32_t bits, Vec yes, Vec no) {
+    const __m256i lanes = _mm256_set_epi64x(8, 4, 2, 1);
+    const __m256i chosen = _mm256_and_si256(_mm256_set1_epi64x(bits), lanes);
+    return _mm256_blendv_pd(no, yes, _mm256_castsi256_pd(_mm256_cmpeq_epi64(chosen, lanes)));
+  }
   static Vec laneIndex() { return _mm256_set_pd(3, 2, 1, 0); }
   // Lanes where n < bailout (false when n is not a number), as bits.
   static uint32_t below(Vec n, Vec bailout) {

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+
+#include "julia/escape_reach.h"
+#include "settings/render_settings.h"
+
+namespace quatdepth {
+
+// The nearest inside level of all coarseSteps x fineSteps + 1 levels on
+// pixel (column, row)'s ray, or -1: what findSurfaceDepth gives with one
+// fine step and coarseSteps x fineSteps coarse steps, so nothing thinner
+// than the coarse steps is missed. Levels are probed from the near face;
+// a probe that escapes skips every level its reach proves outside.
+// `reach` is escapeReach's for these settings.
+int32_t findNearestSurfaceDepth(const RenderSettings *settings, const EscapeReach &reach,
+                                int32_t column, int32_t row);
+
+// Fills depths[0 .. width-1] with findNearestSurfaceDepth for every column
+// of `row`, one pixel at a time: the readable reference for faster paths.
+void findRowNearestDepthsScalar(const RenderSettings *settings, int32_t row, int32_t *depths);
+
+}  // namespace quatdepth
