@@ -212,6 +212,55 @@ TEST_F(Keyframes, OcclusionHoldsFromTheKeyThatSetsIt) {
       printedLines({"--w", "0.5", "--angles", "0.1,0.2,0.3"}));
 }
 
+// The depth search is not swept: it holds from the key that sets it, as
+// the look does, starting from the command line's; --print-args refuses
+// keys that search otherwise, as quatdepth searches by steps only.
+TEST_F(Keyframes, TheSearchHoldsFromTheKeyThatSetsIt) {
+  const std::vector<std::string> view = {"--size", "24x16", "--angles", "0.3,0.5,0.7",
+                                         "--coarse", "20", "--fine", "7", "--iterations", "60"};
+  // The rows of `options` over the view, to standard output unless they
+  // name an output.
+  const auto rows = [&](std::vector<std::string> options) {
+    options.insert(options.begin(), {"--format", "rows", "-o", "-"});
+    options.insert(options.begin(), view.begin(), view.end());
+    const ProgramResult run = runProgram(kRender, options);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    return run.out;
+  };
+  const std::string steps = rows({"--search", "steps"}), nearest = rows({"--search", "nearest"});
+  ASSERT_NE(steps, nearest) << "a view the search changes";
+  const std::string file = keys("keys.txt", "[frame 0]\n[frame 1]\nsearch = nearest\n[frame 3]\n");
+  const auto frame = [&](const std::string &name, int number) {
+    return readFile(dir_.file(name + std::to_string(number) + ".rows"));
+  };
+  rows({"--search", "steps", "--keyframes", file, "-o", dir_.file("f%d.rows")});
+  EXPECT_TRUE(frame("f", 0) == steps);
+  EXPECT_TRUE(frame("f", 1) == nearest);
+  EXPECT_TRUE(frame("f", 2) == nearest);
+  EXPECT_TRUE(frame("f", 3) == nearest);
+  rows({"--search", "nearest", "--keyframes",
+        keys("back.txt", "[frame 0]\n[frame 1]\nsearch = steps\n"), "-o", dir_.file("g%d.rows")});
+  EXPECT_TRUE(frame("g", 0) == nearest);
+  EXPECT_TRUE(frame("g", 1) == steps);
+
+  std::vector<std::string> print = view;
+  print.insert(print.end(), {"--keyframes", file, "--print-args"});
+  const ProgramResult refused = runProgram(kRender, print);
+  EXPECT_EQ(refused.exitStatus, 2);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_NE(refused.err.find("--search nearest: quatdepth searches by steps only"),
+            std::string::npos)
+      << refused.err;
+  const ProgramResult bad = runProgram(
+      kRender, {"--keyframes", keys("bad.txt", "[frame 0]\n[frame 2]\nsearch = near\n"), "-o",
+                dir_.file("h%d.rows")});
+  EXPECT_EQ(bad.exitStatus, 2);
+  EXPECT_NE(bad.err.find("bad.txt, line 3, [frame 2]: --search 'near': use steps or nearest"),
+            std::string::npos)
+      << bad.err;
+  EXPECT_EQ(readFile(dir_.file("h0.rows")), "") << "nothing rendered";
+}
+
 // The point at `frame` of the centripetal Catmull-Rom curve through
 // `values` at `frames`, worked from the textbook form: knots from 0 on,
 // spaced by the square root of the distance, the ends reflected.

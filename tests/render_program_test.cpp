@@ -16,6 +16,8 @@
 #include <ImfInputFile.h>
 #endif
 
+#include <zlib.h>
+
 #include <cmath>
 #include <limits>
 
@@ -24,6 +26,7 @@
 #include "julia/depth_search.h"
 #include "record_decoding.h"
 #include "render/depth_exr.h"
+#include "render/parameter_text.h"
 #include "render/positional_arguments.h"
 #include "render/render_options.h"
 #include "render/surface_normals.h"
@@ -297,6 +300,111 @@ TEST_F(RenderProgram, FrameNamesAreNumberedAndCheckedBeforeTheFirstFrame) {
   EXPECT_NE(taken.err.find("f2.png: Is a directory; no frame was rendered"), std::string::npos)
       << taken.err;
   EXPECT_EQ(runProgram("/bin/ls", {dir_.path()}).out, "100%.png\nf2.png\n");
+}
+
+// A view where the two depth searches differ: at an iteration cap of 60
+// parts of the set are thinner than its 20 coarse steps.
+const std::vector<std::string> kThinView = {"--size",   "24x16", "--angles",     "0.3,0.5,0.7",
+                                            "--coarse", "20",    "--fine",       "7",
+                                            "--iterations", "60"};
+
+std::vector<std::string> withOptions(std::vector<std::string> options,
+                                     const std::vector<std::string> &more) {
+  options.insert(options.end(), more.begin(), more.end());
+  return options;
+}
+
+// --search nearest writes quatdepth's records for every level a coarse
+// step of its own; --print-args refuses it, giving the options of that
+// run instead, which render the same depths.
+TEST_F(RenderProgram, TheNearestSearchIsQuatdepthsAtOneFineStep) {
+  const std::string nearest = rowsOf(withOptions(kThinView, {"--search", "nearest"}));
+  const std::string steps = rowsOf(withOptions(kThinView, {"--search", "steps"}));
+  ASSERT_FALSE(nearest.empty());
+  EXPECT_FALSE(nearest == steps) << "the view has parts only the nearest search finds";
+  EXPECT_TRUE(rowsOf(kThinView) ==
+              (kDefaultDepthSearch == DepthSearch::kSteps ? steps : nearest))
+      << "without --search, the default";
+  const ProgramResult printed =
+      render(withOptions(kThinView, {"--coarse", "140", "--fine", "1", "--print-args"}));
+  ASSERT_EQ(printed.exitStatus, 0) << printed.err;
+  const ProgramResult oneFine = runProgram(kRenderer, words(printed.out));
+  ASSERT_EQ(oneFine.exitStatus, 0);
+  EXPECT_TRUE(oneFine.out == nearest);
+  // One thread writes what every core writes.
+  EXPECT_TRUE(rowsOf(withOptions(kThinView, {"--search", "nearest", "--threads", "1"})) ==
+              nearest);
+
+  const ProgramResult refused =
+      render(withOptions(kThinView, {"--search", "nearest", "--print-args"}));
+  EXPECT_EQ(refused.exitStatus, 2);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err,
+            "quatdepth-render: --search nearest: quatdepth searches by steps only, so "
+            "--print-args has no arguments for it; the same depths are --search steps "
+            "--coarse 140 --fine 1\n");
+  const ProgramResult stepsPrinted =
+      render(withOptions(kThinView, {"--search", "steps", "--print-args"}));
+  ASSERT_EQ(stepsPrinted.exitStatus, 0) << stepsPrinted.err;
+  EXPECT_TRUE(runProgram(kRenderer, words(stepsPrinted.out)).out == steps);
+}
+
+// The PNG's parameter text with the line `line` taken out, its chunk's
+// length and CRC made good: a picture as an older program wrote it.
+std::string withoutParameterLine(const std::string &png, const std::string &line) {
+  const size_t keyword = png.find(std::string("quatdepth-render\0", 17));
+  if (keyword == std::string::npos || keyword < 8) return "";
+  const size_t start = keyword - 8;
+  const auto byte = [&](size_t at) { return uint32_t{static_cast<uint8_t>(png[at])}; };
+  const uint32_t length =
+      (byte(start) << 24) | (byte(start + 1) << 16) | (byte(start + 2) << 8) | byte(start + 3);
+  std::string data = png.substr(start + 8, length);
+  const size_t at = data.find(line);
+  if (at == std::string::npos) return "";
+  data.erase(at, line.size());
+  std::string chunk = "tEXt" + data;
+  const uLong crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef *>(chunk.data()),
+                          static_cast<uInt>(chunk.size()));
+  const auto bigEndian = [](uint32_t value) {
+    return std::string{static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+                       static_cast<char>(value >> 8), static_cast<char>(value)};
+  };
+  return png.substr(0, start) + bigEndian(static_cast<uint32_t>(data.size())) + chunk +
+         bigEndian(static_cast<uint32_t>(crc)) + png.substr(start + 12 + length);
+}
+
+// A picture carries its search, so its parameters render it again; one
+// written before the search was an option was rendered by steps, and its
+// parameters say so over an earlier --search.
+TEST_F(RenderProgram, APicturesSearchTravelsWithItsParameters) {
+  const auto picture = [&](std::vector<std::string> options, const std::string &name) {
+    options.insert(options.end(), {"-o", dir_.file(name)});
+    const ProgramResult run = render(options);
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    return readFile(dir_.file(name));
+  };
+  const std::string nearest = picture(withOptions(kThinView, {"--search", "nearest"}), "near.png");
+  const std::string steps = picture(withOptions(kThinView, {"--search", "steps"}), "steps.png");
+  ASSERT_NE(nearest, steps);
+  std::string text, error;
+  ASSERT_TRUE(readParameterFile(dir_.file("near.png"), &text, &error)) << error;
+  EXPECT_NE(text.find("\nsearch = nearest\n"), std::string::npos) << text;
+  EXPECT_TRUE(picture({"--params", dir_.file("near.png")}, "again.png") == nearest);
+  EXPECT_TRUE(picture({"--search", "steps", "--params", dir_.file("near.png")}, "over.png") ==
+              nearest)
+      << "the picture's search overrides an earlier option";
+  EXPECT_TRUE(picture({"--params", dir_.file("near.png"), "--search", "steps"}, "later.png") ==
+              steps)
+      << "a later option overrides the picture's";
+
+  const std::string older = withoutParameterLine(steps, "search = steps\n");
+  ASSERT_FALSE(older.empty());
+  writeFile(dir_.file("older.png"), older);
+  ASSERT_TRUE(readParameterFile(dir_.file("older.png"), &text, &error)) << error;
+  EXPECT_NE(text.find("search = steps\n"), std::string::npos) << text;
+  EXPECT_TRUE(rowsOf({"--search", "nearest", "--params", dir_.file("older.png")}) ==
+              rowsOf(withOptions(kThinView, {"--search", "steps"})));
+  EXPECT_TRUE(picture({"--params", dir_.file("older.png")}, "newer.png") == steps);
 }
 
 // A hit is never the background's infinity, however deep the box: depths
@@ -575,6 +683,11 @@ TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
       {{"--bailout", "99999999999"}, 2, "--bailout '99999999999'"},
       {{"--format", "bmp"}, 2, "--format 'bmp'"},
       {{"--look", "shiny"}, 2, "--look 'shiny'"},
+      {{"--search", "bogus"}, 2, "--search 'bogus': use steps or nearest"},
+      {{"--search", "Nearest"}, 2, "--search 'Nearest': use steps or nearest"},
+      {{"--search", ""}, 2, "--search '': use steps or nearest"},
+      {{"--params", dir_.file("nulsearch.txt")}, 2, "--search 'nearest\\x00': use steps"},
+      {{"--search", "nearest", "--print-args"}, 2, "--search nearest: quatdepth searches by steps"},
       {{"--threads", "-1"}, 2, "--threads -1"},
       {{"--colormap", "rainbow"}, 2, "--colormap 'rainbow'"},
       {{"--colormap", "viridis", "--format", "pgm"},
@@ -647,6 +760,7 @@ TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
   writeFile(dir_.file("bad.txt"), "coarse = 50\nzoom = 3\n");
   writeFile(dir_.file("escapes.txt"), "look = \x1B[2J\x1B]0;x\x07\n");
   writeFile(dir_.file("nul.txt"), std::string("size = 64x36\0\n", 14));
+  writeFile(dir_.file("nulsearch.txt"), std::string("search = nearest\0\n", 18));
   writeFile(dir_.file("twice.txt"), "c = 0,0,0,0\nsize = 3x3\n c= 1,2,3,4\n");
   writeFile(dir_.file("binary.txt"),
             std::string("\x7F" "ELF\x1B[2J\0\x9B", 10) + std::string(500, 'A') + "\n");
@@ -667,7 +781,7 @@ TEST_F(RenderProgram, MalformedOptionsAreRefusedBeforeAnythingIsWritten) {
   EXPECT_NE(noOutput.err.find("give -o FILE"), std::string::npos)
       << noOutput.err;
   EXPECT_EQ(runProgram("/bin/ls", {"-A", dir_.path()}).out,
-            "bad.txt\nbinary.txt\nescapes.txt\nkept.png\nnul.txt\ntwice.txt\n");
+            "bad.txt\nbinary.txt\nescapes.txt\nkept.png\nnul.txt\nnulsearch.txt\ntwice.txt\n");
 }
 
 // Numbers are the renderer's own reading of the same decimal, exponents

@@ -157,7 +157,7 @@ bool renderFrameSamples(const RenderRequest &request, const RenderSettings &s,
                         MergedRows *samples,
                         const std::function<void(int32_t)> &onProgress,
                         std::string *error, const std::atomic<bool> *stop) {
-  return renderAllRows(supersampledSettings(s, request.supersample),
+  return renderAllRows(supersampledSettings(s, request.supersample), request.search,
                        fastestSearchPath(), threadsOf(request), samples, onProgress,
                        error, stop);
 }

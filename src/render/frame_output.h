@@ -39,8 +39,8 @@ bool allocateFrameBuffers(const RenderRequest &request, const RenderSettings &s,
                           FrameBuffers *buffers, std::string *error);
 
 // The samples of one frame `s` of `request`: its rows, supersampled as the
-// request asks, on the request's threads (every core for 0) with the
-// fastest search path. False with a message when memory or a thread cannot
+// request asks, with its depth search on the request's threads (every core
+// for 0) on the fastest search path. False with a message when memory or a thread cannot
 // be had, or when `stop` is set before the last row. Samples with room
 // enough (allocateFrameBuffers) take no more memory.
 bool renderFrameSamples(const RenderRequest &request, const RenderSettings &s,

@@ -211,7 +211,7 @@ bool keysOf(const std::vector<KeySection> &sections,
                              ", [frame " + std::to_string(section.frame) +
                              "]: " + refusal);
     }
-    keys->push_back({section.frame, key.settings, key.angles, key.realTexts,
+    keys->push_back({section.frame, key.settings, key.angles, key.realTexts, key.search,
                      key.look, key.colormap, key.supersample, key.occlusion});
   }
   return true;
@@ -315,10 +315,11 @@ void keyframeParameters(const std::vector<Keyframe> &keys, int frame,
 }
 
 void keyframePictureOptions(const std::vector<Keyframe> &keys, int frame,
-                            Look *look, Colormap *colormap, int *supersample,
-                            bool *occlusion) {
+                            DepthSearch *search, Look *look, Colormap *colormap,
+                            int *supersample, bool *occlusion) {
   if (keys.empty()) return;
   const Keyframe &held = keys[latestKey(keys, frame)];
+  *search = held.search;
   *look = held.look;
   *colormap = held.colormap;
   *supersample = held.supersample;

@@ -5,6 +5,7 @@
 
 #include "image/colormap.h"
 #include "image/depth_picture.h"
+#include "julia/search_path.h"
 #include "render/parameter_text.h"
 #include "render/positional_arguments.h"
 #include "settings/render_settings.h"
@@ -20,6 +21,7 @@ struct Keyframe {
   RenderSettings settings;
   ViewAngles angles;
   RealTexts texts;
+  DepthSearch search = DepthSearch::kSteps;  // not swept: held as the look is
   Look look = Look::kLit;
   Colormap colormap = Colormap::kGrey;
   int supersample = 1;
@@ -51,11 +53,12 @@ void keyframeParameters(const std::vector<Keyframe> &keys, int frame,
                         RenderSettings *settings, ViewAngles *angles,
                         RealTexts *texts);
 
-// How `frame` looks (nothing when `keys` is empty): the look, colour map,
-// supersampling and occlusion of the latest key at or before it.
+// How `frame` is searched and looks (nothing when `keys` is empty): the
+// depth search, look, colour map, supersampling and occlusion of the latest
+// key at or before it.
 void keyframePictureOptions(const std::vector<Keyframe> &keys, int frame,
-                            Look *look, Colormap *colormap, int *supersample,
-                            bool *occlusion);
+                            DepthSearch *search, Look *look, Colormap *colormap,
+                            int *supersample, bool *occlusion);
 
 // The value at `u` (0 to 1) of the centripetal Catmull-Rom segment from
 // values[segment] to values[segment + 1], the points beyond the first and

@@ -37,8 +37,8 @@ std::string trimmed(const std::string &text) {
 }
 
 constexpr const char *kNames[] = {
-    "box",  "c",          "w",       "angles", "size",     "coarse",
-    "fine", "iterations", "bailout", "look",   "colormap", "supersample", "occlusion"};
+    "box",     "c",      "w",    "angles",   "size",        "coarse",   "fine", "iterations",
+    "bailout", "search", "look", "colormap", "supersample", "occlusion"};
 
 uint32_t bigEndian32(const unsigned char *bytes) {
   return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) |
@@ -82,6 +82,19 @@ PngText pngParameters(const std::string &bytes, std::string *text) {
   return damagedText ? PngText::kDamagedText : PngText::kAbsent;
 }
 
+// A picture's parameters as they stand for it. Pictures written before the
+// depth search was an option were rendered by steps: without a search line
+// they get one, so they render the same whatever the default has become.
+std::string pictureParameters(std::string text) {
+  std::vector<ParameterLine> lines;
+  std::string unread;  // a text refused here is refused when it is read
+  if (!parameterLines(text, "", &lines, &unread)) return text;
+  for (const ParameterLine &line : lines)
+    if (line.name == "search") return text;
+  if (!text.empty() && text.back() != '\n') text += '\n';
+  return text.append("search = ").append(depthSearchName(DepthSearch::kSteps)).append("\n");
+}
+
 }  // namespace
 
 std::string parameterText(const RenderRequest &request, const RenderSettings &s,
@@ -96,6 +109,7 @@ std::string parameterText(const RenderRequest &request, const RenderSettings &s,
        << "fine = " << s.fineSteps << '\n'
        << "iterations = " << s.maxIterations << '\n'
        << "bailout = " << s.bailout << '\n'
+       << "search = " << depthSearchName(request.search) << '\n'
        << "look = " << lookName(request.look) << '\n'
        << "colormap = " << colormapName(request.colormap) << '\n'
        << "supersample = " << request.supersample << '\n'
@@ -124,7 +138,7 @@ bool parameterLines(const std::string &text, const std::string &source,
     if (equals == std::string::npos || !known) {
       *error = where + ": '" + shownText(line) +
                "' is not 'name = value' with one of box, c, w, angles, size, "
-               "coarse, fine, iterations, bailout, look, colormap, "
+               "coarse, fine, iterations, bailout, search, look, colormap, "
                "supersample, occlusion";
       return false;
     }
@@ -194,6 +208,7 @@ bool readParameterFile(const std::string &path, std::string *text,
                     sizeof kPngSignature) == 0) {
     switch (pngParameters(bytes, text)) {
       case PngText::kFound:
+        *text = pictureParameters(*text);
         return true;
       case PngText::kDamaged:
         *error = path +
@@ -214,8 +229,11 @@ bool readParameterFile(const std::string &path, std::string *text,
     *error = path + ": a PNG without quatdepth-render's parameters";
     return false;
   }
-  if (bytes.compare(0, 4, "\x76\x2f\x31\x01") == 0)  // OpenEXR's magic number
-    return readExrText(bytes, path, kParameterKeyword, text, error);
+  if (bytes.compare(0, 4, "\x76\x2f\x31\x01") == 0) {  // OpenEXR's magic number
+    if (!readExrText(bytes, path, kParameterKeyword, text, error)) return false;
+    *text = pictureParameters(*text);
+    return true;
+  }
   if (bytes.size() > kMostBytes) {
     *error = path + ": more than 16 MiB, too large for a parameter file";
     return false;

@@ -47,7 +47,8 @@ bool parameterOptions(const std::string &text, const std::string &source,
                       std::vector<std::string> *options, std::string *error);
 
 // The parameter text of a file: a PNG's or an EXR's that quatdepth-render
-// wrote, or the file itself when it is neither. False with a message
+// wrote (one written before --search with "search = steps" added, the
+// search it was rendered by), or the file itself when it is neither. False with a message
 // naming the file when it cannot be read or a picture carries none.
 bool readParameterFile(const std::string &path, std::string *text,
                        std::string *error);

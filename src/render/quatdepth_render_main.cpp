@@ -161,13 +161,12 @@ int renderMain(int argc, char **argv) {
   if (request.printArguments) return printArguments(request);
   if (request.frames > 1 && !checkFrameOutputs(request))
     return kRenderCannotWrite;
-  // With each key's look, colours, samples and occlusion.
+  // With each key's search, look, colours, samples and occlusion.
   RenderRequest framed = request;
   for (int frame = 0; frame < request.frames; ++frame) {
     const FrameParameters f = frameOf(request, frame);
-    keyframePictureOptions(request.keyframes, frame, &framed.look,
-                           &framed.colormap, &framed.supersample,
-                           &framed.occlusion);
+    keyframePictureOptions(request.keyframes, frame, &framed.search, &framed.look,
+                           &framed.colormap, &framed.supersample, &framed.occlusion);
     const bool animated = request.frames > 1;
     // A name with a frame number is numbered even for one frame, so a
     // script's frame%04d.png is frame0000.png whatever the count.

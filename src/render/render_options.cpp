@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <utility>
 
 #include "image/image_output.h"
 #include "image/row_merge.h"
@@ -112,6 +113,7 @@ struct OptionTexts {
       bailout;
   std::optional<std::string> threads, supersample, frames;
   std::string formatName, lookName = "lit", colormapName = "grey";
+  std::string searchName = depthSearchName(kDefaultDepthSearch);
   std::vector<std::string> sweeps;
 };
 
@@ -169,6 +171,10 @@ bool applyParameters(const OptionTexts &texts, RenderRequest *request,
                                   error, whole.range))
       return false;
   deriveViewValues(&s, angles);
+  // Read up to a NUL a file's value could hold, "nearest\0x" would pass.
+  if (texts.searchName.find('\0') != std::string::npos ||
+      !parseDepthSearch(texts.searchName.c_str(), &request->search))
+    return fail(error, "--search '" + shownText(texts.searchName) + "': use steps or nearest");
 
   if (request->frames < 1 || request->frames > 1000000)
     return fail(error, "--frames " + std::to_string(request->frames) +
@@ -410,6 +416,11 @@ int parseRenderArguments(const std::vector<std::string> &arguments,
       "png (8-bit picture), png16 (depth + 1, 16-bit), pgm (8-bit picture), "
       "rows (quatdepth's records) or exr (scene depths, float channel Z); "
       "default: from the extension");
+  app.add_option("--search", texts.searchName,
+                 std::string("steps: quatdepth's records, which miss parts thinner than the "
+                             "coarse steps; nearest: the nearest inside level of all the "
+                             "levels, proven, every thin part found (default ") +
+                     depthSearchName(kDefaultDepthSearch) + ")");
   app.add_option("--look", texts.lookName,
                  "lit (default: light on the set's own surface normals), relief (normals "
                  "from neighbouring depths) or depth (near bright), for png and pgm");
@@ -473,6 +484,23 @@ int parseRenderArguments(const std::vector<std::string> &arguments,
   return -1;
 }
 
+bool checkPositionalSearch(const RenderRequest &request, std::string *error) {
+  // Every frame renders the request's search or a key's.
+  std::vector<std::pair<DepthSearch, const RenderSettings *>> searches = {
+      {request.search, &request.settings}};
+  for (const Keyframe &key : request.keyframes) searches.push_back({key.search, &key.settings});
+  for (const auto &[search, s] : searches) {
+    if (search == DepthSearch::kSteps) continue;
+    // Every level a coarse step of its own: what the nearest search gives.
+    const int64_t levels = int64_t{s->coarseSteps} * s->fineSteps;
+    return fail(error, std::string("--search ") + depthSearchName(search) +
+                           ": quatdepth searches by steps only, so --print-args has no "
+                           "arguments for it; the same depths are --search steps --coarse " +
+                           std::to_string(levels) + " --fine 1");
+  }
+  return true;
+}
+
 int parseRenderOptions(int argc, const char *const *argv,
                        RenderRequest *request) {
   std::vector<std::string> arguments;
@@ -480,6 +508,8 @@ int parseRenderOptions(int argc, const char *const *argv,
   int status = kRenderUsage;
   if (expandParameterFiles(argc, argv, &arguments, &status, &error))
     status = parseKeyframedArguments(arguments, request, &error);
+  if (status < 0 && request->printArguments && !checkPositionalSearch(*request, &error))
+    status = kRenderUsage;
   if (status > 0)
     std::fprintf(stderr, "quatdepth-render: %s\n", shownText(error, SIZE_MAX).c_str());
   return status;

@@ -6,6 +6,7 @@
 #include "image/colormap.h"
 #include "image/depth_picture.h"
 #include "image/image_files.h"
+#include "julia/search_path.h"
 #include "render/animation.h"
 #include "render/keyframes.h"
 #include "render/positional_arguments.h"
@@ -13,12 +14,17 @@
 
 namespace quatdepth {
 
+// The depth search a run takes when --search is not given: steps, so that
+// quatdepth-render writes quatdepth's records unless asked otherwise.
+constexpr DepthSearch kDefaultDepthSearch = DepthSearch::kSteps;
+
 // Everything one quatdepth-render run was asked for.
 struct RenderRequest {
   RenderSettings settings;  // every row, from row 0
   ViewAngles angles;
   RealTexts realTexts;  // the decimals the real parameters were read from
   std::string output;
+  DepthSearch search = kDefaultDepthSearch;  // for every format and frame
   ImageFormat format = ImageFormat::kPng;
   bool depthExr = false;  // an OpenEXR file of scene depths instead of `format`
   Look look = Look::kLit;
@@ -61,6 +67,13 @@ int parseRenderOptions(int argc, const char *const *argv,
 // --help prints). Front ends that build the options themselves use it.
 int parseRenderArguments(const std::vector<std::string> &arguments,
                          RenderRequest *request, std::string *error);
+
+// Whether quatdepth's positional arguments (--print-args) can stand for
+// the request: quatdepth searches by steps only, so a request that asks
+// for another search anywhere, a key's included, is refused with a
+// message giving the options of the steps search that writes the same
+// depths.
+bool checkPositionalSearch(const RenderRequest &request, std::string *error);
 
 // Reads an ordinary decimal ("0.25", "-1e-3", "+2."): written out without
 // its exponent, then read by quatdepth's own parser, so a number given here

@@ -19,10 +19,11 @@ namespace {
 // What the threads share: the settings and tables, read only, and the
 // next row to take. Each thread writes only the rows it took.
 struct SharedRender {
-  SharedRender(const RenderSettings &s, SearchPath p, const LevelTables &t,
+  SharedRender(const RenderSettings &s, DepthSearch d, SearchPath p, const LevelTables &t,
                MergedRows &r, const std::atomic<bool> *stopFlag)
-      : settings(s), path(p), tables(t), rows(r), stop(stopFlag) {}
+      : settings(s), search(d), path(p), tables(t), rows(r), stop(stopFlag) {}
   const RenderSettings &settings;
+  DepthSearch search;
   SearchPath path;
   const LevelTables &tables;
   MergedRows &rows;
@@ -42,8 +43,8 @@ void renderRows(SharedRender *shared) {
     if (shared->stop && shared->stop->load(std::memory_order_relaxed)) break;
     const int32_t row = shared->nextRow.fetch_add(1);
     if (row >= shared->rows.height) break;
-    findRowDepthsOn(
-        shared->path, &shared->settings, {&shared->tables, &scratch}, row,
+    findRowDepthsFor(
+        shared->search, shared->path, &shared->settings, {&shared->tables, &scratch}, row,
         shared->rows.depths.data() + static_cast<size_t>(row) * width);
     shared->rows.received[static_cast<size_t>(row)] = 1;
     shared->rowsDone.fetch_add(1);
@@ -81,6 +82,14 @@ bool renderAllRows(const RenderSettings &settings, SearchPath path, int threads,
                    MergedRows *rows,
                    const std::function<void(int32_t)> &onProgress,
                    std::string *error, const std::atomic<bool> *stop) {
+  return renderAllRows(settings, DepthSearch::kSteps, path, threads, rows, onProgress, error,
+                       stop);
+}
+
+bool renderAllRows(const RenderSettings &settings, DepthSearch search, SearchPath path,
+                   int threads, MergedRows *rows,
+                   const std::function<void(int32_t)> &onProgress,
+                   std::string *error, const std::atomic<bool> *stop) {
   try {
     if (!initMergedRows(rows, settings.width, settings.height, error))
       return false;
@@ -93,7 +102,7 @@ bool renderAllRows(const RenderSettings &settings, SearchPath path, int threads,
   LevelTables tables;
   if (path != SearchPath::kScalar)
     buildLevelTables(&settings, &tables);  // only saves time
-  SharedRender shared(settings, path, tables, *rows, stop);
+  SharedRender shared(settings, search, path, tables, *rows, stop);
   // Never more threads than rows: a thread with nothing to do costs a start.
   const int count =
       std::max(1, std::min(threads, std::max(settings.height, 1)));

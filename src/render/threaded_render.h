@@ -12,12 +12,20 @@
 namespace quatdepth {
 
 // Renders every row of `settings` into `rows` (sized here) on `threads`
-// threads, each taking the next row not yet taken, all with `path`.
-// `onProgress` is called on the calling thread every `interval` while they
-// work. Returns false with a message when memory or a thread cannot be
-// had, or when `stop` (if given) is set before every row is done: the
-// threads finish the rows they hold and take no more. The depths are those
-// quatdepth writes, whatever the thread count.
+// threads, each taking the next row not yet taken, all with `search` on
+// `path`. `onProgress` is called on the calling thread every `interval`
+// while they work. Returns false with a message when memory or a thread
+// cannot be had, or when `stop` (if given) is set before every row is
+// done: the threads finish the rows they hold and take no more. The
+// depths are the search's, whatever the thread count: for the steps
+// search those quatdepth writes.
+bool renderAllRows(const RenderSettings &settings, DepthSearch search, SearchPath path,
+                   int threads, MergedRows *rows,
+                   const std::function<void(int32_t rowsDone)> &onProgress,
+                   std::string *error,
+                   const std::atomic<bool> *stop = nullptr);
+
+// The same with the steps search, quatdepth's.
 bool renderAllRows(const RenderSettings &settings, SearchPath path, int threads,
                    MergedRows *rows,
                    const std::function<void(int32_t rowsDone)> &onProgress,
