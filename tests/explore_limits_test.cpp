@@ -287,6 +287,15 @@ TEST(ExplorerRefusals, TooMuchWorkIs413AndTooMuchMemory503BeforeAnyWork) {
   EXPECT_NE(bodyOf(over).find("24000"), std::string::npos) << over;
   EXPECT_EQ(bodyOf(over).rfind("--size, --coarse, --fine, --iterations: ", 0), 0u)
       << "the page marks the options a message starts with";
+  // The nearest search counts four times the steps search's passes.
+  EXPECT_EQ(statusOf(get(port, view + "2&search=nearest")), 200);
+  EXPECT_EQ(statusOf(get(port, view + "3&search=steps")), 200);
+  const std::string nearest = get(port, view + "3&search=nearest");
+  EXPECT_EQ(statusOf(nearest), 413);
+  EXPECT_NE(bodyOf(nearest).find("up to 24000 iteration passes"), std::string::npos) << nearest;
+  EXPECT_NE(bodyOf(nearest).find("x 4 for the nearest search"), std::string::npos) << nearest;
+  EXPECT_EQ(bodyOf(nearest).rfind("--size, --coarse, --fine, --iterations, --search: ", 0), 0u)
+      << nearest;
   // Supersamples count as samples.
   EXPECT_EQ(statusOf(get(port, "/image.png?size=5x5&supersample=2&coarse=10&fine=10&iterations=11&look=depth")), 200);
   EXPECT_EQ(statusOf(get(port, "/image.png?size=5x5&supersample=3&coarse=10&fine=10&iterations=11&look=depth")), 413);

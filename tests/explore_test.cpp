@@ -17,6 +17,7 @@
 #include "explore/host_check.h"
 #include "explore/supersession.h"
 #include "render/depth_exr.h"
+#include "render/render_options.h"
 #include "run_program.h"
 #include "running_explorer.h"
 
@@ -103,7 +104,7 @@ TEST(Explorer, RefusesWhatQuatdepthRenderRefusesWithItsMessage) {
        {"c=0.1,0.2,0.3", "w=nan", "size=640", "size=0x5", "coarse=0",
         "fine=ten", "iterations=1.5", "angles=0,0,1e17", "look=shiny",
         "colormap=rainbow", "supersample=0", "supersample=17", "size=",
-        "c=&w=1"}) {
+        "c=&w=1", "search=bogus", "search=", "search=Steps"}) {
     SCOPED_TRACE(view);
     const auto answer = client.Get("/image.png?" + view);
     ASSERT_TRUE(answer);
@@ -151,6 +152,38 @@ TEST(Explorer, RefusesWhatQuatdepthRenderRefusesWithItsMessage) {
   EXPECT_EQ(page->status, 200);
   EXPECT_NE(page->body.find("explore.js"), std::string::npos);
   EXPECT_EQ(page->body.find("__START_VIEW__"), std::string::npos);
+}
+
+// The search key renders as quatdepth-render's --search does; quatdepth's
+// arguments (/args) stand only for the steps search, which it has.
+TEST(Explorer, RendersTheSearchAQueryAsksFor) {
+  RunningExplorer explorer({"--threads", "2"});
+  httplib::Client client = explorer.client();
+  const std::string view = "size=24x16&angles=0.3,0.5,0.7&coarse=20&fine=7&iterations=60";
+  const auto nearestPng = client.Get("/image.png?" + view + "&search=nearest");
+  ASSERT_TRUE(nearestPng);
+  EXPECT_EQ(nearestPng->status, 200) << nearestPng->body;
+  EXPECT_TRUE(nearestPng->body == rendered(view + "&search=nearest", "png"));
+  const auto nearestRows = client.Get("/rows?" + view + "&search=nearest");
+  const auto stepsRows = client.Get("/rows?" + view + "&search=steps");
+  ASSERT_TRUE(nearestRows && stepsRows);
+  EXPECT_TRUE(nearestRows->body == rendered(view + "&search=nearest", "rows"));
+  EXPECT_TRUE(stepsRows->body == rendered(view, "rows"));
+  EXPECT_FALSE(nearestRows->body == stepsRows->body) << "a view the search changes";
+
+  const auto stepsArgs = client.Get("/args?" + view + "&search=steps");
+  ASSERT_TRUE(stepsArgs);
+  EXPECT_EQ(stepsArgs->status, 200) << stepsArgs->body;
+  EXPECT_TRUE(runProgram(kRenderer, words(stepsArgs->body)).out == stepsRows->body);
+  const auto nearestArgs = client.Get("/args?" + view + "&search=nearest");
+  ASSERT_TRUE(nearestArgs);
+  EXPECT_EQ(nearestArgs->status, 400);
+  std::vector<std::string> print = renderOptions(view + "&search=nearest");
+  print.push_back("--print-args");
+  const ProgramResult refused = runProgram(kRender, print);
+  EXPECT_EQ(refused.exitStatus, 2);
+  EXPECT_EQ("quatdepth-render: " + nearestArgs->body, refused.err);
+  EXPECT_EQ(nearestArgs->body.rfind("--search nearest: ", 0), 0u) << nearestArgs->body;
 }
 
 TEST(Explorer, AnswersOnlyItsOwnAddress) {
@@ -284,7 +317,8 @@ TEST(Explorer, StartsFromAPicturesView) {
   const std::string picture = folder.file("view.png");
   ASSERT_EQ(runProgram(kRender, {"--size", "12x9", "--c", "-0.2,0.7,0,0.05",
                                  "--angles", "0.125,0,-1.5", "--colormap", "magma",
-                                 "--look", "depth", "--supersample", "3", "-o", picture})
+                                 "--look", "depth", "--supersample", "3", "--search",
+                                 "nearest", "-o", picture})
                 .exitStatus,
             0);
   RunningExplorer explorer({"--params", picture});
@@ -298,6 +332,14 @@ TEST(Explorer, StartsFromAPicturesView) {
   EXPECT_NE(page->body.find(R"("look":"depth")"), std::string::npos);
   EXPECT_NE(page->body.find(R"("supersample":"3")"), std::string::npos);
   EXPECT_NE(page->body.find(R"("occlusion":"false")"), std::string::npos);
+  EXPECT_NE(page->body.find(R"("search":"nearest")"), std::string::npos);
+  // Without a picture, the default search.
+  RunningExplorer plain;
+  const auto plainPage = plain.client().Get("/");
+  ASSERT_TRUE(plainPage);
+  EXPECT_NE(plainPage->body.find(std::string(R"("search":")") +
+                                 depthSearchName(kDefaultDepthSearch) + "\""),
+            std::string::npos);
 }
 
 TEST(Explorer, RefusesBadOptionsWithTheirStatus) {

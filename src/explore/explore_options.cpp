@@ -70,7 +70,8 @@ int parseExploreOptions(int argc, const char *const *argv,
       ->check(CLI::Range(int64_t{1}, int64_t{1} << 32));
   app.add_option("--max-work", options->maxWork,
                  "the most iteration passes one view may take at worst: "
-                 "samples x (coarse + fine) x iterations (default 2e10)")
+                 "samples x (coarse + fine) x iterations, 4 times that for the "
+                 "nearest search (default 2e10)")
       ->check(CLI::Range(1.0, 1e18));
   app.add_option("--workers", options->renderWorkers,
                  "renders at once; more wait their turn (default 0: one a core)")

@@ -394,8 +394,11 @@ void Connection::serveView(ViewOutput output, const RequestTarget &target) {
           viewRequest(target.query, output, server_.options.threads,
                       server_.options.maxSamples, &render))
     return answer(refusal->status, refusal->message);
-  if (output == ViewOutput::kArguments)
+  if (output == ViewOutput::kArguments) {
+    std::string refusal;
+    if (!checkPositionalSearch(render, &refusal)) return answer(400, refusal);
     return answer(200, positionalLine(render.settings, render.realTexts));
+  }
   const RenderCost cost = renderCostOf(render, output);
   if (cost.passes > server_.options.maxWork) {
     char passes[64], most[64];
@@ -404,10 +407,13 @@ void Connection::serveView(ViewOutput output, const RequestTarget &target) {
     // Led by the options that make it, which the page marks.
     std::string message = "--size, --coarse, --fine, --iterations";
     if (render.supersample > 1) message += ", --supersample";
+    const bool nearest = render.search == DepthSearch::kNearest;
+    if (nearest) message += ", --search";
     message.append(": this view may take up to ").append(passes);
-    message.append(" iteration passes (samples x (coarse + fine) x iterations, and the "
-                   "normals, occlusion or EXR rows it needs), more than this server's "
-                   "--max-work (");
+    message.append(" iteration passes (samples x (coarse + fine) x iterations");
+    if (nearest) message.append(" x 4 for the nearest search");
+    message.append(", and the normals, occlusion or EXR rows it needs), more than this "
+                   "server's --max-work (");
     return answer(413, message.append(most).append(")"));
   }
   std::string page;

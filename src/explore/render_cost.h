@@ -12,7 +12,8 @@ namespace quatdepth {
 struct RenderCost {
   int64_t samples = 0;  // pixels x supersamples
   // Iteration passes at most: every sample probes every coarse level and
-  // refines over a whole coarse step, each probe running to the cap; and
+  // refines over a whole coarse step, each probe running to the cap (four
+  // times that for the nearest search, its usual cost, not its worst); and
   // the normals, occlusion and EXR scanlines the output needs, in passes.
   double passes = 0;
   int64_t memoryBytes = 0;  // the render process at its largest, output included

@@ -101,6 +101,7 @@ std::vector<std::pair<std::string, std::string>> viewOf(
           {"fine", std::to_string(s.fineSteps)},
           {"iterations", std::to_string(s.maxIterations)},
           {"bailout", std::to_string(s.bailout)},
+          {"search", depthSearchName(request.search)},
           {"look", lookName(request.look)},
           {"colormap", colormapName(request.colormap)},
           {"supersample", std::to_string(request.supersample)},

@@ -18,9 +18,8 @@ enum class ViewOutput { kPng, kRows, kExr, kArguments };
 // without their dashes. occlusion takes what --occlusion=VALUE takes
 // (true or false).
 constexpr const char *kViewKeys[] = {
-    "box",      "c",           "w",          "angles",  "size",
-    "coarse",   "fine",        "iterations", "bailout", "look",
-    "colormap", "supersample", "occlusion"};
+    "box",     "c",      "w",    "angles",   "size",        "coarse",   "fine", "iterations",
+    "bailout", "search", "look", "colormap", "supersample", "occlusion"};
 
 // Keys a page adds so that its newer requests stop its older ones.
 constexpr const char *kPageKey = "page";

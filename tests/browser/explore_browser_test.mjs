@@ -451,6 +451,71 @@ async function checkOcclusion(page, browser, pictureRequests, cleanup) {
   }
 }
 
+// The search select reaches the picture request, the fragment and the
+// command; quatdepth's arguments are refused for the nearest search, and a
+// search the server refuses (from a link) is shown beside the select, as
+// other refusals are, with the last good picture kept.
+async function checkSearch(page, address, pictureRequests, startView) {
+  const view = await page.evaluate(() => window.quatdepthExplorer.view);
+  check(view.search === startView.search && (await page.$eval('#search', (el) => el.value)) === view.search
+    && fragmentOf(page.url()).search === view.search,
+  'the search select starts at the server\'s start view, and the fragment says so', JSON.stringify(view.search));
+  await page.select('#search', 'nearest');
+  try {
+    await page.waitForFunction(() => {
+      const e = window.quatdepthExplorer;
+      const img = document.getElementById('picture');
+      return e.view.search === 'nearest' && e.shown?.kind === 'full' && e.shown.query === e.queryOf(e.view)
+        && img.dataset.query === e.shown.query && img.complete;
+    }, { timeout: 20_000 });
+  } catch {
+    throw new CheckFailed('choosing the nearest search never brought its full picture');
+  }
+  const shown = await page.evaluate(() => window.quatdepthExplorer.shown);
+  check(pictureRequests.at(-1).get('search') === 'nearest' && shown.query.includes('&search=nearest&'),
+    'choosing nearest asks the server for search=nearest', pictureRequests.at(-1).toString());
+  const served = await get(new URL(`image.png?${shown.query}`, address));
+  check(served.status === 200 && served.bytes.equals(await displayedBytes(page)),
+    'the picture on screen is the server\'s PNG for search=nearest');
+  await page.waitForFunction(() => location.hash.includes('search=nearest'), { timeout: 5_000 }).catch(() => {});
+  check(fragmentOf(page.url()).search === 'nearest', 'the fragment holds search=nearest', page.url());
+  const args = await page.waitForFunction(() => {
+    const text = document.getElementById('positional-args').textContent;
+    return text.startsWith('(refused: ') && text;
+  }, { timeout: 10_000 }).then((h) => h.jsonValue(), () => null);
+  check(typeof args === 'string' && args.startsWith('(refused: --search nearest: quatdepth searches by steps only'),
+    'quatdepth\'s arguments say they cannot stand for the nearest search', JSON.stringify(args));
+  await checkRenderCommand(page);
+
+  await page.evaluate(() => { location.hash = location.hash.replace('search=nearest', 'search=bogus'); });
+  try {
+    await page.waitForFunction(() => !document.getElementById('error-search').hidden, { timeout: 10_000 });
+  } catch {
+    throw new CheckFailed('a refused search shows no message beside the search select');
+  }
+  await page.waitForFunction((q) => window.quatdepthExplorer.shown?.query === q, { timeout: 10_000 }, shown.query)
+    .catch(() => {});
+  const refused = await page.evaluate(() => ({
+    message: document.getElementById('error-search').textContent,
+    general: document.getElementById('general-message').hidden,
+    status: document.getElementById('status').textContent,
+    refusal: window.quatdepthExplorer.refusal,
+    shown: window.quatdepthExplorer.shown?.query,
+    marked: document.querySelector('.field[data-key="search"]').classList.contains('refused'),
+  }));
+  const answer = await get(new URL(`image.png?${shown.query.replace('search=nearest', 'search=bogus')}`, address));
+  check(answer.status === 400 && refused.refusal?.status === 400 && refused.status === 'refused (400)'
+    && refused.message === answer.bytes.toString().trim() && refused.message.startsWith('--search \'bogus\'')
+    && refused.marked && refused.general,
+  'the server\'s 400 for search=bogus is shown beside the search select', JSON.stringify(refused));
+  check(refused.shown === shown.query, 'the refused search leaves the last good picture on screen', refused.shown);
+
+  await page.select('#search', 'steps');
+  const back = await settle(page, null, 'the picture after choosing steps again');
+  check(back.query.includes('&search=steps&') && (await page.$eval('#error-search', (el) => el.hidden)),
+    'choosing steps again renders the steps search and clears the message', back.query);
+}
+
 const sidesOf = (box) => [0, 1, 2].map((i) => Math.abs(box[i + 3] - box[i]));
 const viewBox = async (page) => numbers(await page.evaluate(() => window.quatdepthExplorer.view.box));
 const zoomNote = (page) => page.$eval('#zoom-limit', (el) => (el.hidden ? '' : el.textContent));
@@ -821,6 +886,7 @@ async function main(cleanup) {
 
   await checkGestures(page);
   await checkOcclusion(page, browser, pictureRequests, cleanup);
+  await checkSearch(page, address, pictureRequests, startView);
   await checkRefusal(page, address);
   await checkAnimation(page, address);
   await checkZoomLimits(page, address);

@@ -1,27 +1,27 @@
 'use strict';
 
-// The explorer keeps one view: thirteen texts, exactly what goes to the
+// The explorer keeps one view: fourteen texts, exactly what goes to the
 // server. Numbers are kept as the user's (or the gesture's) decimal text so
 // that the picture, the fragment, the command and quatdepth's arguments all
 // describe the same render; they are parsed only to be changed (and a
 // negative zero loses its sign).
 (() => {
   const KEYS = ['box', 'c', 'w', 'angles', 'size', 'coarse', 'fine', 'iterations',
-    'bailout', 'look', 'colormap', 'supersample', 'occlusion'];
+    'bailout', 'search', 'look', 'colormap', 'supersample', 'occlusion'];
 
   // quatdepth-render's own defaults, for keys neither the server nor the
   // fragment gives (and for the page opened without the server).
   const DEFAULTS = {
     box: '-1.2,-1.2,-1.2,1.2,1.2,1.2', c: '-0.1,0.2,0.3,-0.1', w: '0', angles: '0,0,0',
     size: '300x300', coarse: '100', fine: '10', iterations: '10', bailout: '16',
-    look: 'lit', colormap: 'grey', supersample: '1', occlusion: 'false',
+    search: 'steps', look: 'lit', colormap: 'grey', supersample: '1', occlusion: 'false',
   };
 
   const REAL_NAMES = ['xMin', 'yMin', 'zMin', 'xMax', 'yMax', 'zMax', 'c0', 'c1', 'c2', 'c3',
     'wSlice', 'angleA', 'angleB', 'angleC'];
   const REAL_GROUPS = [['box', 6], ['c', 4], ['w', 1], ['angles', 3]];
-  const NON_REAL_KEYS = ['size', 'coarse', 'fine', 'iterations', 'bailout', 'look', 'colormap',
-    'supersample', 'occlusion'];
+  const NON_REAL_KEYS = ['size', 'coarse', 'fine', 'iterations', 'bailout', 'search', 'look',
+    'colormap', 'supersample', 'occlusion'];
 
   // A preview still in flight this long is abandoned for a newer view; a
   // younger one is let finish, so a drag keeps showing pictures instead of
@@ -300,7 +300,7 @@
     { id: 'bailout', key: 'bailout', places: 0 },
   ];
   const TEXTS = ['box', 'angles', 'size'];
-  const SELECTS = ['look', 'colormap', 'supersample'];
+  const SELECTS = ['search', 'look', 'colormap', 'supersample'];
 
   function componentsOf(text, count) {
     const parts = String(text).split(',');
