@@ -231,6 +231,9 @@ async function checkRefusal(page, address) {
   } catch {
     throw new CheckFailed('a refused c shows no message beside the c inputs');
   }
+  // The fragment follows the view up to 150 ms after it changes; a refusal
+  // can come back sooner.
+  await page.waitForFunction(() => location.hash.includes('c=0.1x,'), { timeout: 5_000 }).catch(() => {});
   const after = await page.evaluate(() => ({
     message: document.getElementById('error-c').textContent,
     general: document.getElementById('general-message').hidden,
