@@ -56,28 +56,35 @@ Probe runProbe(const RenderSettings *s, const EscapeReach &r, double x, double y
 
 }  // namespace
 
+ProbeReach probeReach(const RenderSettings *s, const EscapeReach &r, double x, double y,
+                      double z, double zeta) {
+  const Probe p = runProbe(s, r, x, y, z, r.nonlinear * zeta * zeta);
+  ProbeReach result{p.inside, 0, 0};
+  if (p.inside) return result;
+  result.reach = reachOfEscape<OneLane>(r, p.beyond, r.bailoutRoot, p.lastQ, p.lastProduct,
+                                        p.least, p.passes, zeta, &result.unlimited);
+  // The rounding allowance holds for starts within the norm it assumed.
+  const double startNorm = ((x * x + y * y) + z * z) + s->wSlice * s->wSlice;
+  if (!(startNorm <= r.largestStart)) result.reach = 0;
+  return result;
+}
+
 int32_t findNearestSurfaceDepth(const RenderSettings *s, const EscapeReach &r, int32_t column,
                                 int32_t row) {
   if (!(s->bailout > 0)) return -1;  // every square's norm reaches it
-  const int64_t depthLevels = int64_t{s->coarseSteps} * s->fineSteps;
+  const int32_t depthLevels = s->coarseSteps * s->fineSteps;
   const double x = gridCoordinate(s->xMin, s->xMax, column, s->width);
   const double y = gridCoordinate(s->yMin, s->yMax, row, s->height);
   double zeta = r.longestReach;
+  // 64 bits: a skip may run past the last level.
   for (int64_t level = 0; level <= depthLevels;) {
     double px = x, py = y;
-    double pz = gridCoordinate(s->zMin, s->zMax, static_cast<int32_t>(level),
-                               static_cast<int32_t>(depthLevels));
+    double pz = gridCoordinate(s->zMin, s->zMax, static_cast<int32_t>(level), depthLevels);
     rotateAboutCentre(s, &px, &py, &pz);
-    const Probe p = runProbe(s, r, px, py, pz, r.nonlinear * zeta * zeta);
-    if (p.inside) return static_cast<int32_t>(level);
-    double unlimited;
-    double reach = reachOfEscape<OneLane>(r, p.beyond, r.bailoutRoot, p.lastQ, p.lastProduct,
-                                          p.least, p.passes, zeta, &unlimited);
-    // The rounding allowance holds for starts within the norm it assumed.
-    const double startNorm = ((px * px + py * py) + pz * pz) + s->wSlice * s->wSlice;
-    if (!(startNorm <= r.largestStart)) reach = 0;
-    level += 1 + levelsWithin(r, reach);
-    zeta = nextZeta<OneLane>(r, unlimited);
+    const ProbeReach probe = probeReach(s, r, px, py, pz, zeta);
+    if (probe.inside) return static_cast<int32_t>(level);
+    level += 1 + levelsWithin(r, probe.reach);
+    zeta = nextZeta<OneLane>(r, probe.unlimited);
   }
   return -1;
 }
