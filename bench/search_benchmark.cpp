@@ -88,6 +88,45 @@ void searchRows(benchmark::State &state, const Workload *workload, SearchPath pa
   }
 }
 
+// The nearest-level search over the same levels, on every 8th row, with
+// its probes a pixel: compare with searchRows on the same path.
+void searchNearestRows(benchmark::State &state, const Workload *workload, SearchPath path) {
+  if (!isSearchPathSupported(path)) {
+    state.SkipWithError("this CPU does not support the path");
+    return;
+  }
+  RenderSettings s;
+  initSettings(&s, workload->arguments.data(), static_cast<int>(workload->arguments.size()));
+  LevelTables tables;
+  RowScratch rowScratch;
+  buildLevelTables(&s, &tables);
+  makeRowScratch(&s, &rowScratch);
+  std::vector<int32_t> depths(static_cast<size_t>(s.width));
+  SearchStats stats;
+  int64_t pixels = 0, found = 0;
+  for (int32_t row = 0; row < s.height; row += kRowStride) {
+    findRowNearestDepthsOn(path, &s, {&tables, &rowScratch}, row, depths.data(), &stats);
+    pixels += s.width;
+    for (int32_t depth : depths) found += depth >= 0;
+  }
+  for (auto _ : state) {
+    for (int32_t row = 0; row < s.height; row += kRowStride) {
+      findRowNearestDepthsOn(path, &s, {&tables, &rowScratch}, row, depths.data());
+      benchmark::DoNotOptimize(depths.data());
+    }
+  }
+  state.counters["pixels/s"] = benchmark::Counter(
+      static_cast<double>(pixels) * static_cast<double>(state.iterations()),
+      benchmark::Counter::kIsRate);
+  state.counters["surface"] = static_cast<double>(found) / static_cast<double>(pixels);
+  if (path != SearchPath::kScalar) {
+    state.counters["probes/pixel"] =
+        static_cast<double>(stats.probes) / static_cast<double>(pixels);
+    state.counters["busy-lanes"] = static_cast<double>(stats.activeIterations) /
+                                   static_cast<double>(stats.laneSlots);
+  }
+}
+
 // The whole image on `threads` threads, as quatdepth-render renders it;
 // real time, since the work is on other threads.
 void renderImage(benchmark::State &state, const Workload *workload, int threads) {
@@ -120,6 +159,12 @@ int registerAll() {
       benchmark::RegisterBenchmark(
           (std::string(workload.name) + "/" + searchPathName(path)).c_str(),
           searchRows, &workload, path)
+          ->Unit(benchmark::kMillisecond);
+  for (const Workload &workload : kWorkloads)
+    for (SearchPath path : kAllSearchPaths)
+      benchmark::RegisterBenchmark(
+          (std::string(workload.name) + "/nearest/" + searchPathName(path)).c_str(),
+          searchNearestRows, &workload, path)
           ->Unit(benchmark::kMillisecond);
   return 0;
 }
