@@ -419,7 +419,7 @@ int parseRenderArguments(const std::vector<std::string> &arguments,
   app.add_option("--search", texts.searchName,
                  std::string("steps: quatdepth's records, which miss parts thinner than the "
                              "coarse steps; nearest: the nearest inside level of all the "
-                             "levels, proven, every thin part found (default ") +
+                             "levels, proven, nothing between coarse steps missed (default ") +
                      depthSearchName(kDefaultDepthSearch) + ")");
   app.add_option("--look", texts.lookName,
                  "lit (default: light on the set's own surface normals), relief (normals "
