@@ -17,7 +17,8 @@
 #include "explore/host_check.h"
 #include "explore/supersession.h"
 #include "render/depth_exr.h"
-#include "render/render_options.h"
+#include "request/parameters.h"
+#include "request/render_request.h"
 #include "run_program.h"
 #include "running_explorer.h"
 
@@ -152,6 +153,21 @@ TEST(Explorer, RefusesWhatQuatdepthRenderRefusesWithItsMessage) {
   EXPECT_EQ(page->status, 200);
   EXPECT_NE(page->body.find("explore.js"), std::string::npos);
   EXPECT_EQ(page->body.find("__START_VIEW__"), std::string::npos);
+  // The page lists nothing itself: the parameters come with it, in order.
+  EXPECT_EQ(page->body.find("__PARAMETERS__"), std::string::npos);
+  size_t at = 0;
+  for (const Parameter &parameter : kParameters) {
+    at = page->body.find("{\"key\":\"" + std::string(parameter.key) + "\"", at);
+    ASSERT_NE(at, std::string::npos) << parameter.key;
+  }
+  EXPECT_NE(page->body.find(R"({"key":"c","kind":"reals","default":"-0.1,0.2,0.3,-0.1",)"
+                            R"("values":["c0","c1","c2","c3"]})"),
+            std::string::npos);
+  EXPECT_NE(page->body.find(R"({"key":"look","kind":"choice","default":"lit",)"
+                            R"("choices":["lit","relief","depth"]})"),
+            std::string::npos);
+  EXPECT_NE(page->body.find(R"({"key":"supersample","kind":"count","default":"1","most":16})"),
+            std::string::npos);
 }
 
 // The search key renders as quatdepth-render's --search does; quatdepth's

@@ -2,7 +2,7 @@
 // renders exactly its key, real values between keys follow a centripetal
 // Catmull-Rom curve, everything else holds, and a malformed file is refused
 // before anything is written.
-#include "render/keyframes.h"
+#include "request/keyframes.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "render/parameter_text.h"
+#include "request/parameter_files.h"
 #include "run_program.h"
 
 namespace quatdepth::testing {

@@ -8,8 +8,7 @@
 
 #include "explore/view_query.h"
 #include "image/image_output.h"
-#include "render/parameter_text.h"
-#include "render/render_options.h"
+#include "request/render_request.h"
 
 namespace quatdepth {
 namespace {
@@ -28,17 +27,18 @@ bool isIpAddress(const std::string &text) {
 // The view of a picture quatdepth-render wrote, or of a parameter file,
 // read as quatdepth-render reads it.
 int readStartView(const std::string &path, ExploreOptions *options) {
-  std::string text, error;
-  if (!readParameterFile(path, &text, &error))
-    return refuse(kExploreCannotRead, error);
-  std::vector<std::string> arguments;
-  if (!parameterOptions(text, path, &arguments, &error))
-    return refuse(kExploreUsage, error);
-  arguments.push_back("--print-args");  // the view, no output to check
+  std::string error;
+  CommandWords command;
+  // The view, no output to check.
+  const int status = commandWords({"--params", path, "--print-args"}, &command, &error);
+  if (status >= 0)
+    return refuse(status == kRenderCannotRead ? kExploreCannotRead : kExploreUsage, error);
   RenderRequest request;
-  if (parseRenderArguments(arguments, &request, &error) >= 0)
-    return refuse(kExploreUsage, "--params " + path + ": " + error);
-  options->startView = viewOf(request);
+  if (parseRenderWords(command, &request, &error) >= 0)
+    // A refusal of one of its lines names the file already.
+    return refuse(kExploreUsage,
+                  error.rfind(path + ", line", 0) == 0 ? error : "--params " + path + ": " + error);
+  options->startView = viewOf(request.parameters);
   return -1;
 }
 
@@ -98,7 +98,7 @@ int parseExploreOptions(int argc, const char *const *argv,
   RenderRequest defaults;
   std::string error;
   parseRenderArguments({"--print-args"}, &defaults, &error);
-  options->startView = viewOf(defaults);
+  options->startView = viewOf(defaults.parameters);
   return -1;
 }
 

@@ -22,8 +22,9 @@
 #include "explore/request_target.h"
 #include "explore/supersession.h"
 #include "explore/view_query.h"
-#include "render/positional_arguments.h"
-#include "render/shown_text.h"
+#include "request/parameters.h"
+#include "request/positional_arguments.h"
+#include "request/shown_text.h"
 
 namespace quatdepth {
 namespace {
@@ -74,9 +75,51 @@ std::string jsonString(const std::string &text) {
   return json + "\"";
 }
 
-// The page, the view it starts from put in as a JSON object of strings.
+// ["a","b"] of `texts`.
+std::string jsonList(const std::vector<std::string> &texts) {
+  std::string json = "[";
+  for (const std::string &text : texts) json += (json.size() > 1 ? "," : "") + jsonString(text);
+  return json + "]";
+}
+
+// The parameters as the page lists its keys, defaults and choices: an
+// array of objects, each with its key, kind and default, a real group's
+// value names, a choice's names and a count's largest value.
+std::string parameterTableJson() {
+  const Frame defaults = defaultFrame();
+  std::string json = "[";
+  for (const Parameter &parameter : kParameters) {
+    if (json.size() > 1) json += ',';
+    json += "{\"key\":" + jsonString(parameter.key) +
+            ",\"kind\":" + jsonString(parameterKindName(parameter.kind)) +
+            ",\"default\":" + jsonString(parameterValue(parameter, defaults));
+    if (parameter.kind == ParameterKind::kReals) {
+      std::vector<std::string> names;
+      for (int i = parameter.firstValue; i < parameter.firstValue + parameter.valueCount; ++i)
+        names.push_back(kPositionalValues[i].name);
+      json += ",\"values\":" + jsonList(names);
+    }
+    if (parameter.kind == ParameterKind::kChoice)
+      json += ",\"choices\":" +
+              jsonList(std::vector<std::string>(parameter.choices.begin(), parameter.choices.end()));
+    if (parameter.kind == ParameterKind::kCount)
+      json += ",\"most\":" + std::to_string(parameter.countMost);
+    json += "}";
+  }
+  return json + "]";
+}
+
+// `page` with `json` in place of `slot`.
+std::string filledIn(std::string page, const std::string &slot, const std::string &json) {
+  const size_t at = page.find(slot);
+  if (at != std::string::npos) page.replace(at, slot.size(), json);
+  return page;
+}
+
+// The page, with the parameters and the view it starts from put in as
+// JSON, the view an object of strings.
 std::string pageWithView(
-    std::string page,
+    const std::string &page,
     const std::vector<std::pair<std::string, std::string>> &view) {
   std::string json = "{";
   for (const auto &[key, value] : view) {
@@ -86,10 +129,7 @@ std::string pageWithView(
     json += jsonString(value);
   }
   json += "}";
-  const std::string slot = "__START_VIEW__";
-  const size_t at = page.find(slot);
-  if (at != std::string::npos) page.replace(at, slot.size(), json);
-  return page;
+  return filledIn(filledIn(page, "__PARAMETERS__", parameterTableJson()), "__START_VIEW__", json);
 }
 
 const char *contentTypeOf(ViewOutput output) {
@@ -396,8 +436,8 @@ void Connection::serveView(ViewOutput output, const RequestTarget &target) {
     return answer(refusal->status, refusal->message);
   if (output == ViewOutput::kArguments) {
     std::string refusal;
-    if (!checkPositionalSearch(render, &refusal)) return answer(400, refusal);
-    return answer(200, positionalLine(render.settings, render.realTexts));
+    if (!checkPositionalSearch(render, {}, &refusal)) return answer(400, refusal);
+    return answer(200, positionalLine(render.parameters.settings, render.parameters.texts));
   }
   const RenderCost cost = renderCostOf(render, output);
   if (cost.passes > server_.options.maxWork) {
@@ -406,8 +446,8 @@ void Connection::serveView(ViewOutput output, const RequestTarget &target) {
     std::snprintf(most, sizeof most, "%.0f", server_.options.maxWork);
     // Led by the options that make it, which the page marks.
     std::string message = "--size, --coarse, --fine, --iterations";
-    if (render.supersample > 1) message += ", --supersample";
-    const bool nearest = render.search == DepthSearch::kNearest;
+    if (render.parameters.supersample > 1) message += ", --supersample";
+    const bool nearest = render.parameters.search == DepthSearch::kNearest;
     if (nearest) message += ", --search";
     message.append(": this view may take up to ").append(passes);
     message.append(" iteration passes (samples x (coarse + fine) x iterations");
@@ -671,9 +711,10 @@ ExploreServer::ExploreServer(ExploreOptions options)
                         : static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
   if (s.options.maxRenderMemory <= 0) {
     RenderRequest largest;
-    largest.settings.width = 1;
-    largest.settings.height = static_cast<int32_t>(std::min<int64_t>(s.options.maxSamples, INT32_MAX));
-    largest.occlusion = true;
+    largest.parameters.settings.width = 1;
+    largest.parameters.settings.height =
+        static_cast<int32_t>(std::min<int64_t>(s.options.maxSamples, INT32_MAX));
+    largest.parameters.occlusion = true;
     s.options.maxRenderMemory =
         std::max(physicalMemoryBytes() / 4, renderCostOf(largest, ViewOutput::kPng).memoryBytes);
   }

@@ -20,8 +20,8 @@ int64_t bytesPerSample(const RenderRequest &request, ViewOutput output) {
     case ViewOutput::kPng:
     case ViewOutput::kArguments: break;
   }
-  if (request.occlusion) return 112;
-  return request.look == Look::kLit ? 80 : 24;
+  if (request.parameters.occlusion) return 112;
+  return request.parameters.look == Look::kLit ? 80 : 24;
 }
 
 // The work beyond the search, counted in passes too: a normal takes
@@ -43,18 +43,18 @@ constexpr double kNearestSearchFactor = 4;
 }  // namespace
 
 RenderCost renderCostOf(const RenderRequest &request, ViewOutput output) {
-  const RenderSettings &s = request.settings;
-  const int64_t side = request.supersample;
+  const RenderSettings &s = request.parameters.settings;
+  const int64_t side = request.parameters.supersample;
   RenderCost cost;
   cost.samples = int64_t{s.width} * s.height * side * side;
   const double samples = static_cast<double>(cost.samples);
   const double probes = static_cast<double>(s.coarseSteps) + s.fineSteps;
   cost.passes = samples * probes * s.maxIterations;
-  if (request.search == DepthSearch::kNearest) cost.passes *= kNearestSearchFactor;
+  if (request.parameters.search == DepthSearch::kNearest) cost.passes *= kNearestSearchFactor;
   const bool picture = output == ViewOutput::kPng;
-  if (output == ViewOutput::kExr || (picture && (request.look == Look::kLit || request.occlusion)))
+  if (output == ViewOutput::kExr || (picture && (request.parameters.look == Look::kLit || request.parameters.occlusion)))
     cost.passes += samples * kNormalOrbits * (s.maxIterations + kNormalPassesPastCap);
-  if (picture && request.occlusion) {
+  if (picture && request.parameters.occlusion) {
     // As quatdepth-render sets it: a fiftieth of the width, in samples.
     const double radius = std::max(3, s.width / 50) * static_cast<double>(side);
     cost.passes += samples * kOcclusionDirections * radius;

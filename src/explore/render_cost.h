@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "explore/view_query.h"
-#include "render/render_options.h"
+#include "request/render_request.h"
 
 namespace quatdepth {
 

@@ -1,6 +1,6 @@
 #include "explore/request_target.h"
 
-#include "render/shown_text.h"
+#include "request/shown_text.h"
 
 namespace quatdepth {
 namespace {

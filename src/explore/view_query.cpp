@@ -3,29 +3,19 @@
 #include <algorithm>
 #include <iterator>
 
-#include "image/colormap.h"
-#include "image/depth_picture.h"
-#include "render/shown_text.h"
+#include "request/parameters.h"
+#include "request/shown_text.h"
 
 namespace quatdepth {
 namespace {
 
-bool isViewKey(const std::string &key) {
-  return std::find(std::begin(kViewKeys), std::end(kViewKeys), key) !=
-         std::end(kViewKeys);
-}
+bool isViewKey(const std::string &key) { return parameterOf(key) != nullptr; }
 
 std::string viewKeyList() {
   std::string list;
-  for (const char *key : kViewKeys) list += (list.empty() ? "" : ", ") + std::string(key);
+  for (const Parameter &parameter : kParameters)
+    list += (list.empty() ? "" : ", ") + std::string(parameter.key);
   return list;
-}
-
-std::string joined(const RealTexts &texts, int first, int count) {
-  std::string text;
-  for (int i = first; i < first + count; ++i)
-    text += (i == first ? "" : ",") + texts[static_cast<size_t>(i)];
-  return text;
 }
 
 }  // namespace
@@ -74,13 +64,12 @@ std::optional<QueryRefusal> viewRequest(
     return QueryRefusal{400, error};
   // --print-args renders nothing, and its limits were checked.
   if (output == ViewOutput::kArguments) return std::nullopt;
-  const int64_t side = request->supersample;
-  const int64_t samples =
-      int64_t{request->settings.width} * request->settings.height * side * side;
+  const RenderSettings &s = request->parameters.settings;
+  const int64_t side = request->parameters.supersample;
+  const int64_t samples = int64_t{s.width} * s.height * side * side;
   if (samples > maxSamples)
     return QueryRefusal{
-        413, "--size " + std::to_string(request->settings.width) + "x" +
-                 std::to_string(request->settings.height) +
+        413, "--size " + std::to_string(s.width) + "x" + std::to_string(s.height) +
                  (side > 1 ? " --supersample " + std::to_string(side) : "") +
                  ": " + std::to_string(samples) +
                  " samples, more than this server renders at once (" +
@@ -88,24 +77,11 @@ std::optional<QueryRefusal> viewRequest(
   return std::nullopt;
 }
 
-std::vector<std::pair<std::string, std::string>> viewOf(
-    const RenderRequest &request) {
-  const RenderSettings &s = request.settings;
-  const RealTexts &t = request.realTexts;
-  return {{"box", joined(t, 0, 6)},
-          {"c", joined(t, 6, 4)},
-          {"w", t[10]},
-          {"angles", joined(t, 11, 3)},
-          {"size", std::to_string(s.width) + "x" + std::to_string(s.height)},
-          {"coarse", std::to_string(s.coarseSteps)},
-          {"fine", std::to_string(s.fineSteps)},
-          {"iterations", std::to_string(s.maxIterations)},
-          {"bailout", std::to_string(s.bailout)},
-          {"search", depthSearchName(request.search)},
-          {"look", lookName(request.look)},
-          {"colormap", colormapName(request.colormap)},
-          {"supersample", std::to_string(request.supersample)},
-          {"occlusion", request.occlusion ? "true" : "false"}};
+std::vector<std::pair<std::string, std::string>> viewOf(const Frame &frame) {
+  std::vector<std::pair<std::string, std::string>> view;
+  for (const Parameter &parameter : kParameters)
+    view.emplace_back(parameter.key, parameterValue(parameter, frame));
+  return view;
 }
 
 }  // namespace quatdepth

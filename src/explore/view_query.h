@@ -7,19 +7,16 @@
 #include <utility>
 #include <vector>
 
-#include "render/render_options.h"
+#include "request/render_request.h"
 
 namespace quatdepth {
 
 // What a view's URL asks for.
 enum class ViewOutput { kPng, kRows, kExr, kArguments };
 
-// The query keys that make a view: quatdepth-render's long option names
-// without their dashes. occlusion takes what --occlusion=VALUE takes
-// (true or false).
-constexpr const char *kViewKeys[] = {
-    "box",     "c",      "w",    "angles",   "size",        "coarse",   "fine", "iterations",
-    "bailout", "search", "look", "colormap", "supersample", "occlusion"};
+// The query keys that make a view are the parameters' keys: quatdepth-
+// render's long option names without their dashes. A switch takes what
+// its option takes as --occlusion=VALUE (true or false).
 
 // Keys a page adds so that its newer requests stop its older ones.
 constexpr const char *kPageKey = "page";
@@ -45,9 +42,8 @@ std::optional<QueryRefusal> viewRequest(
     const std::multimap<std::string, std::string> &query, ViewOutput output,
     int threads, int64_t maxSamples, RenderRequest *request);
 
-// A request's view as query keys and values, in kViewKeys' order: what a
-// page starts from.
-std::vector<std::pair<std::string, std::string>> viewOf(
-    const RenderRequest &request);
+// A frame's view as query keys and values, in the parameters' order:
+// what a page starts from.
+std::vector<std::pair<std::string, std::string>> viewOf(const Frame &frame);
 
 }  // namespace quatdepth

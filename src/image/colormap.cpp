@@ -1,6 +1,7 @@
 #include "image/colormap.h"
 
 #include <cstddef>
+#include <iterator>
 
 namespace quatdepth {
 namespace {
@@ -126,16 +127,9 @@ const uint8_t (*tableOf(Colormap colormap))[3] {
 }  // namespace
 
 bool parseColormap(const std::string &name, Colormap *colormap) {
-  const struct {
-    const char *name;
-    Colormap colormap;
-  } maps[] = {{"grey", Colormap::kGrey},
-              {"viridis", Colormap::kViridis},
-              {"magma", Colormap::kMagma},
-              {"turbo", Colormap::kTurbo}};
-  for (const auto &entry : maps) {
-    if (name == entry.name) {
-      *colormap = entry.colormap;
+  for (size_t i = 0; i < std::size(kColormapNames); ++i) {
+    if (name == kColormapNames[i]) {
+      *colormap = static_cast<Colormap>(i);
       return true;
     }
   }
@@ -189,13 +183,7 @@ void shrinkPicture(const std::vector<uint8_t> &pixels, int32_t width, int32_t he
 }
 
 const char *colormapName(Colormap colormap) {
-  switch (colormap) {
-    case Colormap::kViridis: return "viridis";
-    case Colormap::kMagma: return "magma";
-    case Colormap::kTurbo: return "turbo";
-    case Colormap::kGrey: break;
-  }
-  return "grey";
+  return kColormapNames[static_cast<size_t>(colormap)];
 }
 
 }  // namespace quatdepth

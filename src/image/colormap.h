@@ -10,7 +10,8 @@ namespace quatdepth {
 // channel; the others give three.
 enum class Colormap { kGrey, kViridis, kMagma, kTurbo };
 
-// "grey", "viridis", "magma" or "turbo".
+// The maps' names, in Colormap's order.
+inline constexpr const char *kColormapNames[] = {"grey", "viridis", "magma", "turbo"};
 bool parseColormap(const std::string &name, Colormap *colormap);
 const char *colormapName(Colormap colormap);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace quatdepth {
 namespace {
@@ -86,23 +87,16 @@ double reliefBrightness(const MergedRows &rows, ptrdiff_t x, ptrdiff_t y, double
 }  // namespace
 
 bool parseLook(const std::string &name, Look *look) {
-  for (Look candidate : {Look::kLit, Look::kRelief, Look::kDepth}) {
-    if (name == lookName(candidate)) {
-      *look = candidate;
+  for (size_t i = 0; i < std::size(kLookNames); ++i) {
+    if (name == kLookNames[i]) {
+      *look = static_cast<Look>(i);
       return true;
     }
   }
   return false;
 }
 
-const char *lookName(Look look) {
-  switch (look) {
-    case Look::kRelief: return "relief";
-    case Look::kDepth: return "depth";
-    case Look::kLit: break;
-  }
-  return "lit";
-}
+const char *lookName(Look look) { return kLookNames[static_cast<size_t>(look)]; }
 
 DepthRange depthRange(const MergedRows &rows) {
   DepthRange range;

@@ -15,7 +15,8 @@ enum class Look {
   kDepth,   // near bright, far dark
 };
 
-// "lit", "relief" or "depth".
+// The looks' names, in Look's order.
+inline constexpr const char *kLookNames[] = {"lit", "relief", "depth"};
 bool parseLook(const std::string &name, Look *look);
 const char *lookName(Look look);
 

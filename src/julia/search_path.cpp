@@ -34,7 +34,7 @@ bool parseSearchPath(const char *name, SearchPath *path) {
 }
 
 const char *depthSearchName(DepthSearch search) {
-  return search == DepthSearch::kNearest ? "nearest" : "steps";
+  return kDepthSearchNames[static_cast<size_t>(search)];
 }
 
 bool parseDepthSearch(const char *name, DepthSearch *search) {

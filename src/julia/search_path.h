@@ -35,7 +35,8 @@ enum class DepthSearch { kSteps, kNearest };
 
 constexpr DepthSearch kAllDepthSearches[] = {DepthSearch::kSteps, DepthSearch::kNearest};
 
-// "steps" or "nearest".
+// The searches' names, in DepthSearch's order.
+inline constexpr const char *kDepthSearchNames[] = {"steps", "nearest"};
 const char *depthSearchName(DepthSearch search);
 bool parseDepthSearch(const char *name, DepthSearch *search);
 

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "julia/depth_search.h"
+#include "request/exr_text.h"
 
 #if defined(QUATDEPTH_WITH_OPENEXR)
 #include <ImfChannelList.h>
@@ -86,20 +87,7 @@ size_t exrEncoderBytes(int32_t width, int32_t height) {
 namespace {
 
 // The attribute beside the parameters that holds their CRC-32.
-constexpr const char *kCheckSuffix = "-crc32";
-
-// The CRC-32 of `text` (zlib's, as PNG's), as eight lower-case hex digits.
-std::string checkText(const std::string &text) {
-  const uLong crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef *>(text.data()),
-                          static_cast<uInt>(text.size()));
-  char digits[9];
-  std::snprintf(digits, sizeof digits, "%08lx", crc & 0xFFFFFFFFUL);
-  return digits;
-}
-
 }  // namespace
-
-bool depthExrSupported() { return true; }
 
 namespace {
 
@@ -150,7 +138,7 @@ bool writeDepthExr(FILE *out, const MergedRows &rows,
     for (const char *name : names) header.channels().insert(name, Imf::Channel(Imf::FLOAT));
     header.insert(attribute, Imf::StringAttribute(parameters));
     // An EXR header has no checksum of its own.
-    header.insert(attribute + kCheckSuffix, Imf::StringAttribute(checkText(parameters)));
+    header.insert(attribute + kExrCheckSuffix, Imf::StringAttribute(exrTextCheck(parameters)));
     MemoryStream stream(&b.file);
     Imf::OutputFile file(stream, header);
     Imf::FrameBuffer frame;
@@ -175,50 +163,12 @@ bool writeDepthExr(FILE *out, const MergedRows &rows,
   return true;
 }
 
-bool readExrText(const std::string &bytes, const std::string &source,
-                 const std::string &attribute, std::string *text,
-                 std::string *error) {
-  const std::string &path = source;
-  try {
-    Imf::StdISStream stream;
-    stream.str(bytes);
-    Imf::InputFile file(stream);
-    const auto *value =
-        file.header().findTypedAttribute<Imf::StringAttribute>(attribute);
-    if (!value) {
-      *error = path + ": an OpenEXR file without quatdepth-render's parameters";
-      return false;
-    }
-    // Files written before the check carry none; those are taken as they are.
-    const auto *check =
-        file.header().findTypedAttribute<Imf::StringAttribute>(attribute + kCheckSuffix);
-    if (check && check->value() != checkText(value->value())) {
-      *error = path + ": the OpenEXR file's quatdepth-render parameters are damaged (their "
-                      "CRC-32 does not match)";
-      return false;
-    }
-    *text = value->value();
-    return true;
-  } catch (const std::exception &e) {
-    *error = path + ": " + e.what();
-    return false;
-  }
-}
-
 #else
-
-bool depthExrSupported() { return false; }
 
 bool writeDepthExr(FILE *, const MergedRows &, const RenderSettings &,
                    const std::vector<SurfaceNormal> &, const std::string &,
                    const std::string &, std::string *error, ExrBuffers *) {
   *error = "this build has no OpenEXR support";
-  return false;
-}
-
-bool readExrText(const std::string &, const std::string &source,
-                 const std::string &, std::string *, std::string *error) {
-  *error = source + ": an OpenEXR file, and this build has no OpenEXR support";
   return false;
 }
 

@@ -7,15 +7,11 @@
 #include <vector>
 
 #include "image/row_merge.h"
+#include "request/exr_text.h"
 #include "julia/surface_normal.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {
-
-// Whether this build writes and reads OpenEXR files (it needs Debian's
-// libopenexr-dev, which the aarch64 cross build cannot install beside the
-// host's).
-bool depthExrSupported();
 
 // Each pixel's depth in scene units: the distance of its level from the
 // near face along the view, zMin to the level's z, at most the largest
@@ -52,13 +48,5 @@ bool writeDepthExr(FILE *out, const MergedRows &rows,
                    const std::string &attribute,
                    const std::string &parameters, std::string *error,
                    ExrBuffers *buffers = nullptr);
-
-// The string attribute `attribute` of an OpenEXR file's header, from the
-// file's first bytes (read once, so a pipe works too). False with a
-// message naming `source` when they hold no such header or attribute, or
-// when the attribute no longer matches the CRC-32 written beside it.
-bool readExrText(const std::string &bytes, const std::string &source,
-                 const std::string &attribute, std::string *text,
-                 std::string *error);
 
 }  // namespace quatdepth

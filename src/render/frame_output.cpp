@@ -10,7 +10,8 @@
 #include "julia/search_path.h"
 #include "render/depth_exr.h"
 #include "render/occlusion.h"
-#include "render/parameter_text.h"
+#include "request/parameter_files.h"
+#include "request/parameter_text.h"
 #include "render/surface_normals.h"
 #include "render/threaded_render.h"
 
@@ -28,8 +29,8 @@ bool writesPicture(const RenderRequest &request) {
          (request.format == ImageFormat::kPng || request.format == ImageFormat::kPgm);
 }
 
-int pictureChannels(const RenderRequest &request) {
-  return request.colormap == Colormap::kGrey ? 1 : 3;
+int pictureChannels(const Frame &frame) {
+  return frame.colormap == Colormap::kGrey ? 1 : 3;
 }
 
 // libpng's buffers for rows of `rowBytes`: the row, the row before it and
@@ -51,8 +52,9 @@ struct FramePlan {
   }
 };
 
-FramePlan planFrame(const RenderRequest &request, const RenderSettings &s) {
-  const RenderSettings sampled = supersampledSettings(s, request.supersample);
+FramePlan planFrame(const RenderRequest &request, const Frame &frame) {
+  const RenderSettings &s = frame.settings;
+  const RenderSettings sampled = supersampledSettings(s, frame.supersample);
   const size_t samples = static_cast<size_t>(sampled.width) * static_cast<size_t>(sampled.height);
   const size_t pixels = static_cast<size_t>(s.width) * static_cast<size_t>(s.height);
   const size_t width = static_cast<size_t>(s.width);
@@ -65,14 +67,14 @@ FramePlan planFrame(const RenderRequest &request, const RenderSettings &s) {
     plan.encoderBytes = exrEncoderBytes(s.width, s.height);
   } else if (writesPicture(request)) {
     // Occlusion measures from the normals' surface whatever the look.
-    if (request.occlusion)
+    if (frame.occlusion)
       plan.normals = plan.normalDepths = plan.openness = samples;
-    else if (request.look == Look::kLit)
+    else if (frame.look == Look::kLit)
       plan.normals = samples;
     plan.shades = samples;
-    const size_t channels = static_cast<size_t>(pictureChannels(request));
+    const size_t channels = static_cast<size_t>(pictureChannels(frame));
     if (channels == 3) plan.colours = 3 * samples;
-    if (request.supersample > 1) plan.pixels = channels * pixels;
+    if (frame.supersample > 1) plan.pixels = channels * pixels;
     if (request.format == ImageFormat::kPng) plan.encoderBytes = pngEncoderBytes(channels * width);
   } else if (request.format == ImageFormat::kPng16) {
     plan.encoderBytes = 2 * width + pngEncoderBytes(2 * width);
@@ -90,32 +92,33 @@ void release(std::vector<T> *buffer) {
 
 // An 8-bit picture: shaded at every sample, coloured, then each pixel's
 // samples averaged.
-bool writePicture(FILE *out, const RenderRequest &request, const RenderSettings &s,
+bool writePicture(FILE *out, const RenderRequest &request, const Frame &frame,
                   const MergedRows &samples, FrameBuffers *b,
                   const std::vector<PictureText> &texts, std::string *error) {
-  const RenderSettings sampled = supersampledSettings(s, request.supersample);
+  const RenderSettings &s = frame.settings;
+  const RenderSettings sampled = supersampledSettings(s, frame.supersample);
   // Occlusion needs the normals whatever the look: they give each pixel's
   // tangent plane, which its horizons are measured from, on the smooth
   // surface they are measured on rather than on the hits' finer relief.
-  if (request.occlusion)
+  if (frame.occlusion)
     shownSurface(sampled, samples, threadsOf(request), &b->surface);
-  else if (request.look == Look::kLit)
+  else if (frame.look == Look::kLit)
     surfaceNormals(sampled, samples, threadsOf(request), &b->surface.normals);
-  if (request.occlusion) {
+  if (frame.occlusion) {
     // A fiftieth of the picture's width, whatever the samples a pixel.
-    const int radius = std::max(3, s.width / 50) * request.supersample;
+    const int radius = std::max(3, s.width / 50) * frame.supersample;
     ambientOcclusion(sampled, samples, b->surface, radius, threadsOf(request), &b->openness);
   }
-  renderPicture(samples, request.look, &b->surface.normals,
-                request.occlusion ? &b->openness : nullptr, &b->shades);
+  renderPicture(samples, frame.look, &b->surface.normals,
+                frame.occlusion ? &b->openness : nullptr, &b->shades);
   const std::vector<uint8_t> *picture = &b->shades;
-  const int channels = pictureChannels(request);
+  const int channels = pictureChannels(frame);
   if (channels == 3) {
-    colourPicture(*picture, request.colormap, &b->colours);
+    colourPicture(*picture, frame.colormap, &b->colours);
     picture = &b->colours;
   }
-  if (request.supersample > 1) {
-    shrinkPicture(*picture, samples.width, samples.height, channels, request.supersample,
+  if (frame.supersample > 1) {
+    shrinkPicture(*picture, samples.width, samples.height, channels, frame.supersample,
                   &b->pixels);
     picture = &b->pixels;
   }
@@ -125,9 +128,10 @@ bool writePicture(FILE *out, const RenderRequest &request, const RenderSettings 
 
 }  // namespace
 
-bool allocateFrameBuffers(const RenderRequest &request, const RenderSettings &s,
+bool allocateFrameBuffers(const RenderRequest &request, const Frame &frame,
                           FrameBuffers *buffers, std::string *error) {
-  const FramePlan plan = planFrame(request, s);
+  const RenderSettings &s = frame.settings;
+  const FramePlan plan = planFrame(request, frame);
   try {
     buffers->samples.depths.reserve(plan.samples);
     buffers->samples.received.reserve(plan.sampleRows);
@@ -142,8 +146,8 @@ bool allocateFrameBuffers(const RenderRequest &request, const RenderSettings &s,
   } catch (const std::bad_alloc &) {
     *buffers = FrameBuffers();
     const std::string samples =
-        request.supersample > 1 ? " at " + std::to_string(request.supersample) + " x " +
-                                      std::to_string(request.supersample) + " samples a pixel"
+        frame.supersample > 1 ? " at " + std::to_string(frame.supersample) + " x " +
+                                      std::to_string(frame.supersample) + " samples a pixel"
                                 : "";
     *error = "not enough memory for a picture of " + std::to_string(s.width) + " x " +
              std::to_string(s.height) + " pixels" + samples + ": it needs " +
@@ -153,22 +157,23 @@ bool allocateFrameBuffers(const RenderRequest &request, const RenderSettings &s,
   return true;
 }
 
-bool renderFrameSamples(const RenderRequest &request, const RenderSettings &s,
+bool renderFrameSamples(const RenderRequest &request, const Frame &frame,
                         MergedRows *samples,
                         const std::function<void(int32_t)> &onProgress,
                         std::string *error, const std::atomic<bool> *stop) {
-  return renderAllRows(supersampledSettings(s, request.supersample), request.search,
+  return renderAllRows(supersampledSettings(frame.settings, frame.supersample), frame.search,
                        fastestSearchPath(), threadsOf(request), samples, onProgress,
                        error, stop);
 }
 
-bool writeFrame(FILE *out, const RenderRequest &request, const RenderSettings &s,
-                const RealTexts &texts, FrameBuffers *b, std::string *error) {
+bool writeFrame(FILE *out, const RenderRequest &request, const Frame &frame, FrameBuffers *b,
+                std::string *error) {
+  const RenderSettings &s = frame.settings;
   const MergedRows &samples = b->samples;
-  const std::string parameters = parameterText(request, s, texts);
+  const std::string parameters = parameterText(frame);
   const std::vector<PictureText> pictureTexts = {{kParameterKeyword, parameters}};
   if (writesPicture(request))
-    return writePicture(out, request, s, samples, b, pictureTexts, error);
+    return writePicture(out, request, frame, samples, b, pictureTexts, error);
   if (request.depthExr) {
     surfaceNormals(s, samples, threadsOf(request), &b->surface.normals);
     release(&b->encoderRoom);
@@ -176,7 +181,7 @@ bool writeFrame(FILE *out, const RenderRequest &request, const RenderSettings &s
                          error, &b->exr);
   }
   release(&b->encoderRoom);
-  return encodeImage(out, samples, request.format, request.look, error, pictureTexts);
+  return encodeImage(out, samples, request.format, frame.look, error, pictureTexts);
 }
 
 }  // namespace quatdepth

@@ -10,9 +10,8 @@
 
 #include "image/row_merge.h"
 #include "render/depth_exr.h"
-#include "render/positional_arguments.h"
-#include "render/render_options.h"
 #include "render/surface_normals.h"
+#include "request/render_request.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {
@@ -33,27 +32,26 @@ struct FrameBuffers {
   std::vector<char> encoderRoom;
 };
 
-// Gets `buffers` ready for frame `s` of `request`. False with a message
+// Gets `buffers` ready for `frame` of `request`. False with a message
 // saying how much memory the frame needs when that cannot be had.
-bool allocateFrameBuffers(const RenderRequest &request, const RenderSettings &s,
+bool allocateFrameBuffers(const RenderRequest &request, const Frame &frame,
                           FrameBuffers *buffers, std::string *error);
 
-// The samples of one frame `s` of `request`: its rows, supersampled as the
-// request asks, with its depth search on the request's threads (every core
+// The samples of `frame` of `request`: its rows, supersampled as the
+// frame asks, with its depth search on the request's threads (every core
 // for 0) on the fastest search path. False with a message when memory or a thread cannot
 // be had, or when `stop` is set before the last row. Samples with room
 // enough (allocateFrameBuffers) take no more memory.
-bool renderFrameSamples(const RenderRequest &request, const RenderSettings &s,
+bool renderFrameSamples(const RenderRequest &request, const Frame &frame,
                         MergedRows *samples,
                         const std::function<void(int32_t rowsDone)> &onProgress,
                         std::string *error,
                         const std::atomic<bool> *stop = nullptr);
 
-// Writes the frame, `buffers->samples` rendered, in the request's format to
-// `out`, carrying the frame's parameters (`s` and the decimals `texts` it
-// was read from), in the buffers' memory. False with the reason when the
-// write fails.
-bool writeFrame(FILE *out, const RenderRequest &request, const RenderSettings &s,
-                const RealTexts &texts, FrameBuffers *buffers, std::string *error);
+// Writes `frame`, `buffers->samples` rendered, in the request's format to
+// `out`, carrying the frame's parameters, in the buffers' memory. False
+// with the reason when the write fails.
+bool writeFrame(FILE *out, const RenderRequest &request, const Frame &frame,
+                FrameBuffers *buffers, std::string *error);
 
 }  // namespace quatdepth

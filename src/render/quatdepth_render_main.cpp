@@ -11,11 +11,10 @@
 #include <utility>
 
 #include "image/image_output.h"
-#include "render/animation.h"
 #include "render/frame_output.h"
-#include "render/positional_arguments.h"
-#include "render/render_options.h"
 #include "render/threaded_render.h"
+#include "request/frame_names.h"
+#include "request/render_request.h"
 
 namespace quatdepth {
 namespace {
@@ -65,7 +64,7 @@ class ProgressBar {
 // One line a frame.
 int printArguments(const RenderRequest &request) {
   for (int frame = 0; frame < request.frames; ++frame) {
-    const FrameParameters f = frameOf(request, frame);
+    const Frame f = frameOf(request, frame);
     std::printf("%s\n", positionalLine(f.settings, f.texts).c_str());
   }
   std::string error;
@@ -76,21 +75,20 @@ int printArguments(const RenderRequest &request) {
   return kRenderSuccess;
 }
 
-// One picture of `s` (one frame) into `output`.
-int renderAndWrite(const RenderRequest &request, const RenderSettings &s,
-                   const RealTexts &texts, const std::string &label,
+// One frame's picture into `output`.
+int renderAndWrite(const RenderRequest &request, const Frame &frame, const std::string &label,
                    ImageOutput *output) {
   // All the memory the frame needs, before it renders: a frame too large
   // is refused now rather than when it is written.
   FrameBuffers buffers;
   std::string error;
-  if (!allocateFrameBuffers(request, s, &buffers, &error)) {
+  if (!allocateFrameBuffers(request, frame, &buffers, &error)) {
     report(error + "; nothing was written");
     return kRenderFailed;
   }
-  ProgressBar bar(supersampledSettings(s, request.supersample).height, label);
+  ProgressBar bar(supersampledSettings(frame.settings, frame.supersample).height, label);
   if (!renderFrameSamples(
-          request, s, &buffers.samples, [&bar](int32_t done) { bar.show(done); },
+          request, frame, &buffers.samples, [&bar](int32_t done) { bar.show(done); },
           &error)) {
     report(error + "; nothing was written");
     return kRenderFailed;
@@ -100,7 +98,7 @@ int renderAndWrite(const RenderRequest &request, const RenderSettings &s,
     report(error);
     return kRenderCannotWrite;
   }
-  if (!writeFrame(out, request, s, texts, &buffers, &error)) {
+  if (!writeFrame(out, request, frame, &buffers, &error)) {
     report(output->name() + ": " + error);
     return kRenderCannotWrite;
   }
@@ -161,12 +159,8 @@ int renderMain(int argc, char **argv) {
   if (request.printArguments) return printArguments(request);
   if (request.frames > 1 && !checkFrameOutputs(request))
     return kRenderCannotWrite;
-  // With each key's search, look, colours, samples and occlusion.
-  RenderRequest framed = request;
   for (int frame = 0; frame < request.frames; ++frame) {
-    const FrameParameters f = frameOf(request, frame);
-    keyframePictureOptions(request.keyframes, frame, &framed.search, &framed.look,
-                           &framed.colormap, &framed.supersample, &framed.occlusion);
+    const Frame f = frameOf(request, frame);
     const bool animated = request.frames > 1;
     // A name with a frame number is numbered even for one frame, so a
     // script's frame%04d.png is frame0000.png whatever the count.
@@ -185,7 +179,7 @@ int renderMain(int argc, char **argv) {
     }
     int status = kRenderSuccess;
     try {
-      status = renderAndWrite(framed, f.settings, f.texts, label, &output);
+      status = renderAndWrite(request, f, label, &output);
     } catch (const std::bad_alloc &) {
       report("not enough memory for a picture of " + std::to_string(f.settings.width) +
              " x " + std::to_string(f.settings.height) + " pixels; nothing was written");

@@ -1,5 +1,7 @@
 #include "settings/render_settings.h"
 
+#include "settings/positional_values.h"
+
 namespace quatdepth {
 namespace {
 
@@ -8,26 +10,13 @@ int charCode(char c) { return static_cast<signed char>(c); }
 
 bool endsNumber(char c) { return c == '\0' || c == '.'; }
 
-void storeDefaults(RenderSettings *s) {
-  s->xMin = -1.2;
-  s->yMin = -1.2;
-  s->zMin = -1.2;
-  s->xMax = 1.2;
-  s->yMax = 1.2;
-  s->zMax = 1.2;
-  s->juliaC[0] = -0.1;
-  s->juliaC[1] = 0.2;
-  s->juliaC[2] = 0.3;
-  s->juliaC[3] = -0.1;
-  s->wSlice = 0.0;
-  s->width = 300;
-  s->height = 300;
-  s->coarseSteps = 100;
-  s->fineSteps = 10;
-  s->maxIterations = 10;
-  s->bailout = 16;
-  s->firstRow = 0;
-  s->rowStep = 1;
+void storeDefaults(RenderSettings *s, ViewAngles *angles) {
+  for (const PositionalValue &value : kPositionalValues) {
+    if (value.kind == ValueKind::kReal)
+      value.real(*s, *angles) = value.realDefault;
+    else
+      value.whole(*s) = value.wholeDefault;
+  }
 }
 
 // Centre of [lo, hi] as the renderer has always formed it, so that the
@@ -84,30 +73,20 @@ double parseReal(const char *text) {
 
 void parseArguments(const char *const *argv, int argc, RenderSettings *settings,
                     ViewAngles *angles) {
-  storeDefaults(settings);
   *angles = ViewAngles{};
-
-  double *realTargets[14] = {
-      &settings->xMin,      &settings->yMin,      &settings->zMin,
-      &settings->xMax,      &settings->yMax,      &settings->zMax,
-      &settings->juliaC[0], &settings->juliaC[1], &settings->juliaC[2],
-      &settings->juliaC[3], &settings->wSlice,    &angles->a,
-      &angles->b,           &angles->c};
-  int32_t *integerTargets[8] = {
-      &settings->width,         &settings->height,  &settings->coarseSteps,
-      &settings->fineSteps,     &settings->maxIterations,
-      &settings->bailout,       &settings->firstRow, &settings->rowStep};
+  storeDefaults(settings, angles);
 
   // Fewer than 20 arguments: every one is ignored. With 20 or 21, only the
   // positions actually given are read; the rest keep their defaults.
   if (argc >= 21) {
-    int given = argc - 1;
-    for (int position = 1; position <= 22 && position <= given; ++position) {
+    const int given = argc - 1;
+    for (int position = 1; position <= kPositionalCount && position <= given; ++position) {
       const char *text = argv[position];
-      if (position <= 14)
-        *realTargets[position - 1] = parseReal(text);
+      const PositionalValue &value = kPositionalValues[position - 1];
+      if (value.kind == ValueKind::kReal)
+        value.real(*settings, *angles) = parseReal(text);
       else
-        *integerTargets[position - 15] = parseInteger(text);
+        value.whole(*settings) = parseInteger(text);
     }
   }
 }

@@ -1,5 +1,7 @@
 #include "settings/settings_limits.h"
 
+#include "settings/positional_values.h"
+
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
@@ -68,25 +70,12 @@ Refusal checkIntegers(const RenderSettings *s) {
 
 std::optional<LimitViolation> firstViolatedLimit(const RenderSettings *s,
                                                  const ViewAngles *angles) {
-  const struct {
-    const char *name;
-    double value;
-  } reals[] = {{"xMin", s->xMin},
-               {"yMin", s->yMin},
-               {"zMin", s->zMin},
-               {"xMax", s->xMax},
-               {"yMax", s->yMax},
-               {"zMax", s->zMax},
-               {"juliaC component 1", s->juliaC[0]},
-               {"juliaC component 2", s->juliaC[1]},
-               {"juliaC component 3", s->juliaC[2]},
-               {"juliaC component 4", s->juliaC[3]},
-               {"wSlice", s->wSlice},
-               {"angle A", angles->a},
-               {"angle B", angles->b},
-               {"angle C", angles->c}};
-  for (const auto &real : reals)
-    if (Refusal refusal = checkReal(real.name, real.value)) return refusal;
+  RenderSettings values = *s;
+  ViewAngles turns = *angles;
+  for (int i = 0; i < kRealParameters; ++i) {
+    const PositionalValue &real = kPositionalValues[i];
+    if (Refusal refusal = checkReal(real.limitName, real.real(values, turns))) return refusal;
+  }
   for (const auto &[name, value] : {std::pair{"angle A", angles->a}, std::pair{"angle B", angles->b},
                                     std::pair{"angle C", angles->c}})
     if (Refusal refusal = checkAngle(name, value)) return refusal;

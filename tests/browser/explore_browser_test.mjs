@@ -837,6 +837,16 @@ async function main(cleanup) {
   const startView = JSON.parse(index.bytes.toString().match(/<script id="start-view" type="application\/json">([^<]*)<\/script>/)[1]);
   check(Object.entries(startView).every(([k, v]) => first.view[k] === v),
     'the page starts at the server\'s start view', JSON.stringify(first.view));
+  // The page's keys and choices are the server's parameter table's.
+  const table = JSON.parse(index.bytes.toString().match(/<script id="parameters" type="application\/json">([^<]*)<\/script>/)[1]);
+  check(JSON.stringify(Object.keys(first.view)) === JSON.stringify(table.map((p) => p.key)),
+    'the view holds the table\'s keys in its order', Object.keys(first.view).join(','));
+  const selects = await page.evaluate((keys) => Object.fromEntries(keys.map((k) => [k,
+    [...document.getElementById(k).options].map((o) => o.value)])),
+  table.filter((p) => p.kind === 'choice' || p.kind === 'count').map((p) => p.key));
+  check(table.filter((p) => p.kind === 'choice').every((p) => JSON.stringify(selects[p.key]) === JSON.stringify(p.choices))
+    && table.filter((p) => p.kind === 'count').every((p) => selects[p.key].length === p.most),
+  'each choice\'s select offers the table\'s names', JSON.stringify(selects));
   check(first.hash === `#${shown.view}` && first.hash.includes(`box=${first.view.box}&`),
     'the fragment holds the whole view with commas readable', first.hash);
   const [sw, sh] = first.view.size.split('x').map(Number);

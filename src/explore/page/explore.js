@@ -6,22 +6,27 @@
 // describe the same render; they are parsed only to be changed (and a
 // negative zero loses its sign).
 (() => {
-  const KEYS = ['box', 'c', 'w', 'angles', 'size', 'coarse', 'fine', 'iterations',
-    'bailout', 'search', 'look', 'colormap', 'supersample', 'occlusion'];
-
-  // quatdepth-render's own defaults, for keys neither the server nor the
-  // fragment gives (and for the page opened without the server).
-  const DEFAULTS = {
-    box: '-1.2,-1.2,-1.2,1.2,1.2,1.2', c: '-0.1,0.2,0.3,-0.1', w: '0', angles: '0,0,0',
-    size: '300x300', coarse: '100', fine: '10', iterations: '10', bailout: '16',
-    search: 'steps', look: 'lit', colormap: 'grey', supersample: '1', occlusion: 'false',
-  };
-
-  const REAL_NAMES = ['xMin', 'yMin', 'zMin', 'xMax', 'yMax', 'zMax', 'c0', 'c1', 'c2', 'c3',
-    'wSlice', 'angleA', 'angleB', 'angleC'];
-  const REAL_GROUPS = [['box', 6], ['c', 4], ['w', 1], ['angles', 3]];
-  const NON_REAL_KEYS = ['size', 'coarse', 'fine', 'iterations', 'bailout', 'search', 'look',
-    'colormap', 'supersample', 'occlusion'];
+  // quatdepth-render's parameters as the server gives them: each one's key,
+  // kind and default, a real group's value names, a choice's names. Empty
+  // when the page was opened without the server.
+  const PARAMETERS = (() => {
+    try {
+      const parsed = JSON.parse(document.getElementById('parameters').textContent);
+      if (Array.isArray(parsed)) return parsed;
+    } catch {
+      // Opened as a file: nothing to render with.
+    }
+    return [];
+  })();
+  const KEYS = PARAMETERS.map((p) => p.key);
+  // For keys neither the server's start view nor the fragment gives.
+  const DEFAULTS = Object.fromEntries(PARAMETERS.map((p) => [p.key, p.default]));
+  const REALS = PARAMETERS.filter((p) => p.kind === 'reals');
+  const REAL_NAMES = REALS.flatMap((p) => p.values);
+  const REAL_GROUPS = REALS.map((p) => [p.key, p.values.length]);
+  const NON_REAL_KEYS = PARAMETERS.filter((p) => p.kind !== 'reals').map((p) => p.key);
+  const CHOICES = PARAMETERS.filter((p) => p.kind === 'choice');
+  const COUNTS = PARAMETERS.filter((p) => p.kind === 'count');
 
   // A preview still in flight this long is abandoned for a newer view; a
   // younger one is let finish, so a drag keeps showing pictures instead of
@@ -300,7 +305,7 @@
     { id: 'bailout', key: 'bailout', places: 0 },
   ];
   const TEXTS = ['box', 'angles', 'size'];
-  const SELECTS = ['search', 'look', 'colormap', 'supersample'];
+  const SELECTS = [...CHOICES, ...COUNTS].map((p) => p.key);
 
   function componentsOf(text, count) {
     const parts = String(text).split(',');
@@ -963,12 +968,18 @@
   }
 
   function wireControls() {
-    const supersample = $('supersample');
-    for (let n = 1; n <= 16; n++) {
+    const addOption = (select, value, text) => {
       const option = document.createElement('option');
-      option.value = String(n);
-      option.textContent = n === 1 ? '1 (off)' : `${n}×${n}`;
-      supersample.append(option);
+      option.value = value;
+      option.textContent = text;
+      select.append(option);
+    };
+    for (const choice of CHOICES) {
+      for (const name of choice.choices) addOption($(choice.key), name, name);
+    }
+    // A count of samples a side: n x n a pixel.
+    for (const count of COUNTS) {
+      for (let n = 1; n <= count.most; n++) addOption($(count.key), String(n), n === 1 ? '1 (off)' : `${n}×${n}`);
     }
 
     for (const slider of SLIDERS) {
@@ -1043,6 +1054,10 @@
     formatBox,
   };
 
+  if (PARAMETERS.length === 0) {
+    setStatus('open this page through quatdepth-explore: it lists the parameters', 'refused');
+    return;
+  }
   const t0 = performance.now();
   wireControls();
   wireGestures();

@@ -1,4 +1,4 @@
-#include "render/shown_text.h"
+#include "request/shown_text.h"
 
 #include <cstdio>
 

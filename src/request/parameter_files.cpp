@@ -1,44 +1,18 @@
-#include "render/parameter_text.h"
+#include "request/parameter_files.h"
 
 #include <sys/stat.h>
 #include <zlib.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <map>
-#include <sstream>
 
-#include "image/colormap.h"
-#include "image/depth_picture.h"
-#include "render/depth_exr.h"
-#include "render/positional_arguments.h"
-#include "render/render_options.h"
-#include "render/shown_text.h"
+#include "request/exr_text.h"
+#include "request/parameter_text.h"
 
 namespace quatdepth {
 namespace {
-
-// Texts [first, first + count) joined by commas.
-std::string joined(const RealTexts &texts, size_t first, size_t count) {
-  std::string text;
-  for (size_t i = first; i < first + count; ++i) {
-    if (!text.empty()) text += ',';
-    text += texts[i];
-  }
-  return text;
-}
-
-std::string trimmed(const std::string &text) {
-  const size_t first = text.find_first_not_of(" \t\r");
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
-constexpr const char *kNames[] = {
-    "box",     "c",      "w",    "angles",   "size",        "coarse",   "fine", "iterations",
-    "bailout", "search", "look", "colormap", "supersample", "occlusion"};
 
 uint32_t bigEndian32(const unsigned char *bytes) {
   return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) |
@@ -96,89 +70,6 @@ std::string pictureParameters(std::string text) {
 }
 
 }  // namespace
-
-std::string parameterText(const RenderRequest &request, const RenderSettings &s,
-                          const RealTexts &texts) {
-  std::ostringstream text;
-  text << "box = " << joined(texts, 0, 6) << '\n'
-       << "c = " << joined(texts, 6, 4) << '\n'
-       << "w = " << texts[10] << '\n'
-       << "angles = " << joined(texts, 11, 3) << '\n'
-       << "size = " << s.width << 'x' << s.height << '\n'
-       << "coarse = " << s.coarseSteps << '\n'
-       << "fine = " << s.fineSteps << '\n'
-       << "iterations = " << s.maxIterations << '\n'
-       << "bailout = " << s.bailout << '\n'
-       << "search = " << depthSearchName(request.search) << '\n'
-       << "look = " << lookName(request.look) << '\n'
-       << "colormap = " << colormapName(request.colormap) << '\n'
-       << "supersample = " << request.supersample << '\n'
-       << "occlusion = " << (request.occlusion ? "true" : "false") << '\n';
-  return text.str();
-}
-
-bool parameterLines(const std::string &text, const std::string &source,
-                    std::vector<ParameterLine> *settings, std::string *error,
-                    int firstLine) {
-  // Editors on some systems begin a UTF-8 file with a byte-order mark.
-  constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
-  const bool marked = text.compare(0, 3, kByteOrderMark) == 0;
-  std::istringstream lines(marked ? text.substr(3) : text);
-  std::map<std::string, int> lineOfName;
-  int number = firstLine - 1;
-  for (std::string line; std::getline(lines, line);) {
-    ++number;
-    line = trimmed(line);
-    if (line.empty() || line[0] == '#') continue;
-    const std::string where = source + ", line " + std::to_string(number);
-    const size_t equals = line.find('=');
-    const std::string name = trimmed(line.substr(0, equals));
-    bool known = false;
-    for (const char *candidate : kNames) known = known || name == candidate;
-    if (equals == std::string::npos || !known) {
-      *error = where + ": '" + shownText(line) +
-               "' is not 'name = value' with one of box, c, w, angles, size, "
-               "coarse, fine, iterations, bailout, search, look, colormap, "
-               "supersample, occlusion";
-      return false;
-    }
-    // Which of two would win is a guess the file's author should not
-    // have to make.
-    const auto [earlier, first] = lineOfName.emplace(name, number);
-    if (!first) {
-      *error = source + ", lines " + std::to_string(earlier->second) +
-               " and " + std::to_string(number) + ": '" + name +
-               "' is given twice";
-      return false;
-    }
-    const std::string value = trimmed(line.substr(equals + 1));
-    // A switch reads anything as some truth value (an empty one as on):
-    // take only the words a picture's parameters hold.
-    if (name == "occlusion" && value != "true" && value != "false") {
-      *error =
-          where + ": occlusion '" + shownText(value) + "': use true or false";
-      return false;
-    }
-    settings->push_back({name, value, number});
-  }
-  return true;
-}
-
-std::vector<std::string> optionWords(const ParameterLine &line) {
-  if (line.value.empty()) return {"--" + line.name, ""};
-  return {"--" + line.name + "=" + line.value};
-}
-
-bool parameterOptions(const std::string &text, const std::string &source,
-                      std::vector<std::string> *options, std::string *error) {
-  std::vector<ParameterLine> settings;
-  if (!parameterLines(text, source, &settings, error)) return false;
-  for (const ParameterLine &setting : settings) {
-    const std::vector<std::string> words = optionWords(setting);
-    options->insert(options->end(), words.begin(), words.end());
-  }
-  return true;
-}
 
 bool readParameterFile(const std::string &path, std::string *text,
                        std::string *error) {

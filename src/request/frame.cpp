@@ -1,0 +1,13 @@
+#include "request/frame.h"
+
+namespace quatdepth {
+
+Frame defaultFrame() {
+  Frame frame;
+  const char *const program[] = {"quatdepth", nullptr};
+  initSettings(&frame.settings, program, 1, &frame.angles);
+  frame.texts = realTextsOf(frame.settings, frame.angles);
+  return frame;
+}
+
+}  // namespace quatdepth
