@@ -17,7 +17,7 @@ const TIME_LIMIT_MS = 90_000;
 const BROWSER_ARGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync'];
 
-// Workload 1 of the README's speed section, as a view.
+// Workload 1 of the benchmarks (bench/README.md), as a view.
 const WORKLOAD_1 = {
   box: '-1.2,-1.2,-1.2,1.2,1.2,1.2', c: '-0.1,0.2,0.3,-0.1', w: '0', angles: '0.3,0.5,0.7',
   size: '640x360', coarse: '400', fine: '10', iterations: '20', bailout: '16',
