@@ -96,7 +96,7 @@ std::string parameterTableJson() {
     if (parameter.kind == ParameterKind::kReals) {
       std::vector<std::string> names;
       for (int i = parameter.firstValue; i < parameter.firstValue + parameter.valueCount; ++i)
-        names.push_back(kPositionalValues[i].name);
+        names.push_back(kSettingValues[i].name);
       json += ",\"values\":" + jsonList(names);
     }
     if (parameter.kind == ParameterKind::kChoice)

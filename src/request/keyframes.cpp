@@ -191,7 +191,7 @@ bool checkKeyCurves(const std::vector<Keyframe> &keys, int index, std::string *e
   for (int value = 0; value < kRealParameters; ++value) {
     const std::optional<double> between = valueBetween(keys, *before, value, index);
     if (between && !std::isfinite(*between))
-      return fail(error, std::string(kPositionalValues[value].name) +
+      return fail(error, std::string(kSettingValues[value].name) +
                              " curves beyond the range of a double between its keys");
   }
   return true;

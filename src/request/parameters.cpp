@@ -57,7 +57,7 @@ std::string listed(std::span<const char *const> names) {
 }
 
 int32_t &wholeValue(const Parameter &parameter, int offset, RenderSettings &settings) {
-  return kPositionalValues[parameter.firstValue + offset].whole(settings);
+  return kSettingValues[parameter.firstValue + offset].whole(settings);
 }
 
 }  // namespace
@@ -169,7 +169,7 @@ std::string optionForParameter(const std::string &limitName) {
     for (const Parameter &parameter : kParameters) {
       if (parameter.valueCount == 0) continue;
       for (int i = parameter.firstValue; i < parameter.firstValue + parameter.valueCount; ++i)
-        if (name == kPositionalValues[i].limitName) option = std::string("--") + parameter.key;
+        if (name == kSettingValues[i].limitName) option = std::string("--") + parameter.key;
     }
     if (option.empty()) return limitName;
     options += (options.empty() ? "" : ", ") + option;

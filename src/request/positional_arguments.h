@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/positional_values.h"
+#include "settings/setting_values.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {
@@ -13,6 +13,9 @@ namespace quatdepth {
 // own reader rounds at every digit, so a value is only known to be what
 // quatdepth reads when its text travels with it.
 using RealTexts = std::array<std::string, kRealParameters>;
+
+// The real parameters' names separated by spaces: "xMin yMin ... angleC".
+std::string realParameterNames();
 
 // The index of a real parameter's name ("c0", "angleA"), or -1.
 int realParameterIndex(const std::string &name);

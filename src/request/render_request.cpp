@@ -138,7 +138,7 @@ bool readSweeps(const std::vector<std::string> &texts, std::vector<Sweep> *sweep
     // most likely, for another name.
     for (size_t j = 0; j < sweeps->size(); ++j)
       if ((*sweeps)[j].parameter == sweep.parameter)
-        return fail(error, std::string("--animate ") + kPositionalValues[sweep.parameter].name +
+        return fail(error, std::string("--animate ") + kSettingValues[sweep.parameter].name +
                                " is given twice, '" + shownText(texts[j]) + "' and '" +
                                shownText(texts[i]) + "'; give each name one sweep");
     sweeps->push_back(sweep);
@@ -200,10 +200,8 @@ int parseRenderWords(const CommandWords &command, RenderRequest *request, std::s
   app.add_option("--frames", texts.frames,
                  "N frames, the --animate values stepped from FROM to TO; -o then names "
                  "them with a frame number, as frame%04d.png (default 1)");
-  std::string realNames;
-  for (int i = 0; i < kRealParameters; ++i)
-    realNames += (i == 0 ? "" : " ") + std::string(kPositionalValues[i].name);
-  app.add_option("--animate", texts.sweeps, "NAME=FROM:TO, repeatable: NAME one of " + realNames);
+  app.add_option("--animate", texts.sweeps,
+                 "NAME=FROM:TO, repeatable: NAME one of " + realParameterNames());
   app.add_option("--keyframes",
                  "FILE: a [frame N] section a key, each of 'name = value' "
                  "lines over the options here; real values curve from key to "

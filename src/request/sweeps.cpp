@@ -4,25 +4,13 @@
 #include "request/shown_text.h"
 
 namespace quatdepth {
-namespace {
-
-// "xMin yMin ... angleC": the names a sweep takes.
-std::string realNames() {
-  std::string names;
-  for (int i = 0; i < kRealParameters; ++i)
-    names += (i == 0 ? "" : " ") + std::string(kPositionalValues[i].name);
-  return names;
-}
-
-}  // namespace
-
 bool parseSweep(const std::string &text, Sweep *sweep, std::string *error) {
   const size_t equals = text.find('=');
   const size_t colon = text.find(':', equals == std::string::npos ? 0 : equals);
   const int parameter =
       equals == std::string::npos ? -1 : realParameterIndex(text.substr(0, equals));
   if (colon == std::string::npos || parameter < 0) {
-    *error = "--animate '" + shownText(text) + "': give NAME=FROM:TO, NAME one of " + realNames();
+    *error = "--animate '" + shownText(text) + "': give NAME=FROM:TO, NAME one of " + realParameterNames();
     return false;
   }
   sweep->parameter = parameter;

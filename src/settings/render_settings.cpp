@@ -1,6 +1,6 @@
 #include "settings/render_settings.h"
 
-#include "settings/positional_values.h"
+#include "settings/setting_values.h"
 
 namespace quatdepth {
 namespace {
@@ -11,7 +11,7 @@ int charCode(char c) { return static_cast<signed char>(c); }
 bool endsNumber(char c) { return c == '\0' || c == '.'; }
 
 void storeDefaults(RenderSettings *s, ViewAngles *angles) {
-  for (const PositionalValue &value : kPositionalValues) {
+  for (const SettingValue &value : kSettingValues) {
     if (value.kind == ValueKind::kReal)
       value.real(*s, *angles) = value.realDefault;
     else
@@ -80,9 +80,9 @@ void parseArguments(const char *const *argv, int argc, RenderSettings *settings,
   // positions actually given are read; the rest keep their defaults.
   if (argc >= 21) {
     const int given = argc - 1;
-    for (int position = 1; position <= kPositionalCount && position <= given; ++position) {
-      const char *text = argv[position];
-      const PositionalValue &value = kPositionalValues[position - 1];
+    for (const SettingValue &value : kSettingValues) {
+      if (value.position == 0 || value.position > given) continue;
+      const char *text = argv[value.position];
       if (value.kind == ValueKind::kReal)
         value.real(*settings, *angles) = parseReal(text);
       else

@@ -1,6 +1,6 @@
 #include "settings/settings_limits.h"
 
-#include "settings/positional_values.h"
+#include "settings/setting_values.h"
 
 #include <cmath>
 #include <cstdarg>
@@ -73,7 +73,7 @@ std::optional<LimitViolation> firstViolatedLimit(const RenderSettings *s,
   RenderSettings values = *s;
   ViewAngles turns = *angles;
   for (int i = 0; i < kRealParameters; ++i) {
-    const PositionalValue &real = kPositionalValues[i];
+    const SettingValue &real = kSettingValues[i];
     if (Refusal refusal = checkReal(real.limitName, real.real(values, turns))) return refusal;
   }
   for (const auto &[name, value] : {std::pair{"angle A", angles->a}, std::pair{"angle B", angles->b},

@@ -847,6 +847,9 @@ async function main(cleanup) {
   check(table.filter((p) => p.kind === 'choice').every((p) => JSON.stringify(selects[p.key]) === JSON.stringify(p.choices))
     && table.filter((p) => p.kind === 'count').every((p) => selects[p.key].length === p.most),
   'each choice\'s select offers the table\'s names', JSON.stringify(selects));
+  const fieldKeys = await page.evaluate(() => [...document.querySelectorAll('.field[data-key]')].map((f) => f.dataset.key));
+  check(JSON.stringify([...fieldKeys].sort()) === JSON.stringify(table.map((p) => p.key).sort()),
+    'one field a parameter', fieldKeys.join(','));
   check(first.hash === `#${shown.view}` && first.hash.includes(`box=${first.view.box}&`),
     'the fragment holds the whole view with commas readable', first.hash);
   const [sw, sh] = first.view.size.split('x').map(Number);

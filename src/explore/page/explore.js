@@ -27,6 +27,7 @@
   const NON_REAL_KEYS = PARAMETERS.filter((p) => p.kind !== 'reals').map((p) => p.key);
   const CHOICES = PARAMETERS.filter((p) => p.kind === 'choice');
   const COUNTS = PARAMETERS.filter((p) => p.kind === 'count');
+  const SWITCHES = PARAMETERS.filter((p) => p.kind === 'switch').map((p) => p.key);
 
   // A preview still in flight this long is abandoned for a newer view; a
   // younger one is let finish, so a drag keeps showing pictures instead of
@@ -185,13 +186,13 @@
     return `'${text.replace(/'/g, `'\\''`)}'`;
   }
 
-  // --occlusion is a switch: on is the bare option and off its absence;
+  // A switch (--occlusion): on is the bare option and off its absence;
   // another word goes as the server was given it.
   function optionOf(view, key) {
-    if (key !== 'occlusion') return `--${key} ${shellQuote(view[key])}`;
-    if (view.occlusion === 'true') return '--occlusion';
-    if (view.occlusion === 'false') return null;
-    return `--occlusion=${shellQuote(view.occlusion)}`;
+    if (!SWITCHES.includes(key)) return `--${key} ${shellQuote(view[key])}`;
+    if (view[key] === 'true') return `--${key}`;
+    if (view[key] === 'false') return null;
+    return `--${key}=${shellQuote(view[key])}`;
   }
 
   const renderOptions = (view) => KEYS.map((k) => optionOf(view, k)).filter(Boolean).join(' ');
@@ -304,6 +305,8 @@
     { id: 'fine', key: 'fine', places: 0 },
     { id: 'bailout', key: 'bailout', places: 0 },
   ];
+  // Text fields: the page's own, and one for each parameter the page has
+  // no control of its own for (added by addPlainFields).
   const TEXTS = ['box', 'angles', 'size'];
   const SELECTS = [...CHOICES, ...COUNTS].map((p) => p.key);
 
@@ -343,9 +346,37 @@
     for (const id of TEXTS) if ($(id) !== except) $(id).value = state.view[id];
     for (const id of SELECTS) if ($(id) !== except) ensureOption($(id), state.view[id]);
     // A word other than true or false (from a link) is neither on nor off.
-    const occlusion = $('occlusion');
-    occlusion.checked = state.view.occlusion === 'true';
-    occlusion.indeterminate = !['true', 'false'].includes(state.view.occlusion);
+    for (const key of SWITCHES) {
+      $(key).checked = state.view[key] === 'true';
+      $(key).indeterminate = !['true', 'false'].includes(state.view[key]);
+    }
+  }
+
+  // A plain text field for each parameter without a control on the page,
+  // so that a parameter the server lists can be seen and set.
+  function addPlainFields() {
+    const section = $('h-render').parentElement;
+    for (const { key } of PARAMETERS) {
+      if ($(key) || SLIDERS.some((slider) => slider.key === key)) continue;
+      const field = document.createElement('div');
+      field.className = 'field';
+      field.dataset.key = key;
+      const label = document.createElement('label');
+      label.htmlFor = key;
+      label.textContent = key;
+      const input = document.createElement('input');
+      input.id = key;
+      input.type = 'text';
+      input.spellcheck = false;
+      input.autocomplete = 'off';
+      const error = document.createElement('p');
+      error.className = 'field-error';
+      error.id = `error-${key}`;
+      error.hidden = true;
+      field.append(label, input, error);
+      section.append(field);
+      TEXTS.push(key);
+    }
   }
 
   function viewWithSliderText(slider, text) {
@@ -1000,9 +1031,11 @@
     for (const id of SELECTS) {
       $(id).addEventListener('change', (e) => setView({ [id]: e.target.value }, performance.now(), e.target));
     }
-    $('occlusion').addEventListener('change', (e) => {
-      setView({ occlusion: String(e.target.checked) }, performance.now(), e.target);
-    });
+    for (const key of SWITCHES) {
+      $(key).addEventListener('change', (e) => {
+        setView({ [key]: String(e.target.checked) }, performance.now(), e.target);
+      });
+    }
 
     $('fit-size').addEventListener('click', () => {
       const stage = $('stage');
@@ -1059,6 +1092,7 @@
     return;
   }
   const t0 = performance.now();
+  addPlainFields();
   wireControls();
   wireGestures();
   syncInputs(null);
