@@ -1,3 +1,5 @@
+// quatdepth: settings from the command line to depth row records on
+// standard output.
 #pragma once
 
 #include <cstdio>
@@ -25,6 +27,6 @@ ExitStatus renderRows(const RenderSettings *settings, SearchPath path,
 // The program: settings from the argument vector, then the row loop on
 // standard output with the fastest search path, or the one named by the
 // environment variable QUATDEPTH_SEARCH_PATH. Returns the exit status.
-int renderMain(int argc, const char *const *argv);
+int runQuatdepth(int argc, const char *const *argv);
 
 }  // namespace quatdepth

@@ -1,4 +1,4 @@
-#include "main/render_main.h"
+#include "output/row_stream_run.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -99,7 +99,7 @@ ExitStatus renderRows(const RenderSettings *s, SearchPath path, FILE *out) {
   return kExitSuccess;
 }
 
-int renderMain(int argc, const char *const *argv) {
+int runQuatdepth(int argc, const char *const *argv) {
   RenderSettings settings;
   ViewAngles angles;
   initSettings(&settings, argv, argc, &angles);

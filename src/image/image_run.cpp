@@ -1,4 +1,5 @@
-// quatdepth-image: merges depth row streams into one image.
+#include "image/image_run.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -263,7 +264,9 @@ bool checkInputs(const std::vector<std::string> &inputs, bool inputClosed, Conso
   return true;
 }
 
-int imageMain(int argc, char **argv) {
+}  // namespace
+
+int runQuatdepthImage(int argc, char **argv) {
   const ClosedStreams closed = occupyClosedStreams();
   ImageOptions options;
   const int parsed = parseOptions(argc, argv, &options);
@@ -305,7 +308,4 @@ int imageMain(int argc, char **argv) {
   }
 }
 
-}  // namespace
 }  // namespace quatdepth
-
-int main(int argc, char **argv) { return quatdepth::imageMain(argc, argv); }
