@@ -64,7 +64,7 @@ int writeWhole(int fd, const uint8_t *bytes, size_t count) {
 
 }  // namespace
 
-ExitStatus renderRows(const RenderSettings *s, SearchPath path, FILE *out) {
+ExitStatus writeDepthRows(const RenderSettings *s, SearchPath path, FILE *out) {
   // 64-bit sizes: no width can overflow the buffer arithmetic.
   const size_t width = static_cast<size_t>(s->width);
   const size_t recordBytes = depthRowBytes(width);
@@ -112,7 +112,7 @@ int runQuatdepth(int argc, const char *const *argv) {
   SearchPath path = fastestSearchPath();
   if (!chooseSearchPath(std::getenv("QUATDEPTH_SEARCH_PATH"), &path))
     return kExitBadParameter;
-  return renderRows(&settings, path, stdout);
+  return writeDepthRows(&settings, path, stdout);
 }
 
 }  // namespace quatdepth

@@ -21,8 +21,8 @@ enum ExitStatus : int {
 // and writes each as a depth row record to `out` before computing the next,
 // in one write on its descriptor: a run killed at any moment leaves whole
 // records behind.
-ExitStatus renderRows(const RenderSettings *settings, SearchPath path,
-                      FILE *out);
+ExitStatus writeDepthRows(const RenderSettings *settings, SearchPath path,
+                          FILE *out);
 
 // The program: settings from the argument vector, then the row loop on
 // standard output with the fastest search path, or the one named by the

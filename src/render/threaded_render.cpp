@@ -35,7 +35,9 @@ struct SharedRender {
   int running = 0;
 };
 
-void renderRows(SharedRender *shared) {
+// One worker: takes the next row no thread has taken, until none is left
+// or the render is stopped.
+void renderRowsOnThread(SharedRender *shared) {
   RowScratch scratch;  // without it, the same depths, slower
   if (shared->tables.sinA) makeRowScratch(&shared->settings, &scratch);
   const size_t width = static_cast<size_t>(shared->rows.width);
@@ -115,7 +117,7 @@ bool renderAllRows(const RenderSettings &settings, DepthSearch search, SearchPat
         std::lock_guard<std::mutex> lock(shared.mutex);
         ++shared.running;
       }
-      workers.emplace_back(renderRows, &shared);
+      workers.emplace_back(renderRowsOnThread, &shared);
     } catch (const std::system_error &e) {
       std::lock_guard<std::mutex> lock(shared.mutex);
       --shared.running;
