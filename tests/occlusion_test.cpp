@@ -15,7 +15,7 @@
 #include "image/depth_picture.h"
 #include "julia/search_path.h"
 #include "render/occlusion.h"
-#include "render/surface_normals.h"
+#include "render/normal_map.h"
 #include "render/threaded_render.h"
 #include "run_program.h"
 #include "test_settings.h"
@@ -149,7 +149,7 @@ TEST(Occlusion, LeavesTheUnitBallOpen) {
     ASSERT_TRUE(renderAllRows(s, SearchPath::kScalar, 2, &rows, [](int32_t) {}, &error)) << error;
     const ShownSurface surface = shownSurface(s, rows, 2);
     EXPECT_TRUE(shownSurface(s, rows, 3).depths == surface.depths) << "any thread count";
-    EXPECT_TRUE(surfaceNormals(s, rows, 1) == surface.normals) << "the normals the lit look uses";
+    EXPECT_TRUE(normalMap(s, rows, 1) == surface.normals) << "the normals the lit look uses";
     const std::vector<float> open = ambientOcclusion(s, rows, surface, 6, 2);
     int hits = 0, shut = 0;
     for (size_t i = 0; i < open.size(); ++i) {

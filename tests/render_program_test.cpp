@@ -29,7 +29,7 @@
 #include "render/parameter_text.h"
 #include "render/positional_arguments.h"
 #include "render/render_options.h"
-#include "render/surface_normals.h"
+#include "render/normal_map.h"
 #include "render/threaded_render.h"
 #include "run_program.h"
 #include "settings/render_settings.h"
@@ -509,7 +509,7 @@ TEST_F(RenderProgram, SupersamplingAveragesSamplesCentredOnEachPixel) {
   std::string error;
   ASSERT_TRUE(renderAllRows(
       sampled, SearchPath::kScalar, 2, &rows, [](int32_t) {}, &error));
-  const std::vector<SurfaceNormal> normals = surfaceNormals(sampled, rows, 2);
+  const std::vector<SurfaceNormal> normals = normalMap(sampled, rows, 2);
   const std::vector<uint8_t> large = renderPicture(rows, Look::kLit, &normals);
   int edges = 0;
   for (size_t y = 0; y < 14; ++y) {

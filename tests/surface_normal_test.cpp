@@ -21,7 +21,7 @@
 #include "julia/search_path.h"
 #include "julia/surface_normal.h"
 #include "julia/view_rotation.h"
-#include "render/surface_normals.h"
+#include "render/normal_map.h"
 #include "render/threaded_render.h"
 #include "run_program.h"
 #include "test_settings.h"
@@ -110,7 +110,7 @@ std::vector<SurfaceNormal> normalsOf(const RenderSettings &s, std::vector<int32_
   MergedRows rows;
   if (!renderAllRows(s, SearchPath::kScalar, 1, &rows, [](int32_t) {}, &error)) return {};
   if (levels) *levels = rows.depths;
-  return surfaceNormals(s, rows, 1);
+  return normalMap(s, rows, 1);
 }
 
 std::vector<SurfaceNormal> ballNormals(RenderSettings s, std::vector<int32_t> *levels) {
@@ -223,7 +223,7 @@ TEST(SurfaceNormal, SmoothAcrossNeighboursOnAFineSetAndFacingTheViewer) {
   std::string error;
   MergedRows rows;
   ASSERT_TRUE(renderAllRows(s, fastestSearchPath(), 2, &rows, [](int32_t) {}, &error));
-  const std::vector<SurfaceNormal> normals = surfaceNormals(s, rows, 2);
+  const std::vector<SurfaceNormal> normals = normalMap(s, rows, 2);
   // Neighbours on one surface: depths within a pixel's width of each other.
   const int32_t levels = s.coarseSteps * s.fineSteps;
   const double levelsPerPixel = levels * ((s.xMax - s.xMin) / s.width) / (s.zMax - s.zMin);
@@ -252,7 +252,7 @@ TEST(SurfaceNormal, TheSameOnAnyThreadCountAndSearchPath) {
   std::string error;
   MergedRows reference;
   ASSERT_TRUE(renderAllRows(s, SearchPath::kScalar, 1, &reference, [](int32_t) {}, &error));
-  const std::vector<SurfaceNormal> one = surfaceNormals(s, reference, 1);
+  const std::vector<SurfaceNormal> one = normalMap(s, reference, 1);
   int hits = 0;
   for (size_t i = 0; i < one.size(); ++i) {
     const SurfaceNormal &n = one[i];
@@ -265,7 +265,7 @@ TEST(SurfaceNormal, TheSameOnAnyThreadCountAndSearchPath) {
   }
   EXPECT_GT(hits, 100);
   for (int threads : {2, 3, 64}) {
-    const std::vector<SurfaceNormal> many = surfaceNormals(s, reference, threads);
+    const std::vector<SurfaceNormal> many = normalMap(s, reference, threads);
     EXPECT_EQ(std::memcmp(many.data(), one.data(), one.size() * sizeof(SurfaceNormal)), 0)
         << threads << " threads";
   }
@@ -273,7 +273,7 @@ TEST(SurfaceNormal, TheSameOnAnyThreadCountAndSearchPath) {
     if (!isSearchPathSupported(path)) continue;
     MergedRows rows;
     ASSERT_TRUE(renderAllRows(s, path, 2, &rows, [](int32_t) {}, &error));
-    const std::vector<SurfaceNormal> normals = surfaceNormals(s, rows, 2);
+    const std::vector<SurfaceNormal> normals = normalMap(s, rows, 2);
     EXPECT_EQ(std::memcmp(normals.data(), one.data(), one.size() * sizeof(SurfaceNormal)), 0)
         << searchPathName(path);
   }

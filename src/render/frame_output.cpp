@@ -11,7 +11,7 @@
 #include "render/depth_exr.h"
 #include "render/occlusion.h"
 #include "render/parameter_text.h"
-#include "render/surface_normals.h"
+#include "render/normal_map.h"
 #include "render/threaded_render.h"
 
 namespace quatdepth {
@@ -100,7 +100,7 @@ bool writePicture(FILE *out, const RenderRequest &request, const RenderSettings 
   if (request.occlusion)
     shownSurface(sampled, samples, threadsOf(request), &b->surface);
   else if (request.look == Look::kLit)
-    surfaceNormals(sampled, samples, threadsOf(request), &b->surface.normals);
+    normalMap(sampled, samples, threadsOf(request), &b->surface.normals);
   if (request.occlusion) {
     // A fiftieth of the picture's width, whatever the samples a pixel.
     const int radius = std::max(3, s.width / 50) * request.supersample;
@@ -170,7 +170,7 @@ bool writeFrame(FILE *out, const RenderRequest &request, const RenderSettings &s
   if (writesPicture(request))
     return writePicture(out, request, s, samples, b, pictureTexts, error);
   if (request.depthExr) {
-    surfaceNormals(s, samples, threadsOf(request), &b->surface.normals);
+    normalMap(s, samples, threadsOf(request), &b->surface.normals);
     release(&b->encoderRoom);
     return writeDepthExr(out, samples, s, b->surface.normals, kParameterKeyword, parameters,
                          error, &b->exr);

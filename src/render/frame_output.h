@@ -12,7 +12,7 @@
 #include "render/depth_exr.h"
 #include "render/positional_arguments.h"
 #include "render/render_options.h"
-#include "render/surface_normals.h"
+#include "render/normal_map.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {

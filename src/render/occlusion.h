@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "image/row_merge.h"
-#include "render/surface_normals.h"
+#include "render/normal_map.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {

@@ -12,14 +12,14 @@ namespace quatdepth {
 // `settings`) that has a surface, zero elsewhere, on up to `threads`
 // threads. Each pixel's normal depends on that pixel alone, so the result
 // is the same for any thread count. Throws std::bad_alloc without memory.
-std::vector<SurfaceNormal> surfaceNormals(const RenderSettings &settings,
-                                          const MergedRows &rows, int threads);
+std::vector<SurfaceNormal> normalMap(const RenderSettings &settings,
+                                     const MergedRows &rows, int threads);
 // The same into `normals`, which keeps its memory where it has room enough.
-void surfaceNormals(const RenderSettings &settings, const MergedRows &rows, int threads,
-                    std::vector<SurfaceNormal> *normals);
+void normalMap(const RenderSettings &settings, const MergedRows &rows, int threads,
+               std::vector<SurfaceNormal> *normals);
 
 // The surface each pixel shows, one entry a pixel of the rows: its normal
-// in the picture's frame (as surfaceNormals gives them) and the depth, in
+// in the picture's frame (as normalMap gives them) and the depth, in
 // scene units from the box's near face along the view, of the point that
 // normal is measured at (normalSamplePoint), zero where there is no
 // surface: the surface a pixel can show, smooth where the set is finer

@@ -1,4 +1,4 @@
-#include "render/surface_normals.h"
+#include "render/normal_map.h"
 
 #include <cmath>
 
@@ -23,15 +23,15 @@ void pixelsOfRows(const MergedRows &rows, int32_t first, int32_t step, const OfP
 
 }  // namespace
 
-std::vector<SurfaceNormal> surfaceNormals(const RenderSettings &settings,
-                                          const MergedRows &rows, int threads) {
+std::vector<SurfaceNormal> normalMap(const RenderSettings &settings,
+                                     const MergedRows &rows, int threads) {
   std::vector<SurfaceNormal> normals;
-  surfaceNormals(settings, rows, threads, &normals);
+  normalMap(settings, rows, threads, &normals);
   return normals;
 }
 
-void surfaceNormals(const RenderSettings &settings, const MergedRows &rows, int threads,
-                    std::vector<SurfaceNormal> *normals) {
+void normalMap(const RenderSettings &settings, const MergedRows &rows, int threads,
+               std::vector<SurfaceNormal> *normals) {
   normals->assign(rows.depths.size(), SurfaceNormal{});
   const auto normal = [&](size_t i, int32_t column, int32_t row, int32_t level) {
     (*normals)[i] = surfaceNormal(&settings, column, row, level);
