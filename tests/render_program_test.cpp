@@ -505,7 +505,7 @@ TEST_F(RenderProgram, SupersamplingAveragesSamplesCentredOnEachPixel) {
     EXPECT_NEAR(
         gridCoordinate(sampled.yMin, sampled.yMax, 3 * y + 1, sampled.height),
         gridCoordinate(s.yMin, s.yMax, y, s.height), 1e-12);
-  MergedRows rows;
+  DepthImage rows;
   std::string error;
   ASSERT_TRUE(renderAllRows(
       sampled, SearchPath::kScalar, 2, &rows, [](int32_t) {}, &error));

@@ -107,7 +107,7 @@ TEST(SurfaceNormal, OnTheUnitBallPointsAwayFromTheCentre) {
 // the picture's frame.
 std::vector<SurfaceNormal> normalsOf(const RenderSettings &s, std::vector<int32_t> *levels) {
   std::string error;
-  MergedRows rows;
+  DepthImage rows;
   if (!renderAllRows(s, SearchPath::kScalar, 1, &rows, [](int32_t) {}, &error)) return {};
   if (levels) *levels = rows.depths;
   return normalMap(s, rows, 1);
@@ -221,7 +221,7 @@ TEST(SurfaceNormal, InThePicturesFrameHoweverTheBoxRuns) {
 TEST(SurfaceNormal, SmoothAcrossNeighboursOnAFineSetAndFacingTheViewer) {
   const RenderSettings s = exampleView(160, 120, 300, 100);
   std::string error;
-  MergedRows rows;
+  DepthImage rows;
   ASSERT_TRUE(renderAllRows(s, fastestSearchPath(), 2, &rows, [](int32_t) {}, &error));
   const std::vector<SurfaceNormal> normals = normalMap(s, rows, 2);
   // Neighbours on one surface: depths within a pixel's width of each other.
@@ -250,7 +250,7 @@ TEST(SurfaceNormal, SmoothAcrossNeighboursOnAFineSetAndFacingTheViewer) {
 TEST(SurfaceNormal, TheSameOnAnyThreadCountAndSearchPath) {
   const RenderSettings s = exampleView(37, 23, 60, 60);
   std::string error;
-  MergedRows reference;
+  DepthImage reference;
   ASSERT_TRUE(renderAllRows(s, SearchPath::kScalar, 1, &reference, [](int32_t) {}, &error));
   const std::vector<SurfaceNormal> one = normalMap(s, reference, 1);
   int hits = 0;
@@ -271,7 +271,7 @@ TEST(SurfaceNormal, TheSameOnAnyThreadCountAndSearchPath) {
   }
   for (SearchPath path : kAllSearchPaths) {
     if (!isSearchPathSupported(path)) continue;
-    MergedRows rows;
+    DepthImage rows;
     ASSERT_TRUE(renderAllRows(s, path, 2, &rows, [](int32_t) {}, &error));
     const std::vector<SurfaceNormal> normals = normalMap(s, rows, 2);
     EXPECT_EQ(std::memcmp(normals.data(), one.data(), one.size() * sizeof(SurfaceNormal)), 0)

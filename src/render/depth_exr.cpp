@@ -125,7 +125,7 @@ class MemoryStream : public Imf::OStream {
 
 }  // namespace
 
-bool writeDepthExr(FILE *out, const MergedRows &rows,
+bool writeDepthExr(FILE *out, const DepthImage &rows,
                    const RenderSettings &settings,
                    const std::vector<SurfaceNormal> &normals,
                    const std::string &attribute,
@@ -209,7 +209,7 @@ bool readExrText(const std::string &bytes, const std::string &source,
 
 bool depthExrSupported() { return false; }
 
-bool writeDepthExr(FILE *, const MergedRows &, const RenderSettings &,
+bool writeDepthExr(FILE *, const DepthImage &, const RenderSettings &,
                    const std::vector<SurfaceNormal> &, const std::string &,
                    const std::string &, std::string *error, ExrBuffers *) {
   *error = "this build has no OpenEXR support";

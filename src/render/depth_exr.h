@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "image/row_merge.h"
 #include "julia/surface_normal.h"
+#include "output/depth_image.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {
@@ -46,7 +46,7 @@ size_t exrEncoderBytes(int32_t width, int32_t height);
 // `parameters` as a string attribute under `attribute` and their CRC-32
 // under `attribute` + "-crc32". Made in `buffers` when given. False with
 // the reason when the write fails.
-bool writeDepthExr(FILE *out, const MergedRows &rows,
+bool writeDepthExr(FILE *out, const DepthImage &rows,
                    const RenderSettings &settings,
                    const std::vector<SurfaceNormal> &normals,
                    const std::string &attribute,

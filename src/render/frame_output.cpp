@@ -91,7 +91,7 @@ void release(std::vector<T> *buffer) {
 // An 8-bit picture: shaded at every sample, coloured, then each pixel's
 // samples averaged.
 bool writePicture(FILE *out, const RenderRequest &request, const RenderSettings &s,
-                  const MergedRows &samples, FrameBuffers *b,
+                  const DepthImage &samples, FrameBuffers *b,
                   const std::vector<PictureText> &texts, std::string *error) {
   const RenderSettings sampled = supersampledSettings(s, request.supersample);
   // Occlusion needs the normals whatever the look: they give each pixel's
@@ -154,7 +154,7 @@ bool allocateFrameBuffers(const RenderRequest &request, const RenderSettings &s,
 }
 
 bool renderFrameSamples(const RenderRequest &request, const RenderSettings &s,
-                        MergedRows *samples,
+                        DepthImage *samples,
                         const std::function<void(int32_t)> &onProgress,
                         std::string *error, const std::atomic<bool> *stop) {
   return renderAllRows(supersampledSettings(s, request.supersample), request.search,
@@ -164,7 +164,7 @@ bool renderFrameSamples(const RenderRequest &request, const RenderSettings &s,
 
 bool writeFrame(FILE *out, const RenderRequest &request, const RenderSettings &s,
                 const RealTexts &texts, FrameBuffers *b, std::string *error) {
-  const MergedRows &samples = b->samples;
+  const DepthImage &samples = b->samples;
   const std::string parameters = parameterText(request, s, texts);
   const std::vector<PictureText> pictureTexts = {{kParameterKeyword, parameters}};
   if (writesPicture(request))

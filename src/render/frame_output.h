@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "image/row_merge.h"
+#include "output/depth_image.h"
 #include "render/depth_exr.h"
+#include "render/normal_map.h"
 #include "render/positional_arguments.h"
 #include "render/render_options.h"
-#include "render/normal_map.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {
@@ -21,7 +21,7 @@ namespace quatdepth {
 // before the frame's first row renders, so a frame too large for memory
 // is refused at once instead of after its render.
 struct FrameBuffers {
-  MergedRows samples;            // the depths, one a sample
+  DepthImage samples;            // the depths, one a sample
   ShownSurface surface;          // normals, and their depths for occlusion
   std::vector<float> openness;   // for occlusion
   std::vector<uint8_t> shades;   // the 8-bit picture, one a sample
@@ -44,7 +44,7 @@ bool allocateFrameBuffers(const RenderRequest &request, const RenderSettings &s,
 // be had, or when `stop` is set before the last row. Samples with room
 // enough (allocateFrameBuffers) take no more memory.
 bool renderFrameSamples(const RenderRequest &request, const RenderSettings &s,
-                        MergedRows *samples,
+                        DepthImage *samples,
                         const std::function<void(int32_t rowsDone)> &onProgress,
                         std::string *error,
                         const std::atomic<bool> *stop = nullptr);

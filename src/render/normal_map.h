@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "image/row_merge.h"
 #include "julia/surface_normal.h"
+#include "output/depth_image.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {
@@ -13,9 +13,9 @@ namespace quatdepth {
 // threads. Each pixel's normal depends on that pixel alone, so the result
 // is the same for any thread count. Throws std::bad_alloc without memory.
 std::vector<SurfaceNormal> normalMap(const RenderSettings &settings,
-                                     const MergedRows &rows, int threads);
+                                     const DepthImage &rows, int threads);
 // The same into `normals`, which keeps its memory where it has room enough.
-void normalMap(const RenderSettings &settings, const MergedRows &rows, int threads,
+void normalMap(const RenderSettings &settings, const DepthImage &rows, int threads,
                std::vector<SurfaceNormal> *normals);
 
 // The surface each pixel shows, one entry a pixel of the rows: its normal
@@ -31,9 +31,9 @@ struct ShownSurface {
 
 // Both at once, each pixel's point found once; per pixel and the same for
 // any thread count, as above.
-ShownSurface shownSurface(const RenderSettings &settings, const MergedRows &rows, int threads);
+ShownSurface shownSurface(const RenderSettings &settings, const DepthImage &rows, int threads);
 // The same into `surface`, which keeps its memory where it has room enough.
-void shownSurface(const RenderSettings &settings, const MergedRows &rows, int threads,
+void shownSurface(const RenderSettings &settings, const DepthImage &rows, int threads,
                   ShownSurface *surface);
 
 }  // namespace quatdepth

@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "image/image_output.h"
-#include "image/row_merge.h"
+#include "output/depth_image.h"
 #include "render/depth_exr.h"
 #include "render/parameter_text.h"
 #include "render/shown_text.h"
@@ -248,7 +248,7 @@ bool applyOutputOptions(const OptionTexts &texts, RenderRequest *request,
       request->format == ImageFormat::kPgm)
     return fail(
         error, "--colormap " + texts.colormapName + ": a PGM is grey; use png");
-  if (!checkMergedSize(s.width, s.height, error))
+  if (!checkDepthImageSize(s.width, s.height, error))
     return fail(error,
                 "--size " + std::to_string(s.width) + "x" +
                     std::to_string(s.height) +
@@ -261,7 +261,7 @@ bool applyOutputOptions(const OptionTexts &texts, RenderRequest *request,
   const int64_t sampleWidth = int64_t{s.width} * request->supersample;
   const int64_t sampleHeight = int64_t{s.height} * request->supersample;
   if (sampleWidth > INT32_MAX || sampleHeight > INT32_MAX ||
-      !checkMergedSize(static_cast<int32_t>(sampleWidth),
+      !checkDepthImageSize(static_cast<int32_t>(sampleWidth),
                        static_cast<int32_t>(sampleHeight), error))
     return fail(error, "--supersample " + std::to_string(request->supersample) +
                            ": " + std::to_string(sampleWidth) + " x " +
