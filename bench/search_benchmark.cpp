@@ -134,7 +134,7 @@ void renderImage(benchmark::State &state, const Workload *workload, int threads)
   initSettings(&s, workload->arguments.data(), static_cast<int>(workload->arguments.size()));
   std::string error;
   for (auto _ : state) {
-    MergedRows rows;
+    DepthImage rows;
     if (!renderAllRows(s, fastestSearchPath(), threads, &rows, [](int32_t) {}, &error)) {
       state.SkipWithError(error.c_str());
       return;

@@ -15,13 +15,13 @@ struct Outcome {
   bool ok;
   std::string error;
   std::string cutShort;
-  quatdepth::MergedRows rows;
+  quatdepth::DepthImage rows;
 };
 
 Outcome merge(int32_t width, int32_t height, const uint8_t *data, size_t size,
               size_t piece) {
   Outcome outcome{true, "", "", {}};
-  if (!quatdepth::initMergedRows(&outcome.rows, width, height, &outcome.error)) std::abort();
+  if (!quatdepth::initDepthImage(&outcome.rows, width, height, &outcome.error)) std::abort();
   quatdepth::RowStreamDecoder decoder;
   decoder.source = "fuzz";
   for (size_t at = 0; at < size && outcome.ok; at += piece) {

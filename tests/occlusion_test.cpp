@@ -15,7 +15,7 @@
 #include "image/depth_picture.h"
 #include "julia/search_path.h"
 #include "render/occlusion.h"
-#include "render/surface_normals.h"
+#include "render/normal_map.h"
 #include "render/threaded_render.h"
 #include "run_program.h"
 #include "test_settings.h"
@@ -25,8 +25,8 @@ namespace {
 
 // A 40 x 30 floor at depth 500 with a block standing 200 levels nearer in
 // columns 20 to 29, and a hole (background) at (2, 2).
-MergedRows floorWithBlock() {
-  MergedRows rows;
+DepthImage floorWithBlock() {
+  DepthImage rows;
   rows.width = 40, rows.height = 30;
   rows.depths.assign(40 * 30, 500);
   for (int y = 0; y < 30; ++y)
@@ -38,7 +38,7 @@ MergedRows floorWithBlock() {
 TEST(Occlusion, DarkensTheFootOfAWallAndNothingElse) {
   RenderSettings s = defaultSettings();
   s.width = 40, s.height = 30;  // 1000 levels over 2.4, 40 pixels over 2.4
-  const MergedRows rows = floorWithBlock();
+  const DepthImage rows = floorWithBlock();
   const ShownSurface surface;  // none: each hit faces the viewer at its level
   const std::vector<float> open = ambientOcclusion(s, rows, surface, 6, 1);
   ASSERT_EQ(open.size(), rows.depths.size());
@@ -64,7 +64,7 @@ TEST(Occlusion, DarkensTheFootOfAWallAndNothingElse) {
 enum class Shape { kPlane, kValley, kRidge };
 
 struct SlopedSurface {
-  MergedRows rows;
+  DepthImage rows;
   ShownSurface surface;
 };
 
@@ -144,12 +144,12 @@ TEST(Occlusion, LeavesTheUnitBallOpen) {
     s.juliaC[0] = s.juliaC[1] = s.juliaC[2] = s.juliaC[3] = 0.0;
     s.width = s.height = 90, s.coarseSteps = 100, s.maxIterations = 200;
     setAngles(&s, 0.3, angleB, 0.0);
-    MergedRows rows;
+    DepthImage rows;
     std::string error;
     ASSERT_TRUE(renderAllRows(s, SearchPath::kScalar, 2, &rows, [](int32_t) {}, &error)) << error;
     const ShownSurface surface = shownSurface(s, rows, 2);
     EXPECT_TRUE(shownSurface(s, rows, 3).depths == surface.depths) << "any thread count";
-    EXPECT_TRUE(surfaceNormals(s, rows, 1) == surface.normals) << "the normals the lit look uses";
+    EXPECT_TRUE(normalMap(s, rows, 1) == surface.normals) << "the normals the lit look uses";
     const std::vector<float> open = ambientOcclusion(s, rows, surface, 6, 2);
     int hits = 0, shut = 0;
     for (size_t i = 0; i < open.size(); ++i) {
@@ -172,7 +172,7 @@ TEST(Occlusion, LeavesTheUnitBallOpen) {
 // back, for the depths' quantization), as the sine of its elevation and
 // weighed by 1 - step / (radius + 1), so the farthest step still counts;
 // one less their mean.
-std::vector<float> plainOpenness(const RenderSettings &s, const MergedRows &rows,
+std::vector<float> plainOpenness(const RenderSettings &s, const DepthImage &rows,
                                  const ShownSurface &surface, int radius) {
   const double column = (s.xMax - s.xMin) / s.width, row = (s.yMax - s.yMin) / s.height;
   const double level = (s.zMax - s.zMin) / (s.coarseSteps * s.fineSteps);
@@ -221,7 +221,7 @@ RenderSettings creasedView(int32_t width, int32_t height) {
 // definition gives.
 TEST(Occlusion, IsItsDefinitionOnARealSurface) {
   const RenderSettings s = creasedView(70, 50);
-  MergedRows rows;
+  DepthImage rows;
   std::string error;
   ASSERT_TRUE(renderAllRows(s, fastestSearchPath(), 2, &rows, [](int32_t) {}, &error)) << error;
   const ShownSurface surface = shownSurface(s, rows, 2);
@@ -265,7 +265,7 @@ TEST(Occlusion, ReachesAFiftiethOfTheWidthAtEverySupersampling) {
       const std::string pixels = run.out.substr(header.size());
 
       const RenderSettings sampled = supersampledSettings(s, n);
-      MergedRows samples;
+      DepthImage samples;
       std::string error;
       ASSERT_TRUE(
           renderAllRows(sampled, fastestSearchPath(), 2, &samples, [](int32_t) {}, &error));

@@ -30,7 +30,7 @@
 #include "request/parameter_files.h"
 #include "request/parameters.h"
 #include "request/render_request.h"
-#include "render/surface_normals.h"
+#include "render/normal_map.h"
 #include "render/threaded_render.h"
 #include "run_program.h"
 #include "settings/render_settings.h"
@@ -506,11 +506,11 @@ TEST_F(RenderProgram, SupersamplingAveragesSamplesCentredOnEachPixel) {
     EXPECT_NEAR(
         gridCoordinate(sampled.yMin, sampled.yMax, 3 * y + 1, sampled.height),
         gridCoordinate(s.yMin, s.yMax, y, s.height), 1e-12);
-  MergedRows rows;
+  DepthImage rows;
   std::string error;
   ASSERT_TRUE(renderAllRows(
       sampled, SearchPath::kScalar, 2, &rows, [](int32_t) {}, &error));
-  const std::vector<SurfaceNormal> normals = surfaceNormals(sampled, rows, 2);
+  const std::vector<SurfaceNormal> normals = normalMap(sampled, rows, 2);
   const std::vector<uint8_t> large = renderPicture(rows, Look::kLit, &normals);
   int edges = 0;
   for (size_t y = 0; y < 14; ++y) {

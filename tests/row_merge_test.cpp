@@ -24,13 +24,13 @@ std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts) {
 }
 
 struct Merge {
-  MergedRows rows;
+  DepthImage rows;
   RowStreamDecoder decoder;
   std::string error;
   std::string cutShort;
   Merge(int32_t width, int32_t height) {
     decoder.source = "in.rows";
-    EXPECT_TRUE(initMergedRows(&rows, width, height, &error));
+    EXPECT_TRUE(initDepthImage(&rows, width, height, &error));
   }
   // Feeds `bytes` in pieces of `piece` bytes, then ends the stream.
   bool feed(const std::vector<uint8_t> &bytes, size_t piece) {
@@ -113,14 +113,14 @@ TEST(RowMerge, QuatdepthsMessageReadsTheSameInAnyPieces) {
 }
 
 TEST(RowMerge, RefusesImpossibleSizes) {
-  MergedRows rows;
+  DepthImage rows;
   std::string error;
-  EXPECT_FALSE(initMergedRows(&rows, -1, 5, &error));
-  EXPECT_FALSE(initMergedRows(&rows, 1 << 16, 1 << 13, &error));
+  EXPECT_FALSE(initDepthImage(&rows, -1, 5, &error));
+  EXPECT_FALSE(initDepthImage(&rows, 1 << 16, 1 << 13, &error));
   EXPECT_NE(error.find("at most 2^28 pixels"), std::string::npos);
   // Row indices have 24 bits: one row more would alias row 0.
-  EXPECT_TRUE(initMergedRows(&rows, 0, 1 << 24, &error));
-  EXPECT_FALSE(initMergedRows(&rows, 0, (1 << 24) + 1, &error));
+  EXPECT_TRUE(initDepthImage(&rows, 0, 1 << 24, &error));
+  EXPECT_FALSE(initDepthImage(&rows, 0, (1 << 24) + 1, &error));
   EXPECT_NE(error.find("at most 2^24"), std::string::npos);
 }
 

@@ -21,7 +21,7 @@
 #include "julia/search_path.h"
 #include "julia/surface_normal.h"
 #include "julia/view_rotation.h"
-#include "render/surface_normals.h"
+#include "render/normal_map.h"
 #include "render/threaded_render.h"
 #include "run_program.h"
 #include "test_settings.h"
@@ -107,10 +107,10 @@ TEST(SurfaceNormal, OnTheUnitBallPointsAwayFromTheCentre) {
 // the picture's frame.
 std::vector<SurfaceNormal> normalsOf(const RenderSettings &s, std::vector<int32_t> *levels) {
   std::string error;
-  MergedRows rows;
+  DepthImage rows;
   if (!renderAllRows(s, SearchPath::kScalar, 1, &rows, [](int32_t) {}, &error)) return {};
   if (levels) *levels = rows.depths;
-  return surfaceNormals(s, rows, 1);
+  return normalMap(s, rows, 1);
 }
 
 std::vector<SurfaceNormal> ballNormals(RenderSettings s, std::vector<int32_t> *levels) {
@@ -221,9 +221,9 @@ TEST(SurfaceNormal, InThePicturesFrameHoweverTheBoxRuns) {
 TEST(SurfaceNormal, SmoothAcrossNeighboursOnAFineSetAndFacingTheViewer) {
   const RenderSettings s = exampleView(160, 120, 300, 100);
   std::string error;
-  MergedRows rows;
+  DepthImage rows;
   ASSERT_TRUE(renderAllRows(s, fastestSearchPath(), 2, &rows, [](int32_t) {}, &error));
-  const std::vector<SurfaceNormal> normals = surfaceNormals(s, rows, 2);
+  const std::vector<SurfaceNormal> normals = normalMap(s, rows, 2);
   // Neighbours on one surface: depths within a pixel's width of each other.
   const int32_t levels = s.coarseSteps * s.fineSteps;
   const double levelsPerPixel = levels * ((s.xMax - s.xMin) / s.width) / (s.zMax - s.zMin);
@@ -250,9 +250,9 @@ TEST(SurfaceNormal, SmoothAcrossNeighboursOnAFineSetAndFacingTheViewer) {
 TEST(SurfaceNormal, TheSameOnAnyThreadCountAndSearchPath) {
   const RenderSettings s = exampleView(37, 23, 60, 60);
   std::string error;
-  MergedRows reference;
+  DepthImage reference;
   ASSERT_TRUE(renderAllRows(s, SearchPath::kScalar, 1, &reference, [](int32_t) {}, &error));
-  const std::vector<SurfaceNormal> one = surfaceNormals(s, reference, 1);
+  const std::vector<SurfaceNormal> one = normalMap(s, reference, 1);
   int hits = 0;
   for (size_t i = 0; i < one.size(); ++i) {
     const SurfaceNormal &n = one[i];
@@ -265,15 +265,15 @@ TEST(SurfaceNormal, TheSameOnAnyThreadCountAndSearchPath) {
   }
   EXPECT_GT(hits, 100);
   for (int threads : {2, 3, 64}) {
-    const std::vector<SurfaceNormal> many = surfaceNormals(s, reference, threads);
+    const std::vector<SurfaceNormal> many = normalMap(s, reference, threads);
     EXPECT_EQ(std::memcmp(many.data(), one.data(), one.size() * sizeof(SurfaceNormal)), 0)
         << threads << " threads";
   }
   for (SearchPath path : kAllSearchPaths) {
     if (!isSearchPathSupported(path)) continue;
-    MergedRows rows;
+    DepthImage rows;
     ASSERT_TRUE(renderAllRows(s, path, 2, &rows, [](int32_t) {}, &error));
-    const std::vector<SurfaceNormal> normals = surfaceNormals(s, rows, 2);
+    const std::vector<SurfaceNormal> normals = normalMap(s, rows, 2);
     EXPECT_EQ(std::memcmp(normals.data(), one.data(), one.size() * sizeof(SurfaceNormal)), 0)
         << searchPathName(path);
   }

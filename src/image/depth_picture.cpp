@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <iterator>
 
 namespace quatdepth {
@@ -29,7 +30,7 @@ double farness(int32_t depth, DepthRange range) {
 
 // Depth at (x, y), or `fallback` off the image or on background: edges
 // then read as flat rather than as cliffs.
-double depthOr(const MergedRows &rows, ptrdiff_t x, ptrdiff_t y, double fallback) {
+double depthOr(const DepthImage &rows, ptrdiff_t x, ptrdiff_t y, double fallback) {
   if (x < 0 || y < 0 || x >= rows.width || y >= rows.height) return fallback;
   int32_t depth = rows.depths[static_cast<size_t>(y) * static_cast<size_t>(rows.width) +
                               static_cast<size_t>(x)];
@@ -38,7 +39,7 @@ double depthOr(const MergedRows &rows, ptrdiff_t x, ptrdiff_t y, double fallback
 
 // The surface's slope in levels per pixel, from a wide Sobel stencil: the
 // depths come in whole levels, and a narrow stencil would draw every step.
-void slopeAt(const MergedRows &rows, ptrdiff_t x, ptrdiff_t y, double *dx, double *dy) {
+void slopeAt(const DepthImage &rows, ptrdiff_t x, ptrdiff_t y, double *dx, double *dy) {
   constexpr ptrdiff_t kReach = 2;
   const double centre = depthOr(rows, x, y, 0.0);
   double sumX = 0.0, sumY = 0.0, weights = 0.0;
@@ -70,7 +71,7 @@ double litBrightness(const SurfaceNormal &n) {
 
 // The brightness of the surface at (x, y) with its normal from the slope of
 // the depths around it (in levels per pixel, scaled to pixels).
-double reliefBrightness(const MergedRows &rows, ptrdiff_t x, ptrdiff_t y, double pixelsPerLevel) {
+double reliefBrightness(const DepthImage &rows, ptrdiff_t x, ptrdiff_t y, double pixelsPerLevel) {
   double dx, dy;
   slopeAt(rows, x, y, &dx, &dy);
   dx *= pixelsPerLevel;
@@ -98,7 +99,7 @@ bool parseLook(const std::string &name, Look *look) {
 
 const char *lookName(Look look) { return kLookNames[static_cast<size_t>(look)]; }
 
-DepthRange depthRange(const MergedRows &rows) {
+DepthRange depthRange(const DepthImage &rows) {
   DepthRange range;
   for (int32_t depth : rows.depths) {
     if (depth < 0) continue;
@@ -108,7 +109,7 @@ DepthRange depthRange(const MergedRows &rows) {
   return range;
 }
 
-std::vector<uint8_t> renderPicture(const MergedRows &rows, Look look,
+std::vector<uint8_t> renderPicture(const DepthImage &rows, Look look,
                                    const std::vector<SurfaceNormal> *normals,
                                    const std::vector<float> *openness) {
   std::vector<uint8_t> picture;
@@ -116,7 +117,7 @@ std::vector<uint8_t> renderPicture(const MergedRows &rows, Look look,
   return picture;
 }
 
-void renderPicture(const MergedRows &rows, Look look, const std::vector<SurfaceNormal> *normals,
+void renderPicture(const DepthImage &rows, Look look, const std::vector<SurfaceNormal> *normals,
                    const std::vector<float> *openness, std::vector<uint8_t> *shades) {
   if (openness && openness->size() != rows.depths.size()) openness = nullptr;
   if (look == Look::kLit && (!normals || normals->size() != rows.depths.size()))

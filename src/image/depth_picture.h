@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "image/row_merge.h"
 #include "julia/surface_normal.h"
+#include "output/depth_image.h"
 
 namespace quatdepth {
 
@@ -25,7 +25,7 @@ struct DepthRange {
   int32_t nearest = -1;
   int32_t farthest = -1;
 };
-DepthRange depthRange(const MergedRows &rows);
+DepthRange depthRange(const DepthImage &rows);
 
 // An 8-bit grey picture, row-major: 0 is background (no surface, or a row
 // that never arrived); every surface pixel is at least kDarkestSurface, so
@@ -34,11 +34,11 @@ DepthRange depthRange(const MergedRows &rows);
 // `openness` is given (one a pixel, 1 open, 0 shut in), every look is
 // darkened by it.
 constexpr uint8_t kDarkestSurface = 16;
-std::vector<uint8_t> renderPicture(const MergedRows &rows, Look look,
+std::vector<uint8_t> renderPicture(const DepthImage &rows, Look look,
                                    const std::vector<SurfaceNormal> *normals = nullptr,
                                    const std::vector<float> *openness = nullptr);
 // The same into `picture`, which keeps its memory where it has room enough.
-void renderPicture(const MergedRows &rows, Look look, const std::vector<SurfaceNormal> *normals,
+void renderPicture(const DepthImage &rows, Look look, const std::vector<SurfaceNormal> *normals,
                    const std::vector<float> *openness, std::vector<uint8_t> *picture);
 
 }  // namespace quatdepth

@@ -117,7 +117,7 @@ bool writePng(FILE *out, int32_t width, int32_t height, int bitDepth, int channe
   return writePngWithTexts(out, width, height, bitDepth, channels, rowAt, chunks, error);
 }
 
-bool writeDepthPng16(FILE *out, const MergedRows &rows, const std::vector<PictureText> &texts,
+bool writeDepthPng16(FILE *out, const DepthImage &rows, const std::vector<PictureText> &texts,
                      std::string *error) {
   const DepthRange range = depthRange(rows);
   if (range.farthest > 65534)
@@ -145,7 +145,7 @@ bool writePgm(FILE *out, int32_t width, int32_t height, const std::vector<uint8_
          std::fwrite(picture.data(), 1, picture.size(), out) == picture.size();
 }
 
-bool writeRows(FILE *out, const MergedRows &rows) {
+bool writeRows(FILE *out, const DepthImage &rows) {
   const size_t width = static_cast<size_t>(rows.width);
   std::vector<int32_t> values(width + 1);
   std::vector<uint8_t> bytes(depthRowBytes(width) + 1);
@@ -163,7 +163,7 @@ bool writeRows(FILE *out, const MergedRows &rows) {
 
 }  // namespace
 
-bool encodeImage(FILE *out, const MergedRows &rows, ImageFormat format, Look look,
+bool encodeImage(FILE *out, const DepthImage &rows, ImageFormat format, Look look,
                  std::string *error, const std::vector<PictureText> &texts) {
   switch (format) {
     case ImageFormat::kRows:

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "image/depth_picture.h"
-#include "image/row_merge.h"
+#include "output/depth_image.h"
 
 namespace quatdepth {
 
@@ -34,7 +34,7 @@ struct PictureText {
 // Writes the image to `out` in `format`; PNGs carry `texts`, the other
 // formats have no room for them. Returns false with the reason (the
 // system's, or libpng's) when a write fails or the depths do not fit.
-bool encodeImage(FILE *out, const MergedRows &rows, ImageFormat format, Look look,
+bool encodeImage(FILE *out, const DepthImage &rows, ImageFormat format, Look look,
                  std::string *error, const std::vector<PictureText> &texts = {});
 
 // Writes an 8-bit picture made already (`channels` 1 for grey, 3 for RGB,

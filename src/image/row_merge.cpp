@@ -17,7 +17,7 @@ constexpr std::string_view kMessageStarts[] = {"quatdepth: ", "\nCan't allocate 
 // A message longer than this is cut here.
 constexpr size_t kMaxMessageBytes = 240;
 
-size_t recordBytes(const MergedRows &rows) {
+size_t recordBytes(const DepthImage &rows) {
   return depthRowBytes(static_cast<size_t>(rows.width));
 }
 
@@ -101,7 +101,7 @@ void startMessage(RowStreamDecoder *decoder, const uint8_t *bytes, size_t count,
 
 // Takes one whole record. Returns false with an error, or with
 // decoder->readingMessage set when the record starts like quatdepth's text.
-bool takeRecord(MergedRows *rows, RowStreamDecoder *decoder, const uint8_t *record,
+bool takeRecord(DepthImage *rows, RowStreamDecoder *decoder, const uint8_t *record,
                 std::string *error) {
   const size_t bytes = recordBytes(*rows);
   size_t badByte = 0;
@@ -144,36 +144,7 @@ bool takeRecord(MergedRows *rows, RowStreamDecoder *decoder, const uint8_t *reco
 
 }  // namespace
 
-bool checkMergedSize(int32_t width, int32_t height, std::string *error) {
-  const std::string size = std::to_string(width) + " x " + std::to_string(height);
-  if (width < 0 || height < 0) {
-    *error = "an image of " + size + " pixels cannot be: --width and --height must not be negative";
-    return false;
-  }
-  if (height > kMaxMergedHeight) {
-    *error = "--height " + std::to_string(height) +
-             " is more rows than a record can name (at most 2^24 = 16777216)";
-    return false;
-  }
-  if (int64_t{width} * height > kMaxMergedPixels) {
-    *error = "an image of " + size + " pixels is too large (at most 2^28 pixels)";
-    return false;
-  }
-  return true;
-}
-
-bool initMergedRows(MergedRows *rows, int32_t width, int32_t height,
-                    std::string *error) {
-  if (!checkMergedSize(width, height, error)) return false;
-  rows->width = width;
-  rows->height = height;
-  rows->depths.assign(static_cast<size_t>(width) * static_cast<size_t>(height), -1);
-  rows->received.assign(static_cast<size_t>(height), 0);
-  rows->rowsReceived = 0;
-  return true;
-}
-
-bool feedRowStream(MergedRows *rows, RowStreamDecoder *decoder,
+bool feedRowStream(DepthImage *rows, RowStreamDecoder *decoder,
                    const uint8_t *data, size_t size, std::string *error) {
   const size_t bytesPerRecord = recordBytes(*rows);
   while (size > 0) {
@@ -204,7 +175,7 @@ bool feedRowStream(MergedRows *rows, RowStreamDecoder *decoder,
   return true;
 }
 
-bool finishRowStream(const MergedRows &rows, const RowStreamDecoder &decoder,
+bool finishRowStream(const DepthImage &rows, const RowStreamDecoder &decoder,
                      std::string *error, std::string *cutShort) {
   cutShort->clear();
   if (decoder.readingMessage) return !messageVerdict(decoder, true, error);

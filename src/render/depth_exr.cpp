@@ -113,7 +113,7 @@ class MemoryStream : public Imf::OStream {
 
 }  // namespace
 
-bool writeDepthExr(FILE *out, const MergedRows &rows,
+bool writeDepthExr(FILE *out, const DepthImage &rows,
                    const RenderSettings &settings,
                    const std::vector<SurfaceNormal> &normals,
                    const std::string &attribute,
@@ -165,7 +165,7 @@ bool writeDepthExr(FILE *out, const MergedRows &rows,
 
 #else
 
-bool writeDepthExr(FILE *, const MergedRows &, const RenderSettings &,
+bool writeDepthExr(FILE *, const DepthImage &, const RenderSettings &,
                    const std::vector<SurfaceNormal> &, const std::string &,
                    const std::string &, std::string *error, ExrBuffers *) {
   *error = "this build has no OpenEXR support";

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "image/row_merge.h"
 #include "request/exr_text.h"
 #include "julia/surface_normal.h"
+#include "output/depth_image.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {
@@ -42,7 +42,7 @@ size_t exrEncoderBytes(int32_t width, int32_t height);
 // `parameters` as a string attribute under `attribute` and their CRC-32
 // under `attribute` + "-crc32". Made in `buffers` when given. False with
 // the reason when the write fails.
-bool writeDepthExr(FILE *out, const MergedRows &rows,
+bool writeDepthExr(FILE *out, const DepthImage &rows,
                    const RenderSettings &settings,
                    const std::vector<SurfaceNormal> &normals,
                    const std::string &attribute,

@@ -10,9 +10,9 @@
 #include "julia/search_path.h"
 #include "render/depth_exr.h"
 #include "render/occlusion.h"
+#include "render/normal_map.h"
 #include "request/parameter_files.h"
 #include "request/parameter_text.h"
-#include "render/surface_normals.h"
 #include "render/threaded_render.h"
 
 namespace quatdepth {
@@ -93,7 +93,7 @@ void release(std::vector<T> *buffer) {
 // An 8-bit picture: shaded at every sample, coloured, then each pixel's
 // samples averaged.
 bool writePicture(FILE *out, const RenderRequest &request, const Frame &frame,
-                  const MergedRows &samples, FrameBuffers *b,
+                  const DepthImage &samples, FrameBuffers *b,
                   const std::vector<PictureText> &texts, std::string *error) {
   const RenderSettings &s = frame.settings;
   const RenderSettings sampled = supersampledSettings(s, frame.supersample);
@@ -103,7 +103,7 @@ bool writePicture(FILE *out, const RenderRequest &request, const Frame &frame,
   if (frame.occlusion)
     shownSurface(sampled, samples, threadsOf(request), &b->surface);
   else if (frame.look == Look::kLit)
-    surfaceNormals(sampled, samples, threadsOf(request), &b->surface.normals);
+    normalMap(sampled, samples, threadsOf(request), &b->surface.normals);
   if (frame.occlusion) {
     // A fiftieth of the picture's width, whatever the samples a pixel.
     const int radius = std::max(3, s.width / 50) * frame.supersample;
@@ -158,7 +158,7 @@ bool allocateFrameBuffers(const RenderRequest &request, const Frame &frame,
 }
 
 bool renderFrameSamples(const RenderRequest &request, const Frame &frame,
-                        MergedRows *samples,
+                        DepthImage *samples,
                         const std::function<void(int32_t)> &onProgress,
                         std::string *error, const std::atomic<bool> *stop) {
   return renderAllRows(supersampledSettings(frame.settings, frame.supersample), frame.search,
@@ -169,13 +169,13 @@ bool renderFrameSamples(const RenderRequest &request, const Frame &frame,
 bool writeFrame(FILE *out, const RenderRequest &request, const Frame &frame, FrameBuffers *b,
                 std::string *error) {
   const RenderSettings &s = frame.settings;
-  const MergedRows &samples = b->samples;
+  const DepthImage &samples = b->samples;
   const std::string parameters = parameterText(frame);
   const std::vector<PictureText> pictureTexts = {{kParameterKeyword, parameters}};
   if (writesPicture(request))
     return writePicture(out, request, frame, samples, b, pictureTexts, error);
   if (request.depthExr) {
-    surfaceNormals(s, samples, threadsOf(request), &b->surface.normals);
+    normalMap(s, samples, threadsOf(request), &b->surface.normals);
     release(&b->encoderRoom);
     return writeDepthExr(out, samples, s, b->surface.normals, kParameterKeyword, parameters,
                          error, &b->exr);

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "image/row_merge.h"
+#include "output/depth_image.h"
 #include "render/depth_exr.h"
-#include "render/surface_normals.h"
+#include "render/normal_map.h"
 #include "request/render_request.h"
 #include "settings/render_settings.h"
 
@@ -20,7 +20,7 @@ namespace quatdepth {
 // before the frame's first row renders, so a frame too large for memory
 // is refused at once instead of after its render.
 struct FrameBuffers {
-  MergedRows samples;            // the depths, one a sample
+  DepthImage samples;            // the depths, one a sample
   ShownSurface surface;          // normals, and their depths for occlusion
   std::vector<float> openness;   // for occlusion
   std::vector<uint8_t> shades;   // the 8-bit picture, one a sample
@@ -43,7 +43,7 @@ bool allocateFrameBuffers(const RenderRequest &request, const Frame &frame,
 // be had, or when `stop` is set before the last row. Samples with room
 // enough (allocateFrameBuffers) take no more memory.
 bool renderFrameSamples(const RenderRequest &request, const Frame &frame,
-                        MergedRows *samples,
+                        DepthImage *samples,
                         const std::function<void(int32_t rowsDone)> &onProgress,
                         std::string *error,
                         const std::atomic<bool> *stop = nullptr);

@@ -27,7 +27,7 @@ struct Scale {
 // where it has none, as the depth map alone shows it, facing the viewer
 // squarely at its level's depth.
 struct SurfaceAt {
-  const MergedRows &rows;
+  const DepthImage &rows;
   const ShownSurface &surface;
   double level;
 
@@ -49,7 +49,7 @@ struct SurfaceAt {
 // apart, so a neighbour on the tangent plane can read up to a level nearer
 // than it is, and without the bias a smooth slope or a ball would show
 // rings where its depths step.
-float openness(const MergedRows &rows, const SurfaceAt &surface, Scale scale, int radius,
+float openness(const DepthImage &rows, const SurfaceAt &surface, Scale scale, int radius,
                int32_t x, int32_t y) {
   const size_t width = static_cast<size_t>(rows.width);
   const size_t i = static_cast<size_t>(y) * width + static_cast<size_t>(x);
@@ -80,7 +80,7 @@ float openness(const MergedRows &rows, const SurfaceAt &surface, Scale scale, in
   return static_cast<float>(1.0 - occluded / kDirections);
 }
 
-void opennessOfRows(const MergedRows &rows, const SurfaceAt &surface, Scale scale, int radius,
+void opennessOfRows(const DepthImage &rows, const SurfaceAt &surface, Scale scale, int radius,
                     int32_t first, int32_t step, std::vector<float> *result) {
   const size_t width = static_cast<size_t>(rows.width);
   for (int32_t y = first; y < rows.height; y += step)
@@ -92,14 +92,14 @@ void opennessOfRows(const MergedRows &rows, const SurfaceAt &surface, Scale scal
 
 }  // namespace
 
-std::vector<float> ambientOcclusion(const RenderSettings &s, const MergedRows &rows,
+std::vector<float> ambientOcclusion(const RenderSettings &s, const DepthImage &rows,
                                     const ShownSurface &surface, int radius, int threads) {
   std::vector<float> result;
   ambientOcclusion(s, rows, surface, radius, threads, &result);
   return result;
 }
 
-void ambientOcclusion(const RenderSettings &s, const MergedRows &rows,
+void ambientOcclusion(const RenderSettings &s, const DepthImage &rows,
                       const ShownSurface &surface, int radius, int threads,
                       std::vector<float> *result) {
   result->assign(rows.depths.size(), 1.0f);

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "image/row_merge.h"
-#include "render/surface_normals.h"
+#include "output/depth_image.h"
+#include "render/normal_map.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {
@@ -18,10 +18,10 @@ namespace quatdepth {
 // the surface. Where `surface` has no normals or no depths (fewer entries
 // than `rows` has pixels), or a zero normal, each hit is taken as the depth
 // map alone shows it: facing the viewer squarely, at its level's depth.
-std::vector<float> ambientOcclusion(const RenderSettings &settings, const MergedRows &rows,
+std::vector<float> ambientOcclusion(const RenderSettings &settings, const DepthImage &rows,
                                     const ShownSurface &surface, int radius, int threads);
 // The same into `openness`, which keeps its memory where it has room enough.
-void ambientOcclusion(const RenderSettings &settings, const MergedRows &rows,
+void ambientOcclusion(const RenderSettings &settings, const DepthImage &rows,
                       const ShownSurface &surface, int radius, int threads,
                       std::vector<float> *openness);
 

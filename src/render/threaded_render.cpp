@@ -20,13 +20,13 @@ namespace {
 // next row to take. Each thread writes only the rows it took.
 struct SharedRender {
   SharedRender(const RenderSettings &s, DepthSearch d, SearchPath p, const LevelTables &t,
-               MergedRows &r, const std::atomic<bool> *stopFlag)
+               DepthImage &r, const std::atomic<bool> *stopFlag)
       : settings(s), search(d), path(p), tables(t), rows(r), stop(stopFlag) {}
   const RenderSettings &settings;
   DepthSearch search;
   SearchPath path;
   const LevelTables &tables;
-  MergedRows &rows;
+  DepthImage &rows;
   const std::atomic<bool> *stop;  // may be null
   std::atomic<int32_t> nextRow{0};
   std::atomic<int32_t> rowsDone{0};
@@ -35,7 +35,9 @@ struct SharedRender {
   int running = 0;
 };
 
-void renderRows(SharedRender *shared) {
+// One worker: takes the next row no thread has taken, until none is left
+// or the render is stopped.
+void renderRowsOnThread(SharedRender *shared) {
   RowScratch scratch;  // without it, the same depths, slower
   if (shared->tables.sinA) makeRowScratch(&shared->settings, &scratch);
   const size_t width = static_cast<size_t>(shared->rows.width);
@@ -79,7 +81,7 @@ int defaultThreadCount() {
 }
 
 bool renderAllRows(const RenderSettings &settings, SearchPath path, int threads,
-                   MergedRows *rows,
+                   DepthImage *rows,
                    const std::function<void(int32_t)> &onProgress,
                    std::string *error, const std::atomic<bool> *stop) {
   return renderAllRows(settings, DepthSearch::kSteps, path, threads, rows, onProgress, error,
@@ -87,11 +89,11 @@ bool renderAllRows(const RenderSettings &settings, SearchPath path, int threads,
 }
 
 bool renderAllRows(const RenderSettings &settings, DepthSearch search, SearchPath path,
-                   int threads, MergedRows *rows,
+                   int threads, DepthImage *rows,
                    const std::function<void(int32_t)> &onProgress,
                    std::string *error, const std::atomic<bool> *stop) {
   try {
-    if (!initMergedRows(rows, settings.width, settings.height, error))
+    if (!initDepthImage(rows, settings.width, settings.height, error))
       return false;
   } catch (const std::bad_alloc &) {
     *error = "not enough memory for an image of " +
@@ -115,7 +117,7 @@ bool renderAllRows(const RenderSettings &settings, DepthSearch search, SearchPat
         std::lock_guard<std::mutex> lock(shared.mutex);
         ++shared.running;
       }
-      workers.emplace_back(renderRows, &shared);
+      workers.emplace_back(renderRowsOnThread, &shared);
     } catch (const std::system_error &e) {
       std::lock_guard<std::mutex> lock(shared.mutex);
       --shared.running;

@@ -5,8 +5,8 @@
 #include <functional>
 #include <string>
 
-#include "image/row_merge.h"
 #include "julia/search_path.h"
+#include "output/depth_image.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {
@@ -20,14 +20,14 @@ namespace quatdepth {
 // depths are the search's, whatever the thread count: for the steps
 // search those quatdepth writes.
 bool renderAllRows(const RenderSettings &settings, DepthSearch search, SearchPath path,
-                   int threads, MergedRows *rows,
+                   int threads, DepthImage *rows,
                    const std::function<void(int32_t rowsDone)> &onProgress,
                    std::string *error,
                    const std::atomic<bool> *stop = nullptr);
 
 // The same with the steps search, quatdepth's.
 bool renderAllRows(const RenderSettings &settings, SearchPath path, int threads,
-                   MergedRows *rows,
+                   DepthImage *rows,
                    const std::function<void(int32_t rowsDone)> &onProgress,
                    std::string *error,
                    const std::atomic<bool> *stop = nullptr);

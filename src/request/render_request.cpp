@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "image/image_output.h"
-#include "image/row_merge.h"
+#include "output/depth_image.h"
 #include "request/exr_text.h"
 #include "request/frame_names.h"
 #include "request/parameters.h"
@@ -108,7 +108,7 @@ bool checkFrame(const RenderRequest &request, Frame *frame, std::string *error) 
       request.format == ImageFormat::kPgm)
     return fail(error, std::string("--colormap ") + colormapName(frame->colormap) +
                            ": a PGM is grey; use png");
-  if (!checkMergedSize(s.width, s.height, error))
+  if (!checkDepthImageSize(s.width, s.height, error))
     return fail(error, "--size " + std::to_string(s.width) + "x" + std::to_string(s.height) +
                            ": at most 2^28 pixels and 2^24 rows, none negative");
   const bool picture = !request.depthExr && (request.format == ImageFormat::kPng ||
@@ -117,7 +117,7 @@ bool checkFrame(const RenderRequest &request, Frame *frame, std::string *error) 
   const int64_t sampleWidth = int64_t{s.width} * frame->supersample;
   const int64_t sampleHeight = int64_t{s.height} * frame->supersample;
   if (sampleWidth > INT32_MAX || sampleHeight > INT32_MAX ||
-      !checkMergedSize(static_cast<int32_t>(sampleWidth), static_cast<int32_t>(sampleHeight),
+      !checkDepthImageSize(static_cast<int32_t>(sampleWidth), static_cast<int32_t>(sampleHeight),
                        error))
     return fail(error, "--supersample " + std::to_string(frame->supersample) + ": " +
                            std::to_string(sampleWidth) + " x " + std::to_string(sampleHeight) +

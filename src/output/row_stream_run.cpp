@@ -1,4 +1,4 @@
-#include "main/render_main.h"
+#include "output/row_stream_run.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -64,7 +64,7 @@ int writeWhole(int fd, const uint8_t *bytes, size_t count) {
 
 }  // namespace
 
-ExitStatus renderRows(const RenderSettings *s, SearchPath path, FILE *out) {
+ExitStatus writeDepthRows(const RenderSettings *s, SearchPath path, FILE *out) {
   // 64-bit sizes: no width can overflow the buffer arithmetic.
   const size_t width = static_cast<size_t>(s->width);
   const size_t recordBytes = depthRowBytes(width);
@@ -99,7 +99,7 @@ ExitStatus renderRows(const RenderSettings *s, SearchPath path, FILE *out) {
   return kExitSuccess;
 }
 
-int renderMain(int argc, const char *const *argv) {
+int runQuatdepth(int argc, const char *const *argv) {
   RenderSettings settings;
   ViewAngles angles;
   initSettings(&settings, argv, argc, &angles);
@@ -112,7 +112,7 @@ int renderMain(int argc, const char *const *argv) {
   SearchPath path = fastestSearchPath();
   if (!chooseSearchPath(std::getenv("QUATDEPTH_SEARCH_PATH"), &path))
     return kExitBadParameter;
-  return renderRows(&settings, path, stdout);
+  return writeDepthRows(&settings, path, stdout);
 }
 
 }  // namespace quatdepth

@@ -1,4 +1,5 @@
-// quatdepth-image: merges depth row streams into one image.
+#include "image/image_run.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -36,7 +37,7 @@ class Console {
   }
 
   // "rows received of rows expected", a few times a second.
-  void showProgress(const MergedRows &rows, bool final) {
+  void showProgress(const DepthImage &rows, bool final) {
     if (!terminal_) return;
     const auto now = std::chrono::steady_clock::now();
     if (!final && now - shown_ < std::chrono::milliseconds(100)) return;
@@ -71,7 +72,7 @@ struct InputFile {
 
 // Merges one stream into `rows`. Reads what has arrived, not whole blocks,
 // so progress follows the records as a pipe delivers them.
-int readInput(const std::string &name, MergedRows *rows, Console *console) {
+int readInput(const std::string &name, DepthImage *rows, Console *console) {
   const bool standardInput = name == "-";
   InputFile in;
   in.fd = standardInput ? STDIN_FILENO : open(name.c_str(), O_RDONLY | O_CLOEXEC);
@@ -176,7 +177,7 @@ bool checkOutputOptions(const ImageOptions &options, ImageFormat *format, Look *
     *error = "unknown --look '" + options.lookName + "': use lit, relief or depth";
     return false;
   }
-  if (!checkMergedSize(options.width, options.height, error)) return false;
+  if (!checkDepthImageSize(options.width, options.height, error)) return false;
   if (options.height == 0) {
     *error = "--height 0: an image needs at least one row";
     return false;
@@ -189,9 +190,9 @@ bool checkOutputOptions(const ImageOptions &options, ImageFormat *format, Look *
 }
 
 // Puts every input's rows into `rows`.
-int mergeInputs(const ImageOptions &options, MergedRows *rows, Console *console) {
+int mergeInputs(const ImageOptions &options, DepthImage *rows, Console *console) {
   std::string error;
-  if (!initMergedRows(rows, options.width, options.height, &error)) {
+  if (!initDepthImage(rows, options.width, options.height, &error)) {
     console->report(error);
     return kImageUsage;
   }
@@ -206,7 +207,7 @@ int mergeInputs(const ImageOptions &options, MergedRows *rows, Console *console)
 // The rows still to render, one index a line: all of them when no input
 // holds a row. A broken stream still fails.
 int listMissingRows(const ImageOptions &options, Console *console) {
-  MergedRows rows;
+  DepthImage rows;
   const int merged = mergeInputs(options, &rows, console);
   if (merged != kImageSuccess) return merged;
   for (size_t row = 0; row < rows.received.size(); ++row)
@@ -220,7 +221,7 @@ int listMissingRows(const ImageOptions &options, Console *console) {
 
 int mergeAndWrite(const ImageOptions &options, ImageFormat format, Look look,
                   ImageOutput *output, Console *console) {
-  MergedRows rows;
+  DepthImage rows;
   const int merged = mergeInputs(options, &rows, console);
   if (merged != kImageSuccess) return merged;
   std::string error;
@@ -263,7 +264,9 @@ bool checkInputs(const std::vector<std::string> &inputs, bool inputClosed, Conso
   return true;
 }
 
-int imageMain(int argc, char **argv) {
+}  // namespace
+
+int runQuatdepthImage(int argc, char **argv) {
   const ClosedStreams closed = occupyClosedStreams();
   ImageOptions options;
   const int parsed = parseOptions(argc, argv, &options);
@@ -279,7 +282,7 @@ int imageMain(int argc, char **argv) {
   ImageFormat format = ImageFormat::kRows;
   Look look = Look::kLit;
   // A list of missing rows needs only the image's size; a picture, all of it.
-  const bool usable = options.listMissing ? checkMergedSize(options.width, options.height, &error)
+  const bool usable = options.listMissing ? checkDepthImageSize(options.width, options.height, &error)
                                           : checkOutputOptions(options, &format, &look, &error);
   if (!usable) {
     console.report(error);
@@ -305,7 +308,4 @@ int imageMain(int argc, char **argv) {
   }
 }
 
-}  // namespace
 }  // namespace quatdepth
-
-int main(int argc, char **argv) { return quatdepth::imageMain(argc, argv); }

@@ -1,4 +1,5 @@
-// quatdepth-render: named options to a finished picture, on every core.
+#include "render/render_run.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -143,7 +144,9 @@ bool checkFrameOutputs(const RenderRequest &request) {
   return true;
 }
 
-int renderMain(int argc, char **argv) {
+}  // namespace
+
+int runQuatdepthRender(int argc, char **argv) {
   const ClosedStreams closed = occupyClosedStreams();
   RenderRequest request;
   const int parsed = parseRenderOptions(argc, argv, &request);
@@ -190,7 +193,4 @@ int renderMain(int argc, char **argv) {
   return kRenderSuccess;
 }
 
-}  // namespace
 }  // namespace quatdepth
-
-int main(int argc, char **argv) { return quatdepth::renderMain(argc, argv); }

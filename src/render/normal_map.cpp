@@ -1,4 +1,4 @@
-#include "render/surface_normals.h"
+#include "render/normal_map.h"
 
 #include <cmath>
 
@@ -11,7 +11,7 @@ namespace {
 // interleaving spreads the costly ones. `ofPixel(i, column, row, level)`
 // fills entry i of whatever it fills.
 template <typename OfPixel>
-void pixelsOfRows(const MergedRows &rows, int32_t first, int32_t step, const OfPixel &ofPixel) {
+void pixelsOfRows(const DepthImage &rows, int32_t first, int32_t step, const OfPixel &ofPixel) {
   const size_t width = static_cast<size_t>(rows.width);
   for (int32_t row = first; row < rows.height; row += step) {
     for (int32_t column = 0; column < rows.width; ++column) {
@@ -23,15 +23,15 @@ void pixelsOfRows(const MergedRows &rows, int32_t first, int32_t step, const OfP
 
 }  // namespace
 
-std::vector<SurfaceNormal> surfaceNormals(const RenderSettings &settings,
-                                          const MergedRows &rows, int threads) {
+std::vector<SurfaceNormal> normalMap(const RenderSettings &settings,
+                                     const DepthImage &rows, int threads) {
   std::vector<SurfaceNormal> normals;
-  surfaceNormals(settings, rows, threads, &normals);
+  normalMap(settings, rows, threads, &normals);
   return normals;
 }
 
-void surfaceNormals(const RenderSettings &settings, const MergedRows &rows, int threads,
-                    std::vector<SurfaceNormal> *normals) {
+void normalMap(const RenderSettings &settings, const DepthImage &rows, int threads,
+               std::vector<SurfaceNormal> *normals) {
   normals->assign(rows.depths.size(), SurfaceNormal{});
   const auto normal = [&](size_t i, int32_t column, int32_t row, int32_t level) {
     (*normals)[i] = surfaceNormal(&settings, column, row, level);
@@ -41,13 +41,13 @@ void surfaceNormals(const RenderSettings &settings, const MergedRows &rows, int 
   });
 }
 
-ShownSurface shownSurface(const RenderSettings &settings, const MergedRows &rows, int threads) {
+ShownSurface shownSurface(const RenderSettings &settings, const DepthImage &rows, int threads) {
   ShownSurface surface;
   shownSurface(settings, rows, threads, &surface);
   return surface;
 }
 
-void shownSurface(const RenderSettings &settings, const MergedRows &rows, int threads,
+void shownSurface(const RenderSettings &settings, const DepthImage &rows, int threads,
                   ShownSurface *surface) {
   surface->normals.assign(rows.depths.size(), SurfaceNormal{});
   surface->depths.assign(rows.depths.size(), 0.0);

@@ -1,3 +1,5 @@
+// quatdepth: settings from the command line to depth row records on
+// standard output.
 #pragma once
 
 #include <cstdio>
@@ -19,12 +21,12 @@ enum ExitStatus : int {
 // and writes each as a depth row record to `out` before computing the next,
 // in one write on its descriptor: a run killed at any moment leaves whole
 // records behind.
-ExitStatus renderRows(const RenderSettings *settings, SearchPath path,
-                      FILE *out);
+ExitStatus writeDepthRows(const RenderSettings *settings, SearchPath path,
+                          FILE *out);
 
 // The program: settings from the argument vector, then the row loop on
 // standard output with the fastest search path, or the one named by the
 // environment variable QUATDEPTH_SEARCH_PATH. Returns the exit status.
-int renderMain(int argc, const char *const *argv);
+int runQuatdepth(int argc, const char *const *argv);
 
 }  // namespace quatdepth

@@ -1,4 +1,5 @@
-// quatdepth-explore: find a view by looking at it, in a browser.
+#include "explore/explore_run.h"
+
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -25,7 +26,9 @@ void report(const std::string &message) {
   std::fprintf(stderr, "quatdepth-explore: %s\n", message.c_str());
 }
 
-int exploreMain(int argc, char **argv) {
+}  // namespace
+
+int runQuatdepthExplore(int argc, char **argv) {
   const ClosedStreams closed = occupyClosedStreams();
   ExploreOptions options;
   const int parsed = parseExploreOptions(argc, argv, &options);
@@ -90,7 +93,4 @@ int exploreMain(int argc, char **argv) {
   return kExploreStopped;
 }
 
-}  // namespace
 }  // namespace quatdepth
-
-int main(int argc, char **argv) { return quatdepth::exploreMain(argc, argv); }
