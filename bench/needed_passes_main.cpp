@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "julia/needed_passes.h"
+#include "settings/positional_settings.h"
 #include "settings/render_settings.h"
 #include "settings/settings_limits.h"
 

@@ -14,6 +14,7 @@
 #include "julia/needed_passes.h"
 #include "julia/search_path.h"
 #include "render/threaded_render.h"
+#include "settings/positional_settings.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "settings/positional_settings.h"
 #include "settings/render_settings.h"
 #include "settings/settings_limits.h"
 

@@ -11,6 +11,7 @@
 #include "julia/search_path.h"
 #include "run_program.h"
 #include "search_path_printing.h"
+#include "settings/positional_settings.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth::testing {

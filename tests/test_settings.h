@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/positional_settings.h"
 #include "settings/render_settings.h"
 
 namespace quatdepth {

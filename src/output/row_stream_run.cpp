@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "output/depth_row.h"
+#include "settings/positional_settings.h"
 #include "settings/settings_limits.h"
 
 namespace quatdepth {

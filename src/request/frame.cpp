@@ -1,5 +1,7 @@
 #include "request/frame.h"
 
+#include "settings/positional_settings.h"
+
 namespace quatdepth {
 
 Frame defaultFrame() {

@@ -1,7 +1,5 @@
 #include "settings/render_settings.h"
 
-#include "settings/setting_values.h"
-
 namespace quatdepth {
 namespace {
 
@@ -9,15 +7,6 @@ namespace {
 int charCode(char c) { return static_cast<signed char>(c); }
 
 bool endsNumber(char c) { return c == '\0' || c == '.'; }
-
-void storeDefaults(RenderSettings *s, ViewAngles *angles) {
-  for (const SettingValue &value : kSettingValues) {
-    if (value.kind == ValueKind::kReal)
-      value.real(*s, *angles) = value.realDefault;
-    else
-      value.whole(*s) = value.wholeDefault;
-  }
-}
 
 // Centre of [lo, hi] as the renderer has always formed it, so that the
 // rotation pivots on exactly the same point.
@@ -71,26 +60,6 @@ double parseReal(const char *text) {
   return negative ? 0.0 - value : value;
 }
 
-void parseArguments(const char *const *argv, int argc, RenderSettings *settings,
-                    ViewAngles *angles) {
-  *angles = ViewAngles{};
-  storeDefaults(settings, angles);
-
-  // Fewer than 20 arguments: every one is ignored. With 20 or 21, only the
-  // positions actually given are read; the rest keep their defaults.
-  if (argc >= 21) {
-    const int given = argc - 1;
-    for (const SettingValue &value : kSettingValues) {
-      if (value.position == 0 || value.position > given) continue;
-      const char *text = argv[value.position];
-      if (value.kind == ValueKind::kReal)
-        value.real(*settings, *angles) = parseReal(text);
-      else
-        value.whole(*settings) = parseInteger(text);
-    }
-  }
-}
-
 void deriveViewValues(RenderSettings *settings, const ViewAngles &angles) {
   settings->sinA = viewSine(angles.a);
   settings->sinB = viewSine(angles.b);
@@ -101,16 +70,6 @@ void deriveViewValues(RenderSettings *settings, const ViewAngles &angles) {
   settings->centreX = boxCentre(settings->xMin, settings->xMax);
   settings->centreY = boxCentre(settings->yMin, settings->yMax);
   settings->centreZ = boxCentre(settings->zMin, settings->zMax);
-}
-
-void initSettings(RenderSettings *settings, const char *const *argv, int argc,
-                  ViewAngles *angles) {
-  // The record is a plain value filled in place, so creating it cannot fail
-  // here; there is no abnormal-termination path to report.
-  ViewAngles turn;
-  parseArguments(argv, argc, settings, &turn);
-  deriveViewValues(settings, turn);
-  if (angles) *angles = turn;
 }
 
 }  // namespace quatdepth

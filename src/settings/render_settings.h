@@ -52,21 +52,9 @@ double parseReal(const char *text);
 // cosine are not-a-number, and the limits refuse them.
 constexpr double kLargestTurnableAngle = 9007199254740992.0;  // 2^53
 
-// The parameters alone: defaults first, then positions 1..22 of argv when
-// at least 20 arguments are given (argc counts the program name).
-// Positions past the last given argument keep their defaults. Leaves the
-// derived fields as they were.
-void parseArguments(const char *const *argv, int argc, RenderSettings *settings,
-                    ViewAngles *angles);
-
 // The fields derived from the parameters: the sines and cosines of the
 // angles and the centre of the box. Call again after changing either.
 void deriveViewValues(RenderSettings *settings, const ViewAngles &angles);
-
-// Fills every field: parseArguments, then deriveViewValues. `angles` may
-// be null.
-void initSettings(RenderSettings *settings, const char *const *argv, int argc,
-                  ViewAngles *angles = nullptr);
 
 // Sine and cosine as the renderer uses them: correctly rounded to the
 // nearest double, so every CPU and C library gives the same bits; not-a-
