@@ -11,13 +11,6 @@ namespace {
 
 bool isViewKey(const std::string &key) { return parameterOf(key) != nullptr; }
 
-std::string viewKeyList() {
-  std::string list;
-  for (const Parameter &parameter : kParameters)
-    list += (list.empty() ? "" : ", ") + std::string(parameter.key);
-  return list;
-}
-
 }  // namespace
 
 std::optional<QueryRefusal> viewOptions(
@@ -30,7 +23,7 @@ std::optional<QueryRefusal> viewOptions(
     std::string quoted = "'";
     quoted.append(shownText(key)).append("'");
     if (!isViewKey(key))
-      return QueryRefusal{400, "unknown parameter " + quoted + ": a view takes " + viewKeyList()};
+      return QueryRefusal{400, "unknown parameter " + quoted + ": a view takes " + parameterKeys()};
     if (query.count(key) > 1) return QueryRefusal{400, quoted + " is given more than once"};
     // One word, so a value that starts with a dash stays a value; an
     // empty one as its own word, or the option would take the next.

@@ -7,18 +7,6 @@
 #include "request/shown_text.h"
 
 namespace quatdepth {
-namespace {
-
-// "box, c, ... or occlusion" as the refusal lists them.
-std::string parameterNames() {
-  std::string names;
-  for (const Parameter &parameter : kParameters)
-    names += (names.empty() ? "" : ", ") + std::string(parameter.key);
-  return names;
-}
-
-}  // namespace
-
 std::string trimmed(const std::string &text) {
   const size_t first = text.find_first_not_of(" \t\r");
   if (first == std::string::npos) return "";
@@ -50,7 +38,7 @@ bool parameterLines(const std::string &text, const std::string &source,
     const Parameter *parameter = parameterOf(name);
     if (equals == std::string::npos || !parameter) {
       *error = where + ": '" + shownText(line) + "' is not 'name = value' with one of " +
-               parameterNames();
+               parameterKeys();
       return false;
     }
     // Which of two would win is a guess the file's author should not

@@ -86,6 +86,15 @@ const char *parameterKindName(ParameterKind kind) {
   return "";
 }
 
+std::string parameterKeys() {
+  std::string keys;
+  for (const Parameter &parameter : kParameters) {
+    if (!keys.empty()) keys += ", ";
+    keys += parameter.key;
+  }
+  return keys;
+}
+
 const Parameter *parameterOf(std::string_view key) {
   for (const Parameter &parameter : kParameters)
     if (key == parameter.key) return &parameter;

@@ -126,6 +126,9 @@ constexpr int kParameterCount = static_cast<int>(std::size(kParameters));
 // The kind's name, as the explorer's page takes it.
 const char *parameterKindName(ParameterKind kind);
 
+// Every parameter's key, in order, separated by commas: "box, c, ...".
+std::string parameterKeys();
+
 // The parameter of a key, or null.
 const Parameter *parameterOf(std::string_view key);
 
