@@ -185,6 +185,7 @@ TEST(Parameters, ARefusalFromAFileNamesItsFileAndLine) {
   TemporaryDirectory folder;
   writeFile(folder.file("view.txt"), "# a view\nsize = 40x30\n\nc = 1,2\n");
   writeFile(folder.file("steps.txt"), "size = 40x30\n# too few\ncoarse = 0\n");
+  writeFile(folder.file("fine.txt"), "size = 16x12\nfine = 200000\n");
   writeFile(folder.file("keys.txt"),
             "[frame 0]\nsize = 8x8\n[frame 2]\nlook = depth\nsearch = nearest\n[frame 3]\n");
   writeFile(folder.file("nearest.txt"), "size = 8x8\nsearch = nearest\n");
@@ -196,6 +197,11 @@ TEST(Parameters, ARefusalFromAFileNamesItsFileAndLine) {
        folder.file("view.txt") + ", line 4: --c '1,2': give 4 numbers"},
       {{"--params", folder.file("steps.txt"), "-o", folder.file("v.png")},
        folder.file("steps.txt") + ", line 3: --coarse: coarseSteps is 0"},
+      // Of two options a limit names, the one the file set.
+      {{"--params", folder.file("fine.txt"), "-o", folder.file("v.png")},
+       folder.file("fine.txt") + ", line 2: --coarse, --fine: coarseSteps x fineSteps is"},
+      {{"--params", folder.file("fine.txt"), "--coarse", "2000000000", "--fine", "2", "-o", folder.file("v.png")},
+       "quatdepth-render: --coarse, --fine: coarseSteps x fineSteps + fineSteps is"},
       // The line that asked for the search, in the key that asked.
       {{"--keyframes", folder.file("keys.txt"), "--print-args"},
        folder.file("keys.txt") + ", line 5, [frame 2]: --search nearest: quatdepth searches by "

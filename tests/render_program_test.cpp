@@ -632,6 +632,27 @@ TEST(RenderLimits, RefusalsNameTheOptionOfEachParameter) {
     EXPECT_EQ(optionForParameter(refusal->parameter), options[parameter])
         << refusal->parameter;
   }
+  // The whole numbers, each limit they meet.
+  const struct {
+    void (*set)(RenderSettings *);
+    const char *option;
+  } wholes[] = {
+      {[](RenderSettings *s) { s->width = -1; }, "--size"},
+      {[](RenderSettings *s) { s->height = (1 << 24) + 1; }, "--size"},
+      {[](RenderSettings *s) { s->coarseSteps = 0; }, "--coarse"},
+      {[](RenderSettings *s) { s->fineSteps = 0; }, "--fine"},
+      {[](RenderSettings *s) { s->coarseSteps = 2000000000, s->fineSteps = 2; }, "--coarse, --fine"},
+      {[](RenderSettings *s) { s->coarseSteps = 5000, s->fineSteps = 5000; }, "--coarse, --fine"},
+      {[](RenderSettings *s) { s->rowStep = 0; }, "rowStep"},
+  };
+  for (const auto &whole : wholes) {
+    RenderSettings s = defaultSettings();
+    ViewAngles angles;
+    whole.set(&s);
+    const std::optional<LimitViolation> refusal = firstViolatedLimit(&s, &angles);
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(optionForParameter(refusal->parameter), whole.option) << refusal->parameter;
+  }
 }
 
 // On a terminal (util-linux's script gives one) a bar ends at every row.

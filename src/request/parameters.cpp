@@ -1,7 +1,11 @@
 #include "request/parameters.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "request/shown_text.h"
 #include "request/decimals.h"
@@ -168,24 +172,38 @@ std::string parameterHelp(const Parameter &parameter) {
 }
 
 std::string optionForParameter(const std::string &limitName) {
-  // "coarseSteps x fineSteps" names two values.
-  std::string options;
-  size_t start = 0;
-  while (start <= limitName.size()) {
-    const size_t cross = limitName.find(" x ", start);
-    const std::string name = limitName.substr(start, cross - start);
-    std::string option;
-    for (const Parameter &parameter : kParameters) {
-      if (parameter.valueCount == 0) continue;
-      for (int i = parameter.firstValue; i < parameter.firstValue + parameter.valueCount; ++i)
-        if (name == kSettingValues[i].limitName) option = std::string("--") + parameter.key;
+  // Every value the name holds as a whole word ("coarseSteps x fineSteps
+  // + fineSteps" holds two), its option once, in the order they stand.
+  const auto isWordByte = [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+  };
+  std::vector<std::pair<size_t, std::string>> found;
+  for (const Parameter &parameter : kParameters) {
+    for (int i = parameter.firstValue; i < parameter.firstValue + parameter.valueCount; ++i) {
+      const std::string name = kSettingValues[i].limitName;
+      for (size_t at = limitName.find(name); at != std::string::npos;
+           at = limitName.find(name, at + 1)) {
+        const size_t end = at + name.size();
+        if ((at == 0 || !isWordByte(limitName[at - 1])) &&
+            (end == limitName.size() || !isWordByte(limitName[end]))) {
+          found.emplace_back(at, std::string("--") + parameter.key);
+          break;
+        }
+      }
     }
-    if (option.empty()) return limitName;
-    options += (options.empty() ? "" : ", ") + option;
-    if (cross == std::string::npos) break;
-    start = cross + 3;
   }
-  return options;
+  if (found.empty()) return limitName;
+  std::sort(found.begin(), found.end());
+  std::vector<std::string> options;
+  for (const auto &[at, option] : found)
+    if (std::find(options.begin(), options.end(), option) == options.end())
+      options.push_back(option);
+  std::string list;
+  for (const std::string &option : options) {
+    if (!list.empty()) list += ", ";
+    list += option;
+  }
+  return list;
 }
 
 }  // namespace quatdepth

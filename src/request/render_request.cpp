@@ -57,15 +57,19 @@ std::array<Word, kParameterCount> parameterWords(const std::vector<Word> &words)
 }
 
 // Where the options a refusal starts with ("--coarse, --fine: ...") were
-// written, when the first came from a file.
+// written: the first of them that came from a file, or "" when none did.
 std::string originOfRefusal(const std::string &refusal,
                             const std::array<Word, kParameterCount> &origins) {
-  for (int i = 0; i < kParameterCount; ++i) {
-    const std::string option = std::string("--") + kParameters[i].key;
-    if (refusal.rfind(option, 0) == 0 && refusal.size() > option.size() &&
-        (refusal[option.size()] == ' ' || refusal[option.size()] == ':' ||
-         refusal[option.size()] == ','))
-      return originOf(origins[static_cast<size_t>(i)]);
+  size_t at = 0;
+  while (refusal.compare(at, 2, "--") == 0) {
+    const size_t end = refusal.find_first_of(" :,", at);
+    if (end == std::string::npos) break;
+    if (const Parameter *parameter = parameterOf(refusal.substr(at + 2, end - at - 2))) {
+      const Word &word = origins[static_cast<size_t>(parameter - kParameters)];
+      if (!word.file.empty()) return originOf(word);
+    }
+    if (refusal.compare(end, 2, ", ") != 0) break;
+    at = end + 2;
   }
   return "";
 }
