@@ -22,6 +22,15 @@
 namespace quatdepth {
 namespace {
 
+const char *designName(SearchDesign design) {
+  switch (design) {
+    case SearchDesign::kAutomatic: return "automatic";
+    case SearchDesign::kGrouped: return "grouped";
+    case SearchDesign::kPooled: return "pooled";
+  }
+  return "unknown";
+}
+
 // Compares every row of `s` on `path` with the reference; reports the first
 // mismatch with its pixel, row and both values.
 void expectSameAsReference(const RenderSettings &s, SearchPath path,
@@ -35,7 +44,7 @@ void expectSameAsReference(const RenderSettings &s, SearchPath path,
     for (size_t column = 0; column < width; ++column) {
       if (expected[column] >= 0) ++*insideSeen;
       ASSERT_EQ(actual[column], expected[column])
-          << searchPathName(path) << " (design " << static_cast<int>(design) << ")"
+          << searchPathName(path) << " (" << designName(design) << " design)"
           << (!tables.levels       ? " without tables"
               : tables.rowScratch ? " with tables and row scratch"
                                   : " with tables, no row scratch")
@@ -92,8 +101,7 @@ TEST_P(VectorPath, MatchesTheReferenceOnRandomViews) {
     ViewTables tables(s);
     ASSERT_TRUE(tables.made);
     // Every search at any cap, with and without the tables.
-    for (SearchDesign design :
-         {SearchDesign::kGrouped, SearchDesign::kInterleaved, SearchDesign::kPooled}) {
+    for (SearchDesign design : {SearchDesign::kGrouped, SearchDesign::kPooled}) {
       expectSameAsReference(s, GetParam(), tables.all(), &insideSeen, design);
       expectSameAsReference(s, GetParam(), {}, &insideSeen, design);
     }
@@ -113,9 +121,9 @@ TEST_P(VectorPath, MatchesTheReferenceOnTheDefaultView) {
   ASSERT_TRUE(tables.made);
   int insideSeen = 0;
   // Every design, on rows that take pixels in more than one batch.
-  for (SearchDesign design : {SearchDesign::kAutomatic, SearchDesign::kGrouped,
-                              SearchDesign::kInterleaved, SearchDesign::kPooled}) {
-    for (int32_t cap : {10, 120}) {  // 120: pixels in flight together
+  for (SearchDesign design :
+       {SearchDesign::kAutomatic, SearchDesign::kGrouped, SearchDesign::kPooled}) {
+    for (int32_t cap : {10, 120}) {  // 120: the pool's cap on every path
       s.maxIterations = cap;
       expectSameAsReference(s, GetParam(), tables.all(), &insideSeen, design);
       // The tables alone: coarse levels from the level tables.
@@ -202,8 +210,7 @@ TEST_P(VectorPath, IsTheOneThatRunsAndItsStatisticsAddUp) {
 // runs none at all, and on the default view the bound saves passes
 // without changing a depth.
 TEST_P(VectorPath, GivesNoPassBeyondTheEscapeBound) {
-  for (SearchDesign design :
-       {SearchDesign::kGrouped, SearchDesign::kInterleaved, SearchDesign::kPooled}) {
+  for (SearchDesign design : {SearchDesign::kGrouped, SearchDesign::kPooled}) {
     for (int32_t cap : {10, 150}) {
       RenderSettings s = defaultSettings();
       s.xMin = 9, s.xMax = 11, s.centreX = 10, s.width = 13, s.maxIterations = cap;
@@ -215,7 +222,7 @@ TEST_P(VectorPath, GivesNoPassBeyondTheEscapeBound) {
         findRowDepthsOn(GetParam(), &s, t, 150, depths.data(), &stats, design);
         EXPECT_EQ(depths, std::vector<int32_t>(13, -1));
       }
-      EXPECT_EQ(stats.laneSlots, 0) << "design " << static_cast<int>(design) << ", cap " << cap;
+      EXPECT_EQ(stats.laneSlots, 0) << "design " << designName(design) << ", cap " << cap;
       EXPECT_EQ(stats.groups, 0);
     }
   }
@@ -288,8 +295,7 @@ TEST_P(VectorPath, StopsASurelyEscapingProbeOnlyWithPassesToSpare) {
       EXPECT_LT(inside, 4001);
     }
     int insideSeen = 0;
-    for (SearchDesign design :
-         {SearchDesign::kGrouped, SearchDesign::kInterleaved, SearchDesign::kPooled})
+    for (SearchDesign design : {SearchDesign::kGrouped, SearchDesign::kPooled})
       expectSameAsReference(s, GetParam(), tables.all(), &insideSeen, design);
   }
 }
@@ -323,8 +329,7 @@ TEST_P(VectorPath, StopsALingeringProbeOnlyWithPassesToSpare) {
       s.width = 2001, s.coarseSteps = 2, s.fineSteps = 1;
       ViewTables tables(s);
       ASSERT_TRUE(tables.made);
-      for (SearchDesign design :
-           {SearchDesign::kGrouped, SearchDesign::kInterleaved, SearchDesign::kPooled}) {
+      for (SearchDesign design : {SearchDesign::kGrouped, SearchDesign::kPooled}) {
         int insideSeen = 0;
         expectSameAsReference(s, GetParam(), tables.all(), &insideSeen, design);
         EXPECT_GT(insideSeen, 0) << "cap " << cap;

@@ -88,7 +88,7 @@ void findRowDepthsPortable4(const RenderSettings *s, SearchTables tables,
 void findRowDepthsPortable8(const RenderSettings *s, SearchTables tables,
                             int32_t row, int32_t *depths, SearchStats *stats,
                             SearchDesign design) {
-  runVectorSearch<PortableLanes<8>, kAvx512Shape, PortableLanes<4>>(s, tables, row, depths, stats, design);
+  runVectorSearch<PortableLanes<8>, kAvx512Shape>(s, tables, row, depths, stats, design);
 }
 
 void findRowNearestDepthsPortable4(const RenderSettings *s, SearchTables tables, int32_t row,
