@@ -25,6 +25,7 @@
 #include <cstdint>
 
 #include "julia/depth_search.h"
+#include "julia/escape_bound.h"
 #include "julia/level_tables.h"
 #include "julia/row_constants.h"
 #include "julia/row_pixels.h"
@@ -40,6 +41,44 @@ namespace quatdepth::vector_search {
 struct Sequence {
   int32_t first, step, length;
   bool coarse;
+};
+
+// One pixel's steps search, the same in every design: first the coarse
+// levels 0, fineSteps, ... of the pixel's span; after a coarse hit past
+// level 0, the fineSteps - 1 levels between the coarse probe before it and
+// the hit, near side first. The depth is the first inside level of those,
+// or else the coarse hit: the scalar reference's answer. A design runs
+// each sequence its own way and hands its first inside level to settle.
+class PixelSteps {
+ public:
+  PixelSteps() = default;
+  PixelSteps(int32_t fineSteps, CoarseSpan span)
+      : sequence_{0, fineSteps, span.last + 1, true}, from_(span.first) {}
+
+  // The levels to search now, from position from() on: coarse probes
+  // before the span surely escape and are not run.
+  const Sequence &sequence() const { return sequence_; }
+  int32_t from() const { return from_; }
+
+  // Takes the first inside level of sequence() (-1: none). Returns true
+  // with the pixel's depth in *depth, or false when the refinement is the
+  // sequence to search next (it always settles).
+  bool settle(int32_t level, int32_t *depth) {
+    const int32_t fineSteps = sequence_.step;  // while coarse
+    if (sequence_.coarse && level > 0 && fineSteps > 1) {
+      coarseHit_ = level;
+      sequence_ = Sequence{level - fineSteps + 1, 1, fineSteps - 1, false};
+      from_ = 0;
+      return false;
+    }
+    *depth = level >= 0 ? level : coarseHit_;
+    return true;
+  }
+
+ private:
+  Sequence sequence_{};
+  int32_t from_ = 0;
+  int32_t coarseHit_ = -1;  // while refining: the coarse hit
 };
 
 // Starting points of the V x kLanes levels from position `at` of a
@@ -435,8 +474,7 @@ template <class L, SearchShape kShape, int V, class Counts>
 }
 
 // One row: the coarse levels in groups of kShape.coarseVectors, then the
-// levels before the coarse hit in groups of kShape.fineVectors. Coarse
-// probes outside the pixel's span surely escape and are not run.
+// levels before the coarse hit in groups of kShape.fineVectors.
 template <class L, SearchShape kShape, class Counts>
 void findRowDepths(const RenderSettings *s, SearchTables tables, int32_t rowIndex,
                    int32_t *depths, Counts *counts) {
@@ -444,17 +482,14 @@ void findRowDepths(const RenderSettings *s, SearchTables tables, int32_t rowInde
   if (k.rowTerms) fillRowTerms(k, k.coarseLevels);
   RowPixels<L> pixels(k);
   for (RowPixel pixel; pixels.next(&pixel);) {
-    const PixelRay ray = pixel.ray;
-    const CoarseSpan span = pixel.span;
-    const Sequence coarse{0, k.fineSteps, span.last + 1, true};
-    const int32_t hit =
-        firstInsideLevel<L, kShape, kShape.coarseVectors>(k, ray, coarse, counts, span.first);
-    int32_t depth = hit;
-    if (hit > 0 && k.fineSteps > 1) {
-      const Sequence nearer{hit - k.fineSteps + 1, 1, k.fineSteps - 1, false};
-      const int32_t refined = firstInsideLevel<L, kShape, kShape.fineVectors>(k, ray, nearer, counts);
-      if (refined >= 0) depth = refined;
-    }
+    PixelSteps steps(k.fineSteps, pixel.span);
+    int32_t depth = -1;
+    if (!steps.settle(firstInsideLevel<L, kShape, kShape.coarseVectors>(
+                          k, pixel.ray, steps.sequence(), counts, steps.from()),
+                      &depth))
+      steps.settle(firstInsideLevel<L, kShape, kShape.fineVectors>(
+                       k, pixel.ray, steps.sequence(), counts, steps.from()),
+                   &depth);
     depths[pixel.column] = depth;
   }
 }
