@@ -38,22 +38,7 @@
 #include "julia/row_pixels.h"
 #include "julia/vector_search.h"
 
-namespace quatdepth::pooled_search {
-
-using vector_search::GroupStart;
-using vector_search::groupStart;
-using vector_search::lowLanes;
-using vector_search::PartSquares;
-using vector_search::passVectors;
-using vector_search::surePassVectors;
-using vector_search::untestedPassVectors;
-using vector_search::startPartSquares;
-using vector_search::PixelRay;
-using vector_search::PixelSteps;
-using vector_search::RowPixel;
-using vector_search::RowPixels;
-using vector_search::RowConstants;
-using vector_search::Sequence;
+namespace quatdepth::vector_search::pooled {
 
 // Lanes still live after this many passes of a short group go to the pool.
 constexpr int32_t kShortPasses = 16;
@@ -371,8 +356,8 @@ class RowSearch {
       // All of the group's passes take the sure-escape test but passes 2, 4,
       // ..., which take none: `live` changes only after the others, and the
       // loop looks at it only then.
-      static_assert(kShortPasses % 2 == 0 && !vector_search::untestedPass(1) &&
-                    vector_search::untestedPass(2) && !vector_search::untestedPass(3));
+      static_assert(kShortPasses % 2 == 0 && !untestedPass(1) && untestedPass(2) &&
+                    !untestedPass(3));
       if constexpr (Counts::kCounting) counts_->pass(live, kGroupLanes);
       live &= surePassVectors<L, V>(k_, a, b, c, d);
       if (live) {
@@ -491,10 +476,10 @@ class RowSearch {
 template <class L, SearchShape kShape, class Counts>
 void findRowDepths(const RenderSettings *s, SearchTables tables, int32_t rowIndex,
                    int32_t *depths, Counts *counts) {
-  const RowConstants<L> k = vector_search::rowConstants<L>(s, tables, rowIndex);
+  const RowConstants<L> k = rowConstants<L>(s, tables, rowIndex);
   if (k.rowTerms) fillRowTerms(k, k.coarseLevels);
   RowSearch<L, kShape, Counts> search(k, depths, counts);
   search.run();
 }
 
-}  // namespace quatdepth::pooled_search
+}  // namespace quatdepth::vector_search::pooled

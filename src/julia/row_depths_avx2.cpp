@@ -51,7 +51,8 @@ void findRowDepthsAvx2(const RenderSettings *s, SearchTables tables,
 
 void findRowNearestDepthsAvx2(const RenderSettings *s, SearchTables tables, int32_t row,
                             int32_t *depths, SearchStats *stats) {
-  nearest_search::runNearestSearch<YmmLanes, kAvx2NearestVectors>(s, tables, row, depths, stats);
+  vector_search::nearest::runNearestSearch<YmmLanes, kAvx2NearestVectors>(
+      s, tables, row, depths, stats);
 }
 
 }  // namespace quatdepth

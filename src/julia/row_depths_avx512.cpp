@@ -45,7 +45,8 @@ void findRowDepthsAvx512(const RenderSettings *s, SearchTables tables,
 
 void findRowNearestDepthsAvx512(const RenderSettings *s, SearchTables tables, int32_t row,
                             int32_t *depths, SearchStats *stats) {
-  nearest_search::runNearestSearch<Avx512Lanes, kAvx512NearestVectors>(s, tables, row, depths, stats);
+  vector_search::nearest::runNearestSearch<Avx512Lanes, kAvx512NearestVectors>(
+      s, tables, row, depths, stats);
 }
 
 }  // namespace quatdepth

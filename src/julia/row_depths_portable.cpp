@@ -93,12 +93,14 @@ void findRowDepthsPortable8(const RenderSettings *s, SearchTables tables,
 
 void findRowNearestDepthsPortable4(const RenderSettings *s, SearchTables tables, int32_t row,
                                    int32_t *depths, SearchStats *stats) {
-  nearest_search::runNearestSearch<PortableLanes<4>, kAvx2NearestVectors>(s, tables, row, depths, stats);
+  vector_search::nearest::runNearestSearch<PortableLanes<4>, kAvx2NearestVectors>(
+      s, tables, row, depths, stats);
 }
 
 void findRowNearestDepthsPortable8(const RenderSettings *s, SearchTables tables, int32_t row,
                                    int32_t *depths, SearchStats *stats) {
-  nearest_search::runNearestSearch<PortableLanes<8>, kAvx512NearestVectors>(s, tables, row, depths, stats);
+  vector_search::nearest::runNearestSearch<PortableLanes<8>, kAvx512NearestVectors>(
+      s, tables, row, depths, stats);
 }
 
 }  // namespace quatdepth

@@ -17,9 +17,9 @@ void findRowDepthsShaped(const RenderSettings *s, SearchTables tables, int32_t r
     design = kShape.poolFrom > 0 && s->maxIterations >= kShape.poolFrom ? SearchDesign::kPooled
                                                                         : SearchDesign::kGrouped;
   if (design == SearchDesign::kPooled)
-    pooled_search::findRowDepths<L, kShape>(s, tables, row, depths, counts);
+    vector_search::pooled::findRowDepths<L, kShape>(s, tables, row, depths, counts);
   else
-    vector_search::findRowDepths<L, kShape>(s, tables, row, depths, counts);
+    vector_search::grouped::findRowDepths<L, kShape>(s, tables, row, depths, counts);
 }
 
 // Runs the search for one row, with statistics when `stats` is given.

@@ -4,8 +4,13 @@
 // instruction set) and included only by the per-ISA source files, each of
 // which builds it with its own compiler flags. Everything here is a template
 // on L or always inlined, so no code is shared between instruction sets.
+// The helpers in vector_search (a row's constants and pixels, a pixel's
+// sequences of levels, their starting points, the passes, the statistics)
+// serve every vector search: the grouped one below (vector_search::grouped),
+// the pooled one (long_probe_pool.h) and the nearest-level one
+// (nearest_vector_search.h), each in a namespace of its own within.
 //
-// One pixel at a time. Its probes go in groups of V vectors (V x kLanes
+// The grouped search takes one pixel at a time. Its probes go in groups of V vectors (V x kLanes
 // neighbouring levels of a sequence), and a group runs its passes in a
 // plain loop that leaves when no lane is live any more or at the cap. The
 // V vectors are independent chains, enough to keep the floating-point
@@ -192,50 +197,6 @@ struct LaneCounts {
   }
 };
 
-// The lanes of a group still in flight: V vectors, lowest levels first,
-// each remembering its place in the group.
-template <class L, int V>
-struct Chains {
-  typename L::Vec a[V], b[V], c[V], d[V];
-  int slot[V];
-};
-
-// `live` (bit v x kLanes + lane of the chains) as lanes of the group.
-template <class L, int V>
-[[gnu::always_inline]] inline uint32_t groupLanes(const Chains<L, V> &q, uint32_t live) {
-  uint32_t lanes = 0;
-  for (int v = 0; v < V; ++v)
-    lanes |= ((live >> (v * L::kLanes)) & lowLanes(L::kLanes)) << (q.slot[v] * L::kLanes);
-  return lanes;
-}
-
-// The chains without vector `dropped`, in the same order.
-template <class L, int V>
-[[gnu::always_inline]] inline Chains<L, V - 1> without(const Chains<L, V> &q, int dropped) {
-  Chains<L, V - 1> r;
-  for (int v = 0, w = 0; v < V; ++v) {
-    if (v == dropped) continue;
-    r.a[w] = q.a[v], r.b[w] = q.b[v], r.c[w] = q.c[v], r.d[w] = q.d[v];
-    r.slot[w] = q.slot[v];
-    ++w;
-  }
-  return r;
-}
-
-template <class L, int V>
-[[gnu::always_inline]] inline Chains<L, 1> only(const Chains<L, V> &q, int kept) {
-  Chains<L, 1> r;
-  r.a[0] = q.a[kept], r.b[0] = q.b[kept], r.c[0] = q.c[kept], r.d[0] = q.d[kept];
-  r.slot[0] = q.slot[kept];
-  return r;
-}
-
-// `live` without the lanes of vector `dropped`, those above moving down.
-[[gnu::always_inline]] inline uint32_t liveWithout(uint32_t live, int dropped, int lanes) {
-  const uint64_t above = uint64_t{live} >> ((dropped + 1) * lanes);  // shifts up to 32
-  return (live & lowLanes(dropped * lanes)) | static_cast<uint32_t>(above << (dropped * lanes));
-}
-
 // The square of the quaternion (a, b, c, d) on every lane, with the
 // scalar test's operations in its order.
 template <class L>
@@ -398,6 +359,53 @@ template <class L, int V>
     for (int v = 0; v < V; ++v) squares[v] = partSquares<L>(a[v], b[v], c[v], d[v]);
 }
 
+// The grouped search, one pixel at a time.
+namespace grouped {
+
+// The lanes of a group still in flight: V vectors, lowest levels first,
+// each remembering its place in the group.
+template <class L, int V>
+struct Chains {
+  typename L::Vec a[V], b[V], c[V], d[V];
+  int slot[V];
+};
+
+// `live` (bit v x kLanes + lane of the chains) as lanes of the group.
+template <class L, int V>
+[[gnu::always_inline]] inline uint32_t groupLanes(const Chains<L, V> &q, uint32_t live) {
+  uint32_t lanes = 0;
+  for (int v = 0; v < V; ++v)
+    lanes |= ((live >> (v * L::kLanes)) & lowLanes(L::kLanes)) << (q.slot[v] * L::kLanes);
+  return lanes;
+}
+
+// The chains without vector `dropped`, in the same order.
+template <class L, int V>
+[[gnu::always_inline]] inline Chains<L, V - 1> without(const Chains<L, V> &q, int dropped) {
+  Chains<L, V - 1> r;
+  for (int v = 0, w = 0; v < V; ++v) {
+    if (v == dropped) continue;
+    r.a[w] = q.a[v], r.b[w] = q.b[v], r.c[w] = q.c[v], r.d[w] = q.d[v];
+    r.slot[w] = q.slot[v];
+    ++w;
+  }
+  return r;
+}
+
+template <class L, int V>
+[[gnu::always_inline]] inline Chains<L, 1> only(const Chains<L, V> &q, int kept) {
+  Chains<L, 1> r;
+  r.a[0] = q.a[kept], r.b[0] = q.b[kept], r.c[0] = q.c[kept], r.d[0] = q.d[kept];
+  r.slot[0] = q.slot[kept];
+  return r;
+}
+
+// `live` without the lanes of vector `dropped`, those above moving down.
+[[gnu::always_inline]] inline uint32_t liveWithout(uint32_t live, int dropped, int lanes) {
+  const uint64_t above = uint64_t{live} >> ((dropped + 1) * lanes);  // shifts up to 32
+  return (live & lowLanes(dropped * lanes)) | static_cast<uint32_t>(above << (dropped * lanes));
+}
+
 // Runs the chains to their end, pass after pass, until no lane is live or
 // the cap is reached.
 // Returns the group's lanes still inside at the cap, or 0.
@@ -493,5 +501,7 @@ void findRowDepths(const RenderSettings *s, SearchTables tables, int32_t rowInde
     depths[pixel.column] = depth;
   }
 }
+
+}  // namespace grouped
 
 }  // namespace quatdepth::vector_search
