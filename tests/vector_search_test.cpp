@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <map>
 
 #include <cmath>
@@ -13,6 +14,7 @@
 #include "julia/escape_bound.h"
 #include "julia/level_tables.h"
 #include "julia/needed_passes.h"
+#include "julia/pixel_steps.h"
 #include "julia/row_depths.h"
 #include "julia/search_path.h"
 #include "random_views.h"
@@ -336,6 +338,75 @@ TEST_P(VectorPath, StopsALingeringProbeOnlyWithPassesToSpare) {
         EXPECT_LT(insideSeen, 2001) << "cap " << cap;
       }
     }
+  }
+}
+
+// The scalar reference's walk (findSurfaceDepth) over a set of inside
+// levels, with the coarse probes outside `span` escaping, as the span
+// proves they do.
+int32_t referenceDepth(const std::vector<bool> &inside, int32_t fineSteps, CoarseSpan span) {
+  const int32_t depthLevels = static_cast<int32_t>(inside.size()) - 1;
+  auto isInside = [&](int32_t level) {
+    const bool coarse = level % fineSteps == 0;
+    const int32_t at = level / fineSteps;
+    if (coarse && (at < span.first || at > span.last)) return false;
+    return static_cast<bool>(inside[static_cast<size_t>(level)]);
+  };
+  int32_t result = -1;
+  int32_t k = 0;
+  do {
+    if (isInside(k)) {
+      result = k;
+      if (k >= 1) {
+        --k;
+        for (int32_t step = 1; step < fineSteps; ++step) {
+          if (isInside(k)) result = k;
+          --k;
+        }
+      }
+    }
+    k += fineSteps;
+  } while (k <= depthLevels && result < 0);
+  return result;
+}
+
+// Every design hands PixelSteps the first inside level of each sequence
+// it gives; driven so over random sets of inside levels, in spans that
+// may be empty or leave out either end, it settles on the reference's
+// depth, asking only for levels of the pixel's ray, with at most one
+// refinement.
+TEST(PixelSteps, SettlesOnTheReferencesDepth) {
+  std::mt19937_64 rng(6502);
+  for (int trial = 0; trial < 20000; ++trial) {
+    const int32_t fineSteps = std::uniform_int_distribution<int32_t>(1, 12)(rng);
+    const int32_t coarseSteps = std::uniform_int_distribution<int32_t>(1, 20)(rng);
+    const int32_t depthLevels = coarseSteps * fineSteps;
+    const double density = std::array{0.01, 0.1, 0.5}[trial % 3];
+    std::bernoulli_distribution inLevel(density);
+    std::vector<bool> inside(static_cast<size_t>(depthLevels + 1));
+    for (size_t level = 0; level < inside.size(); ++level) inside[level] = inLevel(rng);
+    CoarseSpan span;
+    span.first = std::uniform_int_distribution<int32_t>(0, coarseSteps + 1)(rng);
+    span.last = std::uniform_int_distribution<int32_t>(span.first - 1, coarseSteps)(rng);
+
+    vector_search::PixelSteps steps(fineSteps, span);
+    int32_t depth = -7;
+    int sequences = 0;
+    for (bool settled = false; !settled;) {
+      ASSERT_LT(++sequences, 3) << "trial " << trial << ": more than one refinement";
+      const vector_search::Sequence &seq = steps.sequence();
+      int32_t first = -1;
+      for (int32_t at = steps.from(); at < seq.length && first < 0; ++at) {
+        const int32_t level = seq.first + at * seq.step;
+        ASSERT_GE(level, 0) << "trial " << trial;
+        ASSERT_LE(level, depthLevels) << "trial " << trial;
+        if (inside[static_cast<size_t>(level)]) first = level;
+      }
+      settled = steps.settle(first, &depth);
+    }
+    ASSERT_EQ(depth, referenceDepth(inside, fineSteps, span))
+        << "trial " << trial << ": fine steps " << fineSteps << ", coarse steps "
+        << coarseSteps << ", span " << span.first << " to " << span.last;
   }
 }
 
