@@ -9,6 +9,7 @@
 #include <limits>
 #include <random>
 #include <sstream>
+#include <tuple>
 #include <vector>
 
 #include "julia/escape_bound.h"
@@ -17,6 +18,7 @@
 #include "julia/pixel_steps.h"
 #include "julia/row_depths.h"
 #include "julia/search_path.h"
+#include "julia/vector_paths.h"
 #include "random_views.h"
 #include "search_path_printing.h"
 #include "test_settings.h"
@@ -206,6 +208,48 @@ TEST_P(VectorPath, IsTheOneThatRunsAndItsStatisticsAddUp) {
   EXPECT_GT(stats.usefulIterations, 0);
   EXPECT_LE(stats.usefulIterations, stats.activeIterations);
   EXPECT_LE(stats.activeIterations, stats.laneSlots);
+}
+
+// The cap from which each path's shape runs the pool by itself.
+int32_t poolCap(SearchPath path) {
+  switch (path) {
+    case SearchPath::kSse2: return kSse2Shape.poolFrom;
+    case SearchPath::kAvx2:
+    case SearchPath::kPortable4: return kAvx2Shape.poolFrom;
+    case SearchPath::kAvx512:
+    case SearchPath::kPortable8: return kAvx512Shape.poolFrom;
+    case SearchPath::kNeon: return kNeonShape.poolFrom;
+    case SearchPath::kScalar: break;
+  }
+  return 0;
+}
+
+// How a search ran, as its statistics tell: the two designs run the same
+// probes in different groups and passes.
+auto howItRan(const SearchStats &s) {
+  return std::tuple(s.probes, s.groups, s.laneSlots, s.activeIterations, s.usefulIterations);
+}
+
+// Left to itself, a path runs the grouped search below its shape's pool
+// cap and the pool from it on.
+TEST_P(VectorPath, ChoosesTheGroupedSearchBelowThePoolsCapAndThePoolFromIt) {
+  const int32_t poolFrom = poolCap(GetParam());
+  ASSERT_GT(poolFrom, 1);
+  TurnedDefaultView view;
+  ASSERT_TRUE(view.tables.made);
+  RenderSettings s = view.settings;
+  std::vector<int32_t> depths(static_cast<size_t>(s.width));
+  for (int32_t cap : {poolFrom - 1, poolFrom, 1000}) {
+    s.maxIterations = cap;
+    SearchStats automatic, grouped, pooled;
+    for (int32_t row = 0; row < s.height; row += 30) {
+      findRowDepthsOn(GetParam(), &s, {}, row, depths.data(), &automatic);
+      findRowDepthsOn(GetParam(), &s, {}, row, depths.data(), &grouped, SearchDesign::kGrouped);
+      findRowDepthsOn(GetParam(), &s, {}, row, depths.data(), &pooled, SearchDesign::kPooled);
+    }
+    ASSERT_NE(howItRan(grouped), howItRan(pooled)) << "cap " << cap << ": the designs look alike";
+    EXPECT_EQ(howItRan(automatic), howItRan(cap < poolFrom ? grouped : pooled)) << "cap " << cap;
+  }
 }
 
 // Probes that start beyond the escape bound get no pass: a view beyond it
