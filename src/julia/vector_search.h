@@ -5,18 +5,19 @@
 // which builds it with its own compiler flags. Everything here is a template
 // on L or always inlined, so no code is shared between instruction sets.
 // The helpers in vector_search (a row's constants and pixels, a pixel's
-// sequences of levels, their starting points, the passes, the statistics)
-// serve every vector search: the grouped one below (vector_search::grouped),
-// the pooled one (long_probe_pool.h) and the nearest-level one
-// (nearest_vector_search.h), each in a namespace of its own within.
+// sequences of levels in pixel_steps.h, their starting points, the passes,
+// the statistics) serve every vector search: the grouped one below
+// (vector_search::grouped), the pooled one (long_probe_pool.h) and the
+// nearest-level one (nearest_vector_search.h), each in a namespace of its
+// own within.
 //
-// The grouped search takes one pixel at a time. Its probes go in groups of V vectors (V x kLanes
-// neighbouring levels of a sequence), and a group runs its passes in a
-// plain loop that leaves when no lane is live any more or at the cap. The
-// V vectors are independent chains, enough to keep the floating-point
-// units busy, and a pass costs little beyond its arithmetic; what a group
-// pays is one hard-to-predict loop exit, and lanes that escaped early
-// waiting for the slowest of their group.
+// The grouped search takes one pixel at a time. Its probes go in groups of
+// V vectors (V x kLanes neighbouring levels of a sequence), and a group
+// runs its passes in a plain loop that leaves when no lane is live any
+// more or at the cap. The V vectors are independent chains, enough to keep
+// the floating-point units busy, and a pass costs little beyond its
+// arithmetic; what a group pays is one hard-to-predict loop exit, and
+// lanes that escaped early waiting for the slowest of their group.
 //
 // Levels go into groups in increasing order, so the first group with an
 // inside lane holds the first inside level of its sequence: its lowest
@@ -445,13 +446,15 @@ void findRowDepths(const RenderSettings *s, SearchTables tables, int32_t rowInde
   RowPixels<L> pixels(k);
   for (RowPixel pixel; pixels.next(&pixel);) {
     PixelSteps steps(k.fineSteps, pixel.span);
+    const int32_t hit = firstInsideLevel<L, kShape, kShape.coarseVectors>(
+        k, pixel.ray, steps.sequence(), counts, steps.from());
     int32_t depth = -1;
-    if (!steps.settle(firstInsideLevel<L, kShape, kShape.coarseVectors>(
-                          k, pixel.ray, steps.sequence(), counts, steps.from()),
-                      &depth))
-      steps.settle(firstInsideLevel<L, kShape, kShape.fineVectors>(
-                       k, pixel.ray, steps.sequence(), counts, steps.from()),
-                   &depth);
+    if (!steps.settle(hit, &depth)) {
+      // The refinement, which always settles.
+      const int32_t nearer = firstInsideLevel<L, kShape, kShape.fineVectors>(
+          k, pixel.ray, steps.sequence(), counts, steps.from());
+      steps.settle(nearer, &depth);
+    }
     depths[pixel.column] = depth;
   }
 }
