@@ -425,7 +425,7 @@ TEST(PixelSteps, SettlesOnTheReferencesDepth) {
     const int32_t fineSteps = std::uniform_int_distribution<int32_t>(1, 12)(rng);
     const int32_t coarseSteps = std::uniform_int_distribution<int32_t>(1, 20)(rng);
     const int32_t depthLevels = coarseSteps * fineSteps;
-    const double density = std::array{0.01, 0.1, 0.5}[trial % 3];
+    const double density = std::array{0.01, 0.1, 0.5}[static_cast<size_t>(trial % 3)];
     std::bernoulli_distribution inLevel(density);
     std::vector<bool> inside(static_cast<size_t>(depthLevels + 1));
     for (size_t level = 0; level < inside.size(); ++level) inside[level] = inLevel(rng);
