@@ -2,25 +2,38 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <map>
 
 #include <cmath>
 #include <limits>
 #include <random>
 #include <sstream>
+#include <tuple>
 #include <vector>
 
 #include "julia/escape_bound.h"
 #include "julia/level_tables.h"
 #include "julia/needed_passes.h"
+#include "julia/pixel_steps.h"
 #include "julia/row_depths.h"
 #include "julia/search_path.h"
+#include "julia/vector_paths.h"
 #include "random_views.h"
 #include "search_path_printing.h"
 #include "test_settings.h"
 
 namespace quatdepth {
 namespace {
+
+const char *designName(SearchDesign design) {
+  switch (design) {
+    case SearchDesign::kAutomatic: return "automatic";
+    case SearchDesign::kGrouped: return "grouped";
+    case SearchDesign::kPooled: return "pooled";
+  }
+  return "unknown";
+}
 
 // Compares every row of `s` on `path` with the reference; reports the first
 // mismatch with its pixel, row and both values.
@@ -35,7 +48,7 @@ void expectSameAsReference(const RenderSettings &s, SearchPath path,
     for (size_t column = 0; column < width; ++column) {
       if (expected[column] >= 0) ++*insideSeen;
       ASSERT_EQ(actual[column], expected[column])
-          << searchPathName(path) << " (design " << static_cast<int>(design) << ")"
+          << searchPathName(path) << " (" << designName(design) << " design)"
           << (!tables.levels       ? " without tables"
               : tables.rowScratch ? " with tables and row scratch"
                                   : " with tables, no row scratch")
@@ -92,8 +105,7 @@ TEST_P(VectorPath, MatchesTheReferenceOnRandomViews) {
     ViewTables tables(s);
     ASSERT_TRUE(tables.made);
     // Every search at any cap, with and without the tables.
-    for (SearchDesign design :
-         {SearchDesign::kGrouped, SearchDesign::kInterleaved, SearchDesign::kPooled}) {
+    for (SearchDesign design : {SearchDesign::kGrouped, SearchDesign::kPooled}) {
       expectSameAsReference(s, GetParam(), tables.all(), &insideSeen, design);
       expectSameAsReference(s, GetParam(), {}, &insideSeen, design);
     }
@@ -113,9 +125,9 @@ TEST_P(VectorPath, MatchesTheReferenceOnTheDefaultView) {
   ASSERT_TRUE(tables.made);
   int insideSeen = 0;
   // Every design, on rows that take pixels in more than one batch.
-  for (SearchDesign design : {SearchDesign::kAutomatic, SearchDesign::kGrouped,
-                              SearchDesign::kInterleaved, SearchDesign::kPooled}) {
-    for (int32_t cap : {10, 120}) {  // 120: pixels in flight together
+  for (SearchDesign design :
+       {SearchDesign::kAutomatic, SearchDesign::kGrouped, SearchDesign::kPooled}) {
+    for (int32_t cap : {10, 120}) {  // 120: the pool's cap on every path
       s.maxIterations = cap;
       expectSameAsReference(s, GetParam(), tables.all(), &insideSeen, design);
       // The tables alone: coarse levels from the level tables.
@@ -198,12 +210,53 @@ TEST_P(VectorPath, IsTheOneThatRunsAndItsStatisticsAddUp) {
   EXPECT_LE(stats.activeIterations, stats.laneSlots);
 }
 
+// The cap from which each path's shape runs the pool by itself.
+int32_t poolCap(SearchPath path) {
+  switch (path) {
+    case SearchPath::kSse2: return kSse2Shape.poolFrom;
+    case SearchPath::kAvx2:
+    case SearchPath::kPortable4: return kAvx2Shape.poolFrom;
+    case SearchPath::kAvx512:
+    case SearchPath::kPortable8: return kAvx512Shape.poolFrom;
+    case SearchPath::kNeon: return kNeonShape.poolFrom;
+    case SearchPath::kScalar: break;
+  }
+  return 0;
+}
+
+// How a search ran, as its statistics tell: the two designs run the same
+// probes in different groups and passes.
+auto howItRan(const SearchStats &s) {
+  return std::tuple(s.probes, s.groups, s.laneSlots, s.activeIterations, s.usefulIterations);
+}
+
+// Left to itself, a path runs the grouped search below its shape's pool
+// cap and the pool from it on.
+TEST_P(VectorPath, ChoosesTheGroupedSearchBelowThePoolsCapAndThePoolFromIt) {
+  const int32_t poolFrom = poolCap(GetParam());
+  ASSERT_GT(poolFrom, 1);
+  TurnedDefaultView view;
+  ASSERT_TRUE(view.tables.made);
+  RenderSettings s = view.settings;
+  std::vector<int32_t> depths(static_cast<size_t>(s.width));
+  for (int32_t cap : {poolFrom - 1, poolFrom, 1000}) {
+    s.maxIterations = cap;
+    SearchStats automatic, grouped, pooled;
+    for (int32_t row = 0; row < s.height; row += 30) {
+      findRowDepthsOn(GetParam(), &s, {}, row, depths.data(), &automatic);
+      findRowDepthsOn(GetParam(), &s, {}, row, depths.data(), &grouped, SearchDesign::kGrouped);
+      findRowDepthsOn(GetParam(), &s, {}, row, depths.data(), &pooled, SearchDesign::kPooled);
+    }
+    ASSERT_NE(howItRan(grouped), howItRan(pooled)) << "cap " << cap << ": the designs look alike";
+    EXPECT_EQ(howItRan(automatic), howItRan(cap < poolFrom ? grouped : pooled)) << "cap " << cap;
+  }
+}
+
 // Probes that start beyond the escape bound get no pass: a view beyond it
 // runs none at all, and on the default view the bound saves passes
 // without changing a depth.
 TEST_P(VectorPath, GivesNoPassBeyondTheEscapeBound) {
-  for (SearchDesign design :
-       {SearchDesign::kGrouped, SearchDesign::kInterleaved, SearchDesign::kPooled}) {
+  for (SearchDesign design : {SearchDesign::kGrouped, SearchDesign::kPooled}) {
     for (int32_t cap : {10, 150}) {
       RenderSettings s = defaultSettings();
       s.xMin = 9, s.xMax = 11, s.centreX = 10, s.width = 13, s.maxIterations = cap;
@@ -215,7 +268,7 @@ TEST_P(VectorPath, GivesNoPassBeyondTheEscapeBound) {
         findRowDepthsOn(GetParam(), &s, t, 150, depths.data(), &stats, design);
         EXPECT_EQ(depths, std::vector<int32_t>(13, -1));
       }
-      EXPECT_EQ(stats.laneSlots, 0) << "design " << static_cast<int>(design) << ", cap " << cap;
+      EXPECT_EQ(stats.laneSlots, 0) << "design " << designName(design) << ", cap " << cap;
       EXPECT_EQ(stats.groups, 0);
     }
   }
@@ -288,8 +341,7 @@ TEST_P(VectorPath, StopsASurelyEscapingProbeOnlyWithPassesToSpare) {
       EXPECT_LT(inside, 4001);
     }
     int insideSeen = 0;
-    for (SearchDesign design :
-         {SearchDesign::kGrouped, SearchDesign::kInterleaved, SearchDesign::kPooled})
+    for (SearchDesign design : {SearchDesign::kGrouped, SearchDesign::kPooled})
       expectSameAsReference(s, GetParam(), tables.all(), &insideSeen, design);
   }
 }
@@ -323,14 +375,82 @@ TEST_P(VectorPath, StopsALingeringProbeOnlyWithPassesToSpare) {
       s.width = 2001, s.coarseSteps = 2, s.fineSteps = 1;
       ViewTables tables(s);
       ASSERT_TRUE(tables.made);
-      for (SearchDesign design :
-           {SearchDesign::kGrouped, SearchDesign::kInterleaved, SearchDesign::kPooled}) {
+      for (SearchDesign design : {SearchDesign::kGrouped, SearchDesign::kPooled}) {
         int insideSeen = 0;
         expectSameAsReference(s, GetParam(), tables.all(), &insideSeen, design);
         EXPECT_GT(insideSeen, 0) << "cap " << cap;
         EXPECT_LT(insideSeen, 2001) << "cap " << cap;
       }
     }
+  }
+}
+
+// The scalar reference's walk (findSurfaceDepth) over a set of inside
+// levels, with the coarse probes outside `span` escaping, as the span
+// proves they do.
+int32_t referenceDepth(const std::vector<bool> &inside, int32_t fineSteps, CoarseSpan span) {
+  const int32_t depthLevels = static_cast<int32_t>(inside.size()) - 1;
+  auto isInside = [&](int32_t level) {
+    const bool coarse = level % fineSteps == 0;
+    const int32_t at = level / fineSteps;
+    if (coarse && (at < span.first || at > span.last)) return false;
+    return static_cast<bool>(inside[static_cast<size_t>(level)]);
+  };
+  int32_t result = -1;
+  int32_t k = 0;
+  do {
+    if (isInside(k)) {
+      result = k;
+      if (k >= 1) {
+        --k;
+        for (int32_t step = 1; step < fineSteps; ++step) {
+          if (isInside(k)) result = k;
+          --k;
+        }
+      }
+    }
+    k += fineSteps;
+  } while (k <= depthLevels && result < 0);
+  return result;
+}
+
+// Every design hands PixelSteps the first inside level of each sequence
+// it gives; driven so over random sets of inside levels, in spans that
+// may be empty or leave out either end, it settles on the reference's
+// depth, asking only for levels of the pixel's ray, with at most one
+// refinement.
+TEST(PixelSteps, SettlesOnTheReferencesDepth) {
+  std::mt19937_64 rng(6502);
+  for (int trial = 0; trial < 20000; ++trial) {
+    const int32_t fineSteps = std::uniform_int_distribution<int32_t>(1, 12)(rng);
+    const int32_t coarseSteps = std::uniform_int_distribution<int32_t>(1, 20)(rng);
+    const int32_t depthLevels = coarseSteps * fineSteps;
+    const double density = std::array{0.01, 0.1, 0.5}[static_cast<size_t>(trial % 3)];
+    std::bernoulli_distribution inLevel(density);
+    std::vector<bool> inside(static_cast<size_t>(depthLevels + 1));
+    for (size_t level = 0; level < inside.size(); ++level) inside[level] = inLevel(rng);
+    CoarseSpan span;
+    span.first = std::uniform_int_distribution<int32_t>(0, coarseSteps + 1)(rng);
+    span.last = std::uniform_int_distribution<int32_t>(span.first - 1, coarseSteps)(rng);
+
+    vector_search::PixelSteps steps(fineSteps, span);
+    int32_t depth = -7;
+    int sequences = 0;
+    for (bool settled = false; !settled;) {
+      ASSERT_LT(++sequences, 3) << "trial " << trial << ": more than one refinement";
+      const vector_search::Sequence &seq = steps.sequence();
+      int32_t first = -1;
+      for (int32_t at = steps.from(); at < seq.length && first < 0; ++at) {
+        const int32_t level = seq.first + at * seq.step;
+        ASSERT_GE(level, 0) << "trial " << trial;
+        ASSERT_LE(level, depthLevels) << "trial " << trial;
+        if (inside[static_cast<size_t>(level)]) first = level;
+      }
+      settled = steps.settle(first, &depth);
+    }
+    ASSERT_EQ(depth, referenceDepth(inside, fineSteps, span))
+        << "trial " << trial << ": fine steps " << fineSteps << ", coarse steps "
+        << coarseSteps << ", span " << span.first << " to " << span.last;
   }
 }
 

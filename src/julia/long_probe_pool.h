@@ -38,21 +38,7 @@
 #include "julia/row_pixels.h"
 #include "julia/vector_search.h"
 
-namespace quatdepth::pooled_search {
-
-using vector_search::GroupStart;
-using vector_search::groupStart;
-using vector_search::lowLanes;
-using vector_search::PartSquares;
-using vector_search::passVectors;
-using vector_search::surePassVectors;
-using vector_search::untestedPassVectors;
-using vector_search::startPartSquares;
-using vector_search::PixelRay;
-using vector_search::RowPixel;
-using vector_search::RowPixels;
-using vector_search::RowConstants;
-using vector_search::Sequence;
+namespace quatdepth::vector_search::pooled {
 
 // Lanes still live after this many passes of a short group go to the pool.
 constexpr int32_t kShortPasses = 16;
@@ -87,9 +73,8 @@ struct PendingProbes {
 struct PixelSlot {
   int32_t column = -1;
   PixelRay ray{};
-  Sequence sequence{};
-  int32_t at = 0;          // position in the sequence of the next short group
-  int32_t coarseHit = -1;  // while refining: the coarse hit, else -1
+  PixelSteps steps;
+  int32_t at = 0;  // position in steps.sequence() of the next short group
   PendingProbes pending;
 };
 
@@ -276,17 +261,15 @@ class RowSearch {
       PixelSlot &p = slots_[s];
       p.column = pixel.column;
       p.ray = pixel.ray;
-      p.coarseHit = -1;
-      startSequence(&p, Sequence{0, k_.fineSteps, span.last + 1, true});
-      p.at = span.first;
+      p.steps = PixelSteps(k_.fineSteps, span);
+      startSequence(&p);
       ready_.push(s);
       return true;
     }
   }
 
-  static void startSequence(PixelSlot *p, Sequence sequence) {
-    p->sequence = sequence;
-    p->at = 0;
+  static void startSequence(PixelSlot *p) {
+    p->at = p->steps.from();
     p->pending.waiting = 0;
   }
 
@@ -296,37 +279,37 @@ class RowSearch {
     freeSlots_[freeCount_++] = s;
   }
 
-  // The first inside level of the pixel's sequence is `level`: the coarse
-  // hit starts the refinement, which is short work; anything else is the
-  // pixel's answer. Returns whether the slot has short work.
-  bool found(int32_t s, int32_t level) {
+  // The first inside level of the pixel's sequence is `level` (-1: none):
+  // a coarse hit starts the refinement, which is short work; anything else
+  // gives the pixel's answer. Returns whether the slot has short work.
+  bool settle(int32_t s, int32_t level) {
     PixelSlot &p = slots_[s];
-    if (p.coarseHit < 0 && level > 0 && k_.fineSteps > 1) {
-      p.coarseHit = level;
-      startSequence(&p, Sequence{level - k_.fineSteps + 1, 1, k_.fineSteps - 1, false});
+    int32_t depth;
+    if (!p.steps.settle(level, &depth)) {
+      startSequence(&p);
       return true;
     }
-    finishPixel(s, level);
+    finishPixel(s, depth);
     return false;
   }
-
-  // The sequence ended without an inside level.
-  void notFound(int32_t s) { finishPixel(s, slots_[s].coarseHit); }
 
   // Runs the slot's sequence, group after group, until it has its answer
   // or a group leaves probes pending for the pool.
   void shortWork(int32_t s) {
     PixelSlot &p = slots_[s];
     for (;;) {
-      if (p.at >= p.sequence.length) return notFound(s);
-      const GroupEnd end = p.sequence.coarse ? shortGroups<kCoarseVectors>(&p)
-                                             : shortGroups<kFineVectors>(&p);
+      if (p.at >= p.steps.sequence().length) {
+        settle(s, -1);
+        return;
+      }
+      const GroupEnd end = p.steps.sequence().coarse ? shortGroups<kCoarseVectors>(&p)
+                                                     : shortGroups<kFineVectors>(&p);
       if (end == GroupEnd::kPending) {
         waiting_.push(s);
         return;
       }
       if (end == GroupEnd::kInside) {
-        if (!found(s, p.pending.level(p.pending.awaited))) return;
+        if (!settle(s, p.pending.level(p.pending.awaited))) return;
       }
     }
   }
@@ -337,11 +320,12 @@ class RowSearch {
   template <int V>
   GroupEnd shortGroups(PixelSlot *p) {
     constexpr int32_t kGroupLanes = V * L::kLanes;
-    GroupStart<L, V> current = groupStart<L, V>(k_, p->ray, p->sequence, p->at);
+    const Sequence &seq = p->steps.sequence();
+    GroupStart<L, V> current = groupStart<L, V>(k_, p->ray, seq, p->at);
     for (;;) {
-      const bool more = p->sequence.length - p->at > kGroupLanes;
+      const bool more = seq.length - p->at > kGroupLanes;
       GroupStart<L, V> next;
-      if (more) next = groupStart<L, V>(k_, p->ray, p->sequence, p->at + kGroupLanes);
+      if (more) next = groupStart<L, V>(k_, p->ray, seq, p->at + kGroupLanes);
       const GroupEnd end = shortGroup<V>(p, current);
       if (end != GroupEnd::kAllEscaped || !more) return end;
       current = next;
@@ -357,7 +341,7 @@ class RowSearch {
     using Vec = typename L::Vec;
     constexpr int32_t kGroupLanes = V * L::kLanes;
     static_assert(kGroupLanes <= kMaxGroupLanes && kGroupLanes <= kLevelTablePadding);
-    const Sequence &seq = p->sequence;
+    const Sequence &seq = p->steps.sequence();
     const int32_t at = p->at;
     const int32_t left = seq.length - at;
     const uint32_t valid = lowLanes(left < kGroupLanes ? left : kGroupLanes);
@@ -372,8 +356,8 @@ class RowSearch {
       // All of the group's passes take the sure-escape test but passes 2, 4,
       // ..., which take none: `live` changes only after the others, and the
       // loop looks at it only then.
-      static_assert(kShortPasses % 2 == 0 && !vector_search::untestedPass(1) &&
-                    vector_search::untestedPass(2) && !vector_search::untestedPass(3));
+      static_assert(kShortPasses % 2 == 0 && !untestedPass(1) && untestedPass(2) &&
+                    !untestedPass(3));
       if constexpr (Counts::kCounting) counts_->pass(live, kGroupLanes);
       live &= surePassVectors<L, V>(k_, a, b, c, d);
       if (live) {
@@ -465,7 +449,7 @@ class RowSearch {
         counts_->poolProbe(pool_.passes[lane], pending.sentOne ? kShortPasses : 0);
       pending.sentOne = true;
       if ((capped >> lane) & 1) [[unlikely]] {
-        if (found(s, pending.level(pending.awaited))) ready_.push(s);
+        if (settle(s, pending.level(pending.awaited))) ready_.push(s);
         continue;
       }
       // Escaped: the pixel's next pending probe waits for the pool, or,
@@ -492,10 +476,10 @@ class RowSearch {
 template <class L, SearchShape kShape, class Counts>
 void findRowDepths(const RenderSettings *s, SearchTables tables, int32_t rowIndex,
                    int32_t *depths, Counts *counts) {
-  const RowConstants<L> k = vector_search::rowConstants<L>(s, tables, rowIndex);
+  const RowConstants<L> k = rowConstants<L>(s, tables, rowIndex);
   if (k.rowTerms) fillRowTerms(k, k.coarseLevels);
   RowSearch<L, kShape, Counts> search(k, depths, counts);
   search.run();
 }
 
-}  // namespace quatdepth::pooled_search
+}  // namespace quatdepth::vector_search::pooled

@@ -29,16 +29,7 @@
 #include "julia/vector_search.h"
 #include "settings/render_settings.h"
 
-namespace quatdepth::nearest_search {
-
-using vector_search::lowLanes;
-using vector_search::PartSquares;
-using vector_search::partSquares;
-using vector_search::RowConstants;
-using vector_search::RowPixel;
-using vector_search::RowPixels;
-using vector_search::Square;
-using vector_search::square;
+namespace quatdepth::vector_search::nearest {
 
 // Each lane's pixel and where its ray stands, lane v x kLanes + i being
 // lane i of vector v. The vectors stay in registers from round to round;
@@ -194,7 +185,7 @@ void findRowNearestDepths(const RenderSettings *s, SearchTables tables, int32_t 
   using Vec = typename L::Vec;
   constexpr int kAllLanes = V * L::kLanes;
   static_assert(kAllLanes <= 32);
-  const RowConstants<L> k = vector_search::rowConstants<L>(s, tables, rowIndex);
+  const RowConstants<L> k = rowConstants<L>(s, tables, rowIndex);
   if (!(s->bailout > 0)) {  // every square's norm reaches it
     for (int32_t column = 0; column < s->width; ++column) depths[column] = -1;
     return;
@@ -306,4 +297,4 @@ void runNearestSearch(const RenderSettings *s, SearchTables tables, int32_t row,
   }
 }
 
-}  // namespace quatdepth::nearest_search
+}  // namespace quatdepth::vector_search::nearest

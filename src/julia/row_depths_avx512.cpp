@@ -4,7 +4,6 @@
 #include "julia/nearest_vector_search.h"
 #include "julia/run_vector_search.h"
 #include "julia/vector_paths.h"
-#include "julia/ymm_lanes.h"
 
 namespace quatdepth {
 namespace {
@@ -41,12 +40,13 @@ struct Avx512Lanes {
 void findRowDepthsAvx512(const RenderSettings *s, SearchTables tables,
                          int32_t row, int32_t *depths, SearchStats *stats,
                          SearchDesign design) {
-  runVectorSearch<Avx512Lanes, kAvx512Shape, YmmLanes>(s, tables, row, depths, stats, design);
+  runVectorSearch<Avx512Lanes, kAvx512Shape>(s, tables, row, depths, stats, design);
 }
 
 void findRowNearestDepthsAvx512(const RenderSettings *s, SearchTables tables, int32_t row,
                             int32_t *depths, SearchStats *stats) {
-  nearest_search::runNearestSearch<Avx512Lanes, kAvx512NearestVectors>(s, tables, row, depths, stats);
+  vector_search::nearest::runNearestSearch<Avx512Lanes, kAvx512NearestVectors>(
+      s, tables, row, depths, stats);
 }
 
 }  // namespace quatdepth

@@ -53,7 +53,8 @@ void findRowDepthsNeon(const RenderSettings *s, SearchTables tables,
 
 void findRowNearestDepthsNeon(const RenderSettings *s, SearchTables tables, int32_t row,
                             int32_t *depths, SearchStats *stats) {
-  nearest_search::runNearestSearch<NeonLanes, kNeonNearestVectors>(s, tables, row, depths, stats);
+  vector_search::nearest::runNearestSearch<NeonLanes, kNeonNearestVectors>(
+      s, tables, row, depths, stats);
 }
 
 }  // namespace quatdepth

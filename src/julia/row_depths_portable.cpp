@@ -88,17 +88,19 @@ void findRowDepthsPortable4(const RenderSettings *s, SearchTables tables,
 void findRowDepthsPortable8(const RenderSettings *s, SearchTables tables,
                             int32_t row, int32_t *depths, SearchStats *stats,
                             SearchDesign design) {
-  runVectorSearch<PortableLanes<8>, kAvx512Shape, PortableLanes<4>>(s, tables, row, depths, stats, design);
+  runVectorSearch<PortableLanes<8>, kAvx512Shape>(s, tables, row, depths, stats, design);
 }
 
 void findRowNearestDepthsPortable4(const RenderSettings *s, SearchTables tables, int32_t row,
                                    int32_t *depths, SearchStats *stats) {
-  nearest_search::runNearestSearch<PortableLanes<4>, kAvx2NearestVectors>(s, tables, row, depths, stats);
+  vector_search::nearest::runNearestSearch<PortableLanes<4>, kAvx2NearestVectors>(
+      s, tables, row, depths, stats);
 }
 
 void findRowNearestDepthsPortable8(const RenderSettings *s, SearchTables tables, int32_t row,
                                    int32_t *depths, SearchStats *stats) {
-  nearest_search::runNearestSearch<PortableLanes<8>, kAvx512NearestVectors>(s, tables, row, depths, stats);
+  vector_search::nearest::runNearestSearch<PortableLanes<8>, kAvx512NearestVectors>(
+      s, tables, row, depths, stats);
 }
 
 }  // namespace quatdepth

@@ -47,7 +47,8 @@ void findRowDepthsSse2(const RenderSettings *s, SearchTables tables,
 
 void findRowNearestDepthsSse2(const RenderSettings *s, SearchTables tables, int32_t row,
                             int32_t *depths, SearchStats *stats) {
-  nearest_search::runNearestSearch<Sse2Lanes, kSse2NearestVectors>(s, tables, row, depths, stats);
+  vector_search::nearest::runNearestSearch<Sse2Lanes, kSse2NearestVectors>(
+      s, tables, row, depths, stats);
 }
 
 }  // namespace quatdepth

@@ -22,9 +22,9 @@ constexpr SearchPath kAllSearchPaths[] = {
 const char *searchPathName(SearchPath path);
 
 // Which of the vector searches a vector path runs: one pixel at a time in
-// groups of levels, several pixels in flight, or short groups with a pool
-// of the long probes of many pixels. Automatic picks by the iteration cap.
-enum class SearchDesign { kAutomatic, kGrouped, kInterleaved, kPooled };
+// groups of levels, or short groups with a pool of the long probes of many
+// pixels. Automatic picks by the iteration cap.
+enum class SearchDesign { kAutomatic, kGrouped, kPooled };
 
 // Which depth a search answers. kSteps probes every fineSteps-th level and
 // refines before the first inside one: quatdepth's records, which miss

@@ -9,8 +9,8 @@
 
 namespace quatdepth {
 
-// How a path searches. Up to an iteration cap of interleaveFrom it takes
-// one pixel at a time in groups of vectors, coarseVectors while coarse and
+// How a path searches. Below an iteration cap of poolFrom it takes one
+// pixel at a time in groups of vectors, coarseVectors while coarse and
 // fineVectors while refining: enough independent pass chains to keep the
 // floating-point units busy, few enough to stay in registers and not to
 // waste lanes past the answer. From pass dropFrom on, a vector whose lanes
@@ -19,20 +19,19 @@ namespace quatdepth {
 // where one vector alone still keeps the units nearly busy, as a zmm
 // vector does on AMD Zen 4, whose 512-bit operations take two cycles).
 // From that cap on, groups that run long dominate, and one pixel at a time
-// waits on one chain: the interleaved search keeps pixelsInFlight pixels
-// going instead, one vector each. From poolFrom on, the pooled search runs
-// short groups of the same sizes and moves the probes that run long into a
-// pool of poolVectors vectors, each lane a probe of any pixel of the row.
-// With poolKeepsSquares the pool keeps the squares of its quaternions'
-// parts from a pass that tests the sure-escape norm for the next pass,
-// which needs the same products: fewer operations, as many more registers.
+// waits on one chain: the pooled search runs short groups of the same
+// sizes and moves the probes that run long into a pool of poolVectors
+// vectors, each lane a probe of any pixel of the row. With
+// poolKeepsSquares the pool keeps the squares of its quaternions' parts
+// from a pass that tests the sure-escape norm for the next pass, which
+// needs the same products: fewer operations, as many more registers.
 struct SearchShape {
-  int coarseVectors, fineVectors;
-  int32_t dropFrom, deferFrom;
-  int32_t interleaveFrom;  // 0: never
-  int pixelsInFlight;
-  int32_t poolFrom;  // 0: never
-  int poolVectors;
+  int coarseVectors = 1;
+  int fineVectors = 1;
+  int32_t dropFrom = 0;   // 0: never
+  int32_t deferFrom = 0;  // 0: never
+  int32_t poolFrom = 0;   // 0: never
+  int poolVectors = 1;
   bool poolKeepsSquares = false;
 };
 
@@ -53,12 +52,17 @@ struct SearchShape {
 // pass, zmm refinement groups of two vectors and a pool of four measured
 // about 10% faster on workload 2 than one vector and three, and the same
 // on the others, with fine steps of 5, 9, 10 and 20 alike.
-constexpr SearchShape kAvx512Shape{2, 2, 4, 8, 100, 2, 40, 4, true};
-constexpr SearchShape kAvx2Shape{2, 2, 4, 0, 100, 2, 100, 3};
-constexpr SearchShape kSse2Shape{3, 3, 0, 0, 100, 2, 100, 3};
+constexpr SearchShape kAvx512Shape{.coarseVectors = 2, .fineVectors = 2, .dropFrom = 4,
+                                   .deferFrom = 8, .poolFrom = 40, .poolVectors = 4,
+                                   .poolKeepsSquares = true};
+constexpr SearchShape kAvx2Shape{
+    .coarseVectors = 2, .fineVectors = 2, .dropFrom = 4, .poolFrom = 100, .poolVectors = 3};
+constexpr SearchShape kSse2Shape{
+    .coarseVectors = 3, .fineVectors = 3, .poolFrom = 100, .poolVectors = 3};
 // Two lanes like SSE2, and four chains for the two to four pipelined
 // floating-point units of AArch64 cores (not yet measured on hardware).
-constexpr SearchShape kNeonShape{4, 4, 0, 0, 100, 2, 100, 4};
+constexpr SearchShape kNeonShape{
+    .coarseVectors = 4, .fineVectors = 4, .poolFrom = 100, .poolVectors = 4};
 
 // Vectors of lanes the nearest-level search runs at once: enough
 // independent chains to hide a pass's latency.

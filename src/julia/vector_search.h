@@ -4,14 +4,20 @@
 // instruction set) and included only by the per-ISA source files, each of
 // which builds it with its own compiler flags. Everything here is a template
 // on L or always inlined, so no code is shared between instruction sets.
+// The helpers in vector_search (a row's constants and pixels, a pixel's
+// sequences of levels in pixel_steps.h, their starting points, the passes,
+// the statistics) serve every vector search: the grouped one below
+// (vector_search::grouped), the pooled one (long_probe_pool.h) and the
+// nearest-level one (nearest_vector_search.h), each in a namespace of its
+// own within.
 //
-// One pixel at a time. Its probes go in groups of V vectors (V x kLanes
-// neighbouring levels of a sequence), and a group runs its passes in a
-// plain loop that leaves when no lane is live any more or at the cap. The
-// V vectors are independent chains, enough to keep the floating-point
-// units busy, and a pass costs little beyond its arithmetic; what a group
-// pays is one hard-to-predict loop exit, and lanes that escaped early
-// waiting for the slowest of their group.
+// The grouped search takes one pixel at a time. Its probes go in groups of
+// V vectors (V x kLanes neighbouring levels of a sequence), and a group
+// runs its passes in a plain loop that leaves when no lane is live any
+// more or at the cap. The V vectors are independent chains, enough to keep
+// the floating-point units busy, and a pass costs little beyond its
+// arithmetic; what a group pays is one hard-to-predict loop exit, and
+// lanes that escaped early waiting for the slowest of their group.
 //
 // Levels go into groups in increasing order, so the first group with an
 // inside lane holds the first inside level of its sequence: its lowest
@@ -26,6 +32,7 @@
 
 #include "julia/depth_search.h"
 #include "julia/level_tables.h"
+#include "julia/pixel_steps.h"
 #include "julia/row_constants.h"
 #include "julia/row_pixels.h"
 #include "julia/search_stats.h"
@@ -33,14 +40,6 @@
 #include "settings/render_settings.h"
 
 namespace quatdepth::vector_search {
-
-// A run of levels of one pixel: first, first + step, ..., `length` of them.
-// `coarse` says they are the coarse levels 0, fineSteps, ..., whose terms
-// the row scratch holds by position.
-struct Sequence {
-  int32_t first, step, length;
-  bool coarse;
-};
 
 // Starting points of the V x kLanes levels from position `at` of a
 // sequence, vector v holding positions at + v x kLanes onwards.
@@ -152,50 +151,6 @@ struct LaneCounts {
     stats->usefulIterations += passes + shortPasses;
   }
 };
-
-// The lanes of a group still in flight: V vectors, lowest levels first,
-// each remembering its place in the group.
-template <class L, int V>
-struct Chains {
-  typename L::Vec a[V], b[V], c[V], d[V];
-  int slot[V];
-};
-
-// `live` (bit v x kLanes + lane of the chains) as lanes of the group.
-template <class L, int V>
-[[gnu::always_inline]] inline uint32_t groupLanes(const Chains<L, V> &q, uint32_t live) {
-  uint32_t lanes = 0;
-  for (int v = 0; v < V; ++v)
-    lanes |= ((live >> (v * L::kLanes)) & lowLanes(L::kLanes)) << (q.slot[v] * L::kLanes);
-  return lanes;
-}
-
-// The chains without vector `dropped`, in the same order.
-template <class L, int V>
-[[gnu::always_inline]] inline Chains<L, V - 1> without(const Chains<L, V> &q, int dropped) {
-  Chains<L, V - 1> r;
-  for (int v = 0, w = 0; v < V; ++v) {
-    if (v == dropped) continue;
-    r.a[w] = q.a[v], r.b[w] = q.b[v], r.c[w] = q.c[v], r.d[w] = q.d[v];
-    r.slot[w] = q.slot[v];
-    ++w;
-  }
-  return r;
-}
-
-template <class L, int V>
-[[gnu::always_inline]] inline Chains<L, 1> only(const Chains<L, V> &q, int kept) {
-  Chains<L, 1> r;
-  r.a[0] = q.a[kept], r.b[0] = q.b[kept], r.c[0] = q.c[kept], r.d[0] = q.d[kept];
-  r.slot[0] = q.slot[kept];
-  return r;
-}
-
-// `live` without the lanes of vector `dropped`, those above moving down.
-[[gnu::always_inline]] inline uint32_t liveWithout(uint32_t live, int dropped, int lanes) {
-  const uint64_t above = uint64_t{live} >> ((dropped + 1) * lanes);  // shifts up to 32
-  return (live & lowLanes(dropped * lanes)) | static_cast<uint32_t>(above << (dropped * lanes));
-}
 
 // The square of the quaternion (a, b, c, d) on every lane, with the
 // scalar test's operations in its order.
@@ -359,6 +314,53 @@ template <class L, int V>
     for (int v = 0; v < V; ++v) squares[v] = partSquares<L>(a[v], b[v], c[v], d[v]);
 }
 
+// The grouped search, one pixel at a time.
+namespace grouped {
+
+// The lanes of a group still in flight: V vectors, lowest levels first,
+// each remembering its place in the group.
+template <class L, int V>
+struct Chains {
+  typename L::Vec a[V], b[V], c[V], d[V];
+  int slot[V];
+};
+
+// `live` (bit v x kLanes + lane of the chains) as lanes of the group.
+template <class L, int V>
+[[gnu::always_inline]] inline uint32_t groupLanes(const Chains<L, V> &q, uint32_t live) {
+  uint32_t lanes = 0;
+  for (int v = 0; v < V; ++v)
+    lanes |= ((live >> (v * L::kLanes)) & lowLanes(L::kLanes)) << (q.slot[v] * L::kLanes);
+  return lanes;
+}
+
+// The chains without vector `dropped`, in the same order.
+template <class L, int V>
+[[gnu::always_inline]] inline Chains<L, V - 1> without(const Chains<L, V> &q, int dropped) {
+  Chains<L, V - 1> r;
+  for (int v = 0, w = 0; v < V; ++v) {
+    if (v == dropped) continue;
+    r.a[w] = q.a[v], r.b[w] = q.b[v], r.c[w] = q.c[v], r.d[w] = q.d[v];
+    r.slot[w] = q.slot[v];
+    ++w;
+  }
+  return r;
+}
+
+template <class L, int V>
+[[gnu::always_inline]] inline Chains<L, 1> only(const Chains<L, V> &q, int kept) {
+  Chains<L, 1> r;
+  r.a[0] = q.a[kept], r.b[0] = q.b[kept], r.c[0] = q.c[kept], r.d[0] = q.d[kept];
+  r.slot[0] = q.slot[kept];
+  return r;
+}
+
+// `live` without the lanes of vector `dropped`, those above moving down.
+[[gnu::always_inline]] inline uint32_t liveWithout(uint32_t live, int dropped, int lanes) {
+  const uint64_t above = uint64_t{live} >> ((dropped + 1) * lanes);  // shifts up to 32
+  return (live & lowLanes(dropped * lanes)) | static_cast<uint32_t>(above << (dropped * lanes));
+}
+
 // Runs the chains to their end, pass after pass, until no lane is live or
 // the cap is reached.
 // Returns the group's lanes still inside at the cap, or 0.
@@ -435,8 +437,7 @@ template <class L, SearchShape kShape, int V, class Counts>
 }
 
 // One row: the coarse levels in groups of kShape.coarseVectors, then the
-// levels before the coarse hit in groups of kShape.fineVectors. Coarse
-// probes outside the pixel's span surely escape and are not run.
+// levels before the coarse hit in groups of kShape.fineVectors.
 template <class L, SearchShape kShape, class Counts>
 void findRowDepths(const RenderSettings *s, SearchTables tables, int32_t rowIndex,
                    int32_t *depths, Counts *counts) {
@@ -444,19 +445,20 @@ void findRowDepths(const RenderSettings *s, SearchTables tables, int32_t rowInde
   if (k.rowTerms) fillRowTerms(k, k.coarseLevels);
   RowPixels<L> pixels(k);
   for (RowPixel pixel; pixels.next(&pixel);) {
-    const PixelRay ray = pixel.ray;
-    const CoarseSpan span = pixel.span;
-    const Sequence coarse{0, k.fineSteps, span.last + 1, true};
-    const int32_t hit =
-        firstInsideLevel<L, kShape, kShape.coarseVectors>(k, ray, coarse, counts, span.first);
-    int32_t depth = hit;
-    if (hit > 0 && k.fineSteps > 1) {
-      const Sequence nearer{hit - k.fineSteps + 1, 1, k.fineSteps - 1, false};
-      const int32_t refined = firstInsideLevel<L, kShape, kShape.fineVectors>(k, ray, nearer, counts);
-      if (refined >= 0) depth = refined;
+    PixelSteps steps(k.fineSteps, pixel.span);
+    const int32_t hit = firstInsideLevel<L, kShape, kShape.coarseVectors>(
+        k, pixel.ray, steps.sequence(), counts, steps.from());
+    int32_t depth = -1;
+    if (!steps.settle(hit, &depth)) {
+      // The refinement, which always settles.
+      const int32_t nearer = firstInsideLevel<L, kShape, kShape.fineVectors>(
+          k, pixel.ray, steps.sequence(), counts, steps.from());
+      steps.settle(nearer, &depth);
     }
     depths[pixel.column] = depth;
   }
 }
+
+}  // namespace grouped
 
 }  // namespace quatdepth::vector_search
