@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "julia/level_tables.h"
+#include "julia/search_design.h"
 #include "julia/search_stats.h"
 #include "settings/render_settings.h"
 
@@ -20,11 +21,6 @@ constexpr SearchPath kAllSearchPaths[] = {
     SearchPath::kNeon,   SearchPath::kPortable4, SearchPath::kPortable8};
 
 const char *searchPathName(SearchPath path);
-
-// Which of the vector searches a vector path runs: one pixel at a time in
-// groups of levels, or short groups with a pool of the long probes of many
-// pixels. Automatic picks by the iteration cap.
-enum class SearchDesign { kAutomatic, kGrouped, kPooled };
 
 // Which depth a search answers. kSteps probes every fineSteps-th level and
 // refines before the first inside one: quatdepth's records, which miss

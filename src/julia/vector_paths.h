@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "julia/level_tables.h"
-#include "julia/search_path.h"
+#include "julia/search_design.h"
 #include "julia/search_stats.h"
 #include "settings/render_settings.h"
 
@@ -35,23 +35,9 @@ struct SearchShape {
   bool poolKeepsSquares = false;
 };
 
-// Grouped shapes measured best on the benchmark workloads and on the
-// default view with caps from 10 to 1000 (AMD Zen 4). The pool measured
-// on an Intel Xeon with AVX-512 (model 167): with zmm lanes it beats
-// the grouped search on all three workloads' views from a cap of about 40,
-// and by 2 to 8 times at caps of 100 to 1000; with ymm lanes the grouped
-// search still wins on views of late escapes up to a cap of about 100.
-// Once sure escapes ended most probes far from the set in their first pass
-// or two, ymm groups of two vectors, dropping a vector whose lanes all
-// escaped from pass 4, measured best on the same Xeon (5 to 9% faster
-// than three vectors on all three workloads).
-// Keeping the squares made workload 3 about 17% faster with zmm lanes
-// (32 registers) and 2% slower with ymm (16, where they spill); the short
-// groups, which wait on their passes' latency more than on the units,
-// gained nothing from it. Once the short groups tested only every other
-// pass, zmm refinement groups of two vectors and a pool of four measured
-// about 10% faster on workload 2 than one vector and three, and the same
-// on the others, with fine steps of 5, 9, 10 and 20 alike.
+// Each path's shape is the one that measured best on the benchmark
+// workloads at caps from 10 to 1000; docs/speed.md keeps the runs, each
+// with its CPU, and what they ruled out.
 constexpr SearchShape kAvx512Shape{.coarseVectors = 2, .fineVectors = 2, .dropFrom = 4,
                                    .deferFrom = 8, .poolFrom = 40, .poolVectors = 4,
                                    .poolKeepsSquares = true};
