@@ -126,16 +126,6 @@ const uint8_t (*tableOf(Colormap colormap))[3] {
 
 }  // namespace
 
-bool parseColormap(const std::string &name, Colormap *colormap) {
-  for (size_t i = 0; i < std::size(kColormapNames); ++i) {
-    if (name == kColormapNames[i]) {
-      *colormap = static_cast<Colormap>(i);
-      return true;
-    }
-  }
-  return false;
-}
-
 std::vector<uint8_t> colourPicture(const std::vector<uint8_t> &grey, Colormap colormap) {
   std::vector<uint8_t> rgb;
   colourPicture(grey, colormap, &rgb);

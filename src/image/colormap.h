@@ -12,7 +12,6 @@ enum class Colormap { kGrey, kViridis, kMagma, kTurbo };
 
 // The maps' names, in Colormap's order.
 inline constexpr const char *kColormapNames[] = {"grey", "viridis", "magma", "turbo"};
-bool parseColormap(const std::string &name, Colormap *colormap);
 const char *colormapName(Colormap colormap);
 
 // The picture's pixels through the map: 0 (background) stays black, every
