@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -13,6 +12,7 @@
 
 #include "image/image_output.h"
 #include "render/frame_output.h"
+#include "render/progress_bar.h"
 #include "render/threaded_render.h"
 #include "request/frame_names.h"
 #include "request/render_request.h"
@@ -23,44 +23,6 @@ namespace {
 void report(const std::string &message) {
   std::fprintf(stderr, "quatdepth-render: %s\n", message.c_str());
 }
-
-// On a terminal: a bar, rows done, the rate and the time left, redrawn in
-// place; nothing otherwise, so logs stay clean.
-class ProgressBar {
- public:
-  ProgressBar(int32_t rows, std::string label)
-      : rows_(rows), label_(std::move(label)) {}
-
-  void show(int32_t done) {
-    if (!terminal_ || rows_ == 0) return;
-    constexpr int kWidth = 30;
-    const int filled = static_cast<int>(int64_t{done} * kWidth / rows_);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_)
-            .count();
-    const double rate = seconds > 0 ? done / seconds : 0;
-    char left[32] = "";
-    if (rate > 0 && done < rows_) {
-      const long remaining = static_cast<long>((rows_ - done) / rate + 0.5);
-      std::snprintf(left, sizeof left, ", %ld:%02ld left", remaining / 60,
-                    remaining % 60);
-    }
-    std::fprintf(stderr,
-                 "\rquatdepth-render%s [%.*s%.*s] %d/%d rows, %.0f rows/s%s   ",
-                 label_.c_str(), filled, "##############################",
-                 kWidth - filled, "..............................", done, rows_,
-                 rate, left);
-    if (done == rows_) std::fputc('\n', stderr);
-    std::fflush(stderr);
-  }
-
- private:
-  const int32_t rows_;
-  const std::string label_;  // which frame, when there are several
-  const bool terminal_ = isatty(STDERR_FILENO) != 0;
-  const std::chrono::steady_clock::time_point start_ =
-      std::chrono::steady_clock::now();
-};
 
 // One line a frame.
 int printArguments(const RenderRequest &request) {
@@ -87,7 +49,8 @@ int renderAndWrite(const RenderRequest &request, const Frame &frame, const std::
     report(error + "; nothing was written");
     return kRenderFailed;
   }
-  ProgressBar bar(supersampledSettings(frame.settings, frame.supersample).height, label);
+  ProgressBar bar(supersampledSettings(frame.settings, frame.supersample).height,
+                  std::string("quatdepth-render").append(label), "rows");
   if (!renderFrameSamples(
           request, frame, &buffers.samples, [&bar](int32_t done) { bar.show(done); },
           &error)) {
