@@ -3,6 +3,18 @@
 #include <CLI/CLI.hpp>
 
 namespace quatdepth {
+namespace {
+
+// The parameter whose option the word is ("--size" or "--size=..."), or
+// null; *alone when its value is the next word.
+const Parameter *optionParameter(const std::string &word, bool *alone) {
+  if (word.rfind("--", 0) != 0) return nullptr;
+  const size_t equals = word.find('=');
+  *alone = equals == std::string::npos;
+  return parameterOf(std::string_view(word).substr(2, *alone ? std::string::npos : equals - 2));
+}
+
+}  // namespace
 
 bool takesParameter(ParameterSet set, const Parameter &parameter) {
   return set == ParameterSet::kAll || parameter.view;
@@ -20,19 +32,6 @@ void addParameterOptions(CLI::App *app, ParameterOptions *options) {
       app->add_option(option, options->texts[at], parameterHelp(parameter));
   }
 }
-
-namespace {
-
-// The parameter whose option the word is ("--size" or "--size=..."), or
-// null; *alone when its value is the next word.
-const Parameter *optionParameter(const std::string &word, bool *alone) {
-  if (word.rfind("--", 0) != 0) return nullptr;
-  const size_t equals = word.find('=');
-  *alone = equals == std::string::npos;
-  return parameterOf(std::string_view(word).substr(2, *alone ? std::string::npos : equals - 2));
-}
-
-}  // namespace
 
 std::vector<Word> takenWords(const std::vector<Word> &words, ParameterSet set) {
   std::vector<Word> taken;
