@@ -160,8 +160,11 @@ TEST(Explorer, RefusesWhatQuatdepthRenderRefusesWithItsMessage) {
     at = page->body.find("{\"key\":\"" + std::string(parameter.key) + "\"", at);
     ASSERT_NE(at, std::string::npos) << parameter.key;
   }
+  // The view's parameters (what quatdepth-mesh takes too) say so.
   EXPECT_NE(page->body.find(R"({"key":"c","kind":"reals","default":"-0.1,0.2,0.3,-0.1",)"
-                            R"("values":["c0","c1","c2","c3"]})"),
+                            R"("values":["c0","c1","c2","c3"],"view":true})"),
+            std::string::npos);
+  EXPECT_NE(page->body.find(R"({"key":"size","kind":"size","default":"300x300"})"),
             std::string::npos);
   EXPECT_NE(page->body.find(R"({"key":"look","kind":"choice","default":"lit",)"
                             R"("choices":["lit","relief","depth"]})"),

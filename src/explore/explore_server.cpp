@@ -84,7 +84,8 @@ std::string jsonList(const std::vector<std::string> &texts) {
 
 // The parameters as the page lists its keys, defaults and choices: an
 // array of objects, each with its key, kind and default, a real group's
-// value names, a choice's names and a count's largest value.
+// value names, a choice's names, a count's largest value, and "view":true
+// for the parameters of the view (what quatdepth-mesh takes).
 std::string parameterTableJson() {
   const Frame defaults = defaultFrame();
   std::string json = "[";
@@ -104,6 +105,7 @@ std::string parameterTableJson() {
               jsonList(std::vector<std::string>(parameter.choices.begin(), parameter.choices.end()));
     if (parameter.kind == ParameterKind::kCount)
       json += ",\"most\":" + std::to_string(parameter.countMost);
+    if (parameter.view) json += ",\"view\":true";
     json += "}";
   }
   return json + "]";

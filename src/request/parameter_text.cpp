@@ -13,12 +13,21 @@ std::string trimmed(const std::string &text) {
   return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-std::string parameterText(const Frame &frame) {
+namespace {
+
+std::string linesOf(const Frame &frame, bool viewOnly) {
   std::string text;
   for (const Parameter &parameter : kParameters)
-    text.append(parameter.key).append(" = ").append(parameterValue(parameter, frame)).append("\n");
+    if (parameter.view || !viewOnly)
+      text.append(parameter.key).append(" = ").append(parameterValue(parameter, frame)).append("\n");
   return text;
 }
+
+}  // namespace
+
+std::string parameterText(const Frame &frame) { return linesOf(frame, false); }
+
+std::string viewParameterText(const Frame &frame) { return linesOf(frame, true); }
 
 bool parameterLines(const std::string &text, const std::string &source,
                     std::vector<ParameterLine> *settings, std::string *error, int firstLine) {

@@ -11,6 +11,14 @@ namespace quatdepth {
 // parameter table's order: what a picture carries and --params reads.
 std::string parameterText(const Frame &frame);
 
+// The same lines of the view's parameters only (the set and how it is
+// turned): what a mesh carries.
+std::string viewParameterText(const Frame &frame);
+
+// What begins a parameter line in a mesh file's comments: a PLY header's
+// "comment quatdepth: box = ..." and an OBJ's "# quatdepth: box = ...".
+constexpr const char *kMeshParameterPrefix = "quatdepth: ";
+
 // One "name = value" line of a parameter text, and where it stands.
 struct ParameterLine {
   std::string name;   // "box", "occlusion", ...

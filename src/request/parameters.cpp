@@ -64,18 +64,30 @@ int32_t &wholeValue(const Parameter &parameter, int offset, RenderSettings &sett
   return kSettingValues[parameter.firstValue + offset].whole(settings);
 }
 
-}  // namespace
-
-bool parseWhole(const std::string &option, const std::string &text, int32_t *value,
-                std::string *error, const char *range) {
+template <typename Whole>
+bool parseWholeOf(const std::string &option, const std::string &text, Whole *value,
+                  std::string *error, const char *range, const char *fullRange) {
   const char *end = text.data() + text.size();
   const auto result = std::from_chars(text.data(), end, *value);
   if (range && result.ec == std::errc::result_out_of_range && result.ptr == end)
     return fail(error, option + " " + text + ": give " + range);
   if (text.empty() || result.ec != std::errc() || result.ptr != end)
     return fail(error, option + " '" + shownText(text) + "': give a whole number, " +
-                           (range ? range : "from -2147483648 to 2147483647"));
+                           (range ? range : fullRange));
   return true;
+}
+
+}  // namespace
+
+bool parseWhole(const std::string &option, const std::string &text, int32_t *value,
+                std::string *error, const char *range) {
+  return parseWholeOf(option, text, value, error, range, "from -2147483648 to 2147483647");
+}
+
+bool parseWhole(const std::string &option, const std::string &text, int64_t *value,
+                std::string *error, const char *range) {
+  return parseWholeOf(option, text, value, error, range,
+                      "from -9223372036854775808 to 9223372036854775807");
 }
 
 const char *parameterKindName(ParameterKind kind) {

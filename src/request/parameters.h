@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -38,6 +39,8 @@ struct Parameter {
   int countMost = 0;                 // from 1
   const char *countRange = nullptr;  // what a refusal offers
   bool Frame::*flag = nullptr;
+  // The set and how it is turned: what a mesh of the view takes too.
+  bool view = false;
 };
 
 inline constexpr Parameter kParameters[] = {
@@ -45,22 +48,26 @@ inline constexpr Parameter kParameters[] = {
      .kind = ParameterKind::kReals,
      .help = "X0,Y0,Z0,X1,Y1,Z1: the view box (default {})",
      .firstValue = settingIndex("xMin"),
-     .valueCount = 6},
+     .valueCount = 6,
+     .view = true},
     {.key = "c",
      .kind = ParameterKind::kReals,
      .help = "A,B,C,D: the Julia constant (default {})",
      .firstValue = settingIndex("c0"),
-     .valueCount = 4},
+     .valueCount = 4,
+     .view = true},
     {.key = "w",
      .kind = ParameterKind::kReals,
      .help = "the fourth coordinate of every point (default {})",
      .firstValue = settingIndex("wSlice"),
-     .valueCount = 1},
+     .valueCount = 1,
+     .view = true},
     {.key = "angles",
      .kind = ParameterKind::kReals,
      .help = "A,B,C: view angles in radians about x, y, z (default {})",
      .firstValue = settingIndex("angleA"),
-     .valueCount = 3},
+     .valueCount = 3,
+     .view = true},
     {.key = "size",
      .kind = ParameterKind::kSize,
      .help = "WIDTHxHEIGHT in pixels (default {})",
@@ -80,12 +87,14 @@ inline constexpr Parameter kParameters[] = {
      .kind = ParameterKind::kWhole,
      .help = "iteration cap of the membership test (default {})",
      .firstValue = settingIndex("maxIterations"),
-     .valueCount = 1},
+     .valueCount = 1,
+     .view = true},
     {.key = "bailout",
      .kind = ParameterKind::kWhole,
      .help = "escape threshold (default {})",
      .firstValue = settingIndex("bailout"),
-     .valueCount = 1},
+     .valueCount = 1,
+     .view = true},
     {.key = "search",
      .kind = ParameterKind::kChoice,
      .help = "steps: quatdepth's records, which miss parts thinner than the coarse steps; "
@@ -155,5 +164,9 @@ std::string optionForParameter(const std::string &limitName);
 // that range too.
 bool parseWhole(const std::string &option, const std::string &text, int32_t *value,
                 std::string *error, const char *range = nullptr);
+// The same for counts beyond an int, within an int64_t; `range` is what
+// a refusal offers.
+bool parseWhole(const std::string &option, const std::string &text, int64_t *value,
+                std::string *error, const char *range);
 
 }  // namespace quatdepth

@@ -11,6 +11,7 @@
 #include "output/depth_image.h"
 #include "request/exr_text.h"
 #include "request/frame_names.h"
+#include "request/parameter_options.h"
 #include "request/parameters.h"
 #include "request/shown_text.h"
 #include "settings/settings_limits.h"
@@ -29,50 +30,10 @@ constexpr const char *kFramesRange = "1 to 1000000";
 
 // The options as they were given, before they are numbers.
 struct OptionTexts {
-  std::array<std::optional<std::string>, kParameterCount> parameters;
-  std::array<bool, kParameterCount> switches{};  // kSwitch parameters' flags
   std::optional<std::string> threads, frames;
   std::string formatName;
   std::vector<std::string> sweeps;
 };
-
-// "quatdepth: width is -5, but ...\n" as "width is -5, but ...".
-std::string limitMessage(const LimitViolation &refusal) {
-  std::string message = refusal.message.substr(refusal.message.find(' ') + 1);
-  message.pop_back();
-  return message;
-}
-
-// The word that set each parameter: the last to name its option.
-std::array<Word, kParameterCount> parameterWords(const std::vector<Word> &words) {
-  std::array<Word, kParameterCount> origins;
-  for (const Word &word : words) {
-    for (int i = 0; i < kParameterCount; ++i) {
-      const std::string option = std::string("--") + kParameters[i].key;
-      if (word.text == option || word.text.rfind(option + "=", 0) == 0)
-        origins[static_cast<size_t>(i)] = word;
-    }
-  }
-  return origins;
-}
-
-// Where the options a refusal starts with ("--coarse, --fine: ...") were
-// written: the first of them that came from a file, or "" when none did.
-std::string originOfRefusal(const std::string &refusal,
-                            const std::array<Word, kParameterCount> &origins) {
-  size_t at = 0;
-  while (refusal.compare(at, 2, "--") == 0) {
-    const size_t end = refusal.find_first_of(" :,", at);
-    if (end == std::string::npos) break;
-    if (const Parameter *parameter = parameterOf(refusal.substr(at + 2, end - at - 2))) {
-      const Word &word = origins[static_cast<size_t>(parameter - kParameters)];
-      if (!word.file.empty()) return originOf(word);
-    }
-    if (refusal.compare(end, 2, ", ") != 0) break;
-    at = end + 2;
-  }
-  return "";
-}
 
 // What is written: the format, from --format or the output's extension.
 bool readOutput(const OptionTexts &texts, RenderRequest *request, std::string *error) {
@@ -100,8 +61,7 @@ bool readOutput(const OptionTexts &texts, RenderRequest *request, std::string *e
 // exact at one sample a pixel.
 bool checkFrame(const RenderRequest &request, Frame *frame, std::string *error) {
   const RenderSettings &s = frame->settings;
-  if (const std::optional<LimitViolation> refusal = firstViolatedLimit(&s, &frame->angles))
-    return fail(error, optionForParameter(refusal->parameter) + ": " + limitMessage(*refusal));
+  if (!checkParameterLimits(*frame, error)) return false;
   const Parameter &samples = *parameterOf("supersample");
   if (frame->supersample < 1 || frame->supersample > samples.countMost)
     return fail(error, "--supersample " + std::to_string(frame->supersample) + ": give " +
@@ -183,19 +143,13 @@ int parseRenderWords(const CommandWords &command, RenderRequest *request, std::s
                  {{"--frames", "", 0}, {std::to_string(command.keySections.back().frame + 1), "", 0}});
   request->parameters = defaultFrame();
   OptionTexts texts;
+  ParameterOptions parameterTexts(ParameterSet::kAll);
   CLI::App app{
       "Renders a depth image of a 3-D slice through a 4-D quaternion Julia set "
       "on every core, straight to a picture or to quatdepth's row records.",
       "quatdepth-render"};
   app.add_option("-o,--output", request->output, "output file, or - for standard output");
-  for (int i = 0; i < kParameterCount; ++i) {
-    const Parameter &parameter = kParameters[i];
-    const std::string option = std::string("--") + parameter.key;
-    if (parameter.kind == ParameterKind::kSwitch)
-      app.add_flag(option, texts.switches[static_cast<size_t>(i)], parameterHelp(parameter));
-    else
-      app.add_option(option, texts.parameters[static_cast<size_t>(i)], parameterHelp(parameter));
-  }
+  addParameterOptions(&app, &parameterTexts);
   app.add_option("--threads", texts.threads, "render threads (default 0: every core)");
   app.add_option("--format", texts.formatName,
                  "png (8-bit picture), png16 (depth + 1, 16-bit), pgm (8-bit picture), "
@@ -240,23 +194,12 @@ int parseRenderWords(const CommandWords &command, RenderRequest *request, std::s
   }
   const std::array<Word, kParameterCount> origins = parameterWords(words);
   Frame &frame = request->parameters;
-  for (int i = 0; i < kParameterCount; ++i) {
-    const Parameter &parameter = kParameters[i];
-    const auto at = static_cast<size_t>(i);
-    std::optional<std::string> text = texts.parameters[at];
-    if (parameter.kind == ParameterKind::kSwitch && app.get_option(std::string("--") + parameter.key)->count() > 0)
-      text = texts.switches[at] ? "true" : "false";
-    if (text && !readParameter(parameter, *text, &frame, error)) {
-      *error = originOf(origins[at]) + *error;
-      return kRenderUsage;
-    }
-  }
+  if (!readParameterOptions(app, parameterTexts, origins, &frame, error)) return kRenderUsage;
   if ((texts.threads && !parseWhole("--threads", *texts.threads, &request->threads, error,
                                     kThreadsRange)) ||
       (texts.frames &&
        !parseWhole("--frames", *texts.frames, &request->frames, error, kFramesRange)))
     return kRenderUsage;
-  deriveViewValues(&frame.settings, frame.angles);
   if (request->frames < 1 || request->frames > 1000000) {
     *error = "--frames " + std::to_string(request->frames) + ": give " + kFramesRange;
     return kRenderUsage;

@@ -337,6 +337,31 @@ async function checkRenderCommand(page) {
     'the shown quatdepth-render command writes exactly the PNG on screen', `exit ${ran.code}: ${ran.stderr}`);
 }
 
+// The quatdepth-mesh command holds the view's options alone (the table's
+// view parameters, in its order, each with the view's value) and a copy
+// button; returns the command.
+async function checkMeshCommand(page, table) {
+  const viewKeys = table.filter((p) => p.view).map((p) => p.key);
+  check(JSON.stringify(viewKeys) === JSON.stringify(['box', 'c', 'w', 'angles', 'iterations', 'bailout']),
+    'the table marks the set and how it is turned as the view', viewKeys.join(','));
+  const shown = await page.evaluate(() => ({
+    command: document.getElementById('mesh-command').textContent,
+    copies: document.querySelector('button.copy[data-copy="mesh-command"]') !== null,
+    view: window.quatdepthExplorer.view,
+  }));
+  const { command, view } = shown;
+  const match = /^quatdepth-mesh (.*) --resolution 512 -o view\.ply$/.exec(command);
+  check(match !== null && shown.copies, '#mesh-command is quatdepth-mesh ... --resolution 512 -o view.ply, with a copy button',
+    command);
+  const options = match[1].split(/ (?=--)/).map((option) => {
+    const [, key, value] = /^--([a-z]+) (.*)$/.exec(option) ?? [];
+    return [key, value?.replace(/^'(.*)'$/, '$1')];
+  });
+  check(JSON.stringify(options) === JSON.stringify(viewKeys.map((k) => [k, view[k]])),
+    '#mesh-command gives each view parameter the view\'s value and no other option', command);
+  return command;
+}
+
 // Two marks, the command sweeping between them, and its frames: the
 // first must be A's picture and the last B's.
 async function checkAnimation(page, address) {
@@ -863,10 +888,15 @@ async function main(cleanup) {
   check(served.status === 200 && served.type.startsWith('image/png') && served.bytes.equals(await displayedBytes(page)),
     'the picture on screen is the server\'s PNG for the shown view');
 
+  const meshBefore = await checkMeshCommand(page, table);
+
   // ---- drag, then reload
   const anglesBefore = fragmentOf(page.url()).angles;
   shown = await dragAndMeasure(page, 'default', 3);
   const dragged = fragmentOf(page.url());
+  const meshAfter = await checkMeshCommand(page, table);
+  check(meshAfter !== meshBefore && meshAfter.includes(` --angles ${dragged.angles} `),
+    '#mesh-command follows the view as it is turned', `${meshBefore} -> ${meshAfter}`);
   const [da, db, dc] = numbers(dragged.angles).map((v, i) => v - numbers(anglesBefore)[i]);
   check(da !== 0 && db !== 0 && dc === 0, 'dragging turns the view about x and y', `${anglesBefore} -> ${dragged.angles}`);
   check(shown.query.includes(`angles=${dragged.angles}&`) && shown.query !== `${first.hash.slice(1)}`,

@@ -28,6 +28,8 @@
   const CHOICES = PARAMETERS.filter((p) => p.kind === 'choice');
   const COUNTS = PARAMETERS.filter((p) => p.kind === 'count');
   const SWITCHES = PARAMETERS.filter((p) => p.kind === 'switch').map((p) => p.key);
+  // The set and how it is turned: what quatdepth-mesh takes.
+  const VIEW_KEYS = PARAMETERS.filter((p) => p.view).map((p) => p.key);
 
   // A preview still in flight this long is abandoned for a newer view; a
   // younger one is let finish, so a drag keeps showing pictures instead of
@@ -195,9 +197,13 @@
     return `--${key}=${shellQuote(view[key])}`;
   }
 
-  const renderOptions = (view) => KEYS.map((k) => optionOf(view, k)).filter(Boolean).join(' ');
+  const optionsOf = (view, keys) => keys.map((k) => optionOf(view, k)).filter(Boolean).join(' ');
+  const renderOptions = (view) => optionsOf(view, KEYS);
 
   const renderCommand = (view) => `quatdepth-render ${renderOptions(view)} -o view.png`;
+
+  // The view's mesh: its options alone, the rest being a picture's.
+  const meshCommand = (view) => `quatdepth-mesh ${optionsOf(view, VIEW_KEYS)} --resolution 512 -o view.ply`;
 
   // The fourteen real parameters' texts, or a message naming the group
   // that does not split into its count.
@@ -727,6 +733,7 @@
     const command = $('render-command');
     showCommand(command, renderCommand(view));
     command.dataset.query = query;
+    showCommand($('mesh-command'), meshCommand(view));
     $('save-png').href = `image.png?${query}`;
     $('save-exr').href = `depth.exr?${query}`;
     fetchArgs(view);
@@ -1098,6 +1105,7 @@
   syncInputs(null);
   showZoomLimit();
   showCommand($('render-command'), renderCommand(state.view));
+  showCommand($('mesh-command'), meshCommand(state.view));
   updateAnimation();
   writeFragment();
   requestRender(t0);
