@@ -3,15 +3,12 @@
 #include <cstdint>
 #include <string>
 
+#include "mesh/mesh_format.h"
 #include "request/frame.h"
 #include "request/render_exit.h"
 #include "request/words.h"
 
 namespace quatdepth {
-
-// What a mesh file is written as.
-enum class MeshFormat { kStl, kPly, kObj };
-inline constexpr const char *kMeshFormatNames[] = {"stl", "ply", "obj"};
 
 // Everything one quatdepth-mesh run was asked for.
 struct MeshRequest {

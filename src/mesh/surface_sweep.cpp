@@ -1,0 +1,351 @@
+#include "mesh/surface_sweep.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "julia/point_membership.h"
+#include "julia/surface_normal.h"
+#include "mesh/cube_tetrahedra.h"
+#include "render/row_threads.h"
+
+namespace quatdepth {
+namespace {
+
+constexpr uint32_t kNoVertex = UINT32_MAX;
+
+// A plane's edges that stay in it (x, y, xy) and those that run to the
+// next plane (z, xz, yz, xyz), by their direction bits.
+constexpr int kPlaneDirections = 3;
+constexpr int kCrossDirections = 4;
+constexpr int kPlaneDirection[] = {1, 2, 3};
+constexpr int kCrossDirection[] = {4, 5, 6, 7};
+
+// Whether a row of a plane has a point inside, so that rows away from the
+// surface are passed over. (The ring beyond the box keeps every row from
+// being wholly inside.)
+enum RowState : uint8_t { kRowOutside, kRowMixed };
+
+// Edges bisected together, as many as keep a thread's buffers small.
+constexpr size_t kEdgeBatch = 2048;
+
+// An edge between an inside and an outside point, to be given a vertex.
+struct EdgeJob {
+  std::array<int32_t, 3> inside;  // grid indices
+  std::array<int32_t, 3> outside;
+  uint32_t *slot;  // where its vertex's number goes
+};
+
+// A thread's buffers for one batch of membership tests, and of bisections.
+struct TestBuffers {
+  std::vector<double> x, y, z;
+  std::vector<uint8_t> inside;
+  std::vector<double> low, high;  // each edge's bracket, as fractions of it
+  void resize(size_t n) {
+    x.resize(n), y.resize(n), z.resize(n), inside.resize(n);
+    low.resize(n), high.resize(n);
+  }
+};
+
+class SurfaceSweep {
+ public:
+  SurfaceSweep(const RenderSettings &settings, const MeshGrid &grid, const SweepOptions &options)
+      : settings_(settings), grid_(grid), options_(options),
+        threads_(std::max(1, options.threads)),
+        nx_(gridPoints(grid, 0)), ny_(gridPoints(grid, 1)),
+        planePoints_(static_cast<size_t>(nx_) * static_cast<size_t>(ny_)),
+        below_(planePoints_, 0), above_(planePoints_, 0),
+        belowRows_(static_cast<size_t>(ny_), kRowOutside), aboveRows_(belowRows_),
+        belowEdges_(planePoints_ * kPlaneDirections, kNoVertex), aboveEdges_(belowEdges_),
+        crossEdges_(planePoints_ * kCrossDirections, kNoVertex),
+        buffers_(static_cast<size_t>(threads_)) {
+    for (int axis = 0; axis < 3; ++axis) {
+      coordinates_[axis].resize(static_cast<size_t>(gridPoints(grid, axis)));
+      for (int32_t i = -1; i <= grid.cells[axis] + 1; ++i)
+        coordinates_[axis][static_cast<size_t>(i + 1)] = meshCoordinate(grid, axis, i);
+    }
+  }
+
+  bool run(MeshSink *sink, std::string *error) {
+    const int32_t slabs = grid_.cells[2] + 2;  // from plane -1 to the last
+    for (int32_t k = -1; k <= grid_.cells[2]; ++k) {
+      classifyPlane(k + 1);
+      findEdges(k);
+      placeVertices();
+      if (!numberVertices(sink, error)) return false;
+      cutCubes();
+      if (!triangles_.empty() &&
+          !sink->addTriangles(triangles_, {windowFirst_, window_}, error))
+        return false;
+      std::swap(below_, above_);
+      std::swap(belowRows_, aboveRows_);
+      std::swap(belowEdges_, aboveEdges_);
+      if (options_.onProgress) options_.onProgress(k + 2, slabs);
+    }
+    return true;
+  }
+
+ private:
+  size_t point(int32_t i, int32_t j) const {
+    return static_cast<size_t>(j + 1) * static_cast<size_t>(nx_) + static_cast<size_t>(i + 1);
+  }
+  double coordinate(int axis, int32_t i) const {
+    return coordinates_[axis][static_cast<size_t>(i + 1)];
+  }
+
+  bool isMember(const double p[3], uint8_t tested) const {
+    return tested != 0 && insideBox(grid_, p);
+  }
+
+  // The memberships of plane k into above_, rows shared among the threads.
+  void classifyPlane(int32_t k) {
+    std::fill(above_.begin(), above_.end(), uint8_t{0});
+    std::fill(aboveRows_.begin(), aboveRows_.end(), kRowOutside);
+    const double z = coordinate(2, k);
+    if (k < 0 || k > grid_.cells[2] || z > grid_.high[2]) return;
+    // The points in the box along x: the ring beyond it stays outside.
+    int32_t last = grid_.cells[0];
+    while (last >= 0 && coordinate(0, last) > grid_.high[0]) --last;
+    const int32_t count = last + 1;
+    if (count <= 0) return;
+    runOnRowThreads(grid_.cells[1] + 1, threads_, [&](int32_t first, int32_t step) {
+      TestBuffers &b = buffers_[static_cast<size_t>(first)];
+      b.resize(static_cast<size_t>(count));
+      for (int32_t j = first; j <= grid_.cells[1]; j += step) {
+        const double y = coordinate(1, j);
+        if (y > grid_.high[1]) continue;
+        std::copy_n(coordinates_[0].begin() + 1, count, b.x.begin());
+        std::fill_n(b.y.begin(), count, y);
+        std::fill_n(b.z.begin(), count, z);
+        findPointsInside(options_.path, &settings_, b.x.data(), b.y.data(), b.z.data(), count,
+                         b.inside.data());
+        uint8_t *row = &above_[point(0, j)];
+        int insideCount = 0;
+        for (int32_t i = 0; i < count; ++i) {
+          row[i] = b.inside[static_cast<size_t>(i)];
+          insideCount += row[i];
+        }
+        aboveRows_[static_cast<size_t>(j + 1)] = insideCount == 0 ? kRowOutside : kRowMixed;
+      }
+    });
+  }
+
+  // Whether rows j and j + 1 of both planes are all outside: no edge and
+  // no cube there meets the surface.
+  bool quiet(int32_t j) const {
+    const auto r = static_cast<size_t>(j + 1);
+    const bool next = j + 1 < ny_ - 1;
+    return belowRows_[r] == kRowOutside && aboveRows_[r] == kRowOutside &&
+           (!next || (belowRows_[r + 1] == kRowOutside && aboveRows_[r + 1] == kRowOutside));
+  }
+
+  // Every edge of slab k (from plane k to k + 1) that no earlier slab
+  // holds and whose ends differ: plane k + 1's own edges and those across.
+  void findEdges(int32_t k) {
+    jobs_.clear();
+    const auto consider = [&](int32_t i0, int32_t j0, int32_t k0, int direction, bool inside0,
+                              uint32_t *slot) {
+      const int32_t i1 = i0 + (direction & 1), j1 = j0 + ((direction >> 1) & 1),
+                    k1 = k + 1;
+      // Every edge ends in plane k + 1.
+      const bool inside1 = above_[point(i1, j1)] != 0;
+      if (inside0 == inside1) return;
+      const std::array<int32_t, 3> a{i0, j0, k0}, b{i1, j1, k1};
+      jobs_.push_back(inside0 ? EdgeJob{a, b, slot} : EdgeJob{b, a, slot});
+    };
+    for (int32_t j = -1; j <= grid_.cells[1] + 1; ++j) {
+      if (quiet(j)) continue;
+      for (int32_t i = -1; i <= grid_.cells[0] + 1; ++i) {
+        const size_t p = point(i, j);
+        for (int d = 0; d < kPlaneDirections; ++d) {
+          const int direction = kPlaneDirection[d];
+          if (i + (direction & 1) > grid_.cells[0] + 1 ||
+              j + ((direction >> 1) & 1) > grid_.cells[1] + 1)
+            continue;
+          consider(i, j, k + 1, direction, above_[p] != 0,
+                   &aboveEdges_[p * kPlaneDirections + static_cast<size_t>(d)]);
+        }
+        for (int d = 0; d < kCrossDirections; ++d) {
+          const int direction = kCrossDirection[d];
+          if (i + (direction & 1) > grid_.cells[0] + 1 ||
+              j + ((direction >> 1) & 1) > grid_.cells[1] + 1)
+            continue;
+          consider(i, j, k, direction, below_[p] != 0,
+                   &crossEdges_[p * kCrossDirections + static_cast<size_t>(d)]);
+        }
+      }
+    }
+  }
+
+  std::array<double, 3> gridPoint(const std::array<int32_t, 3> &index) const {
+    return {coordinate(0, index[0]), coordinate(1, index[1]), coordinate(2, index[2])};
+  }
+
+  // The point a fraction t of the way from `from` to `to`.
+  static std::array<double, 3> along(const std::array<double, 3> &from,
+                                     const std::array<double, 3> &to, double t) {
+    return {from[0] + t * (to[0] - from[0]), from[1] + t * (to[1] - from[1]),
+            from[2] + t * (to[2] - from[2])};
+  }
+
+  // The outward normal at a point just outside the surface: the set's, or
+  // the box's face where the point lies beyond it; along the edge where the
+  // set gives none.
+  MeshVertex vertexAt(const std::array<double, 3> &position,
+                      const std::array<double, 3> &outsideEnd,
+                      const std::array<double, 3> &edge) const {
+    std::array<double, 3> n{0.0, 0.0, 0.0};
+    if (!insideBox(grid_, outsideEnd.data())) {
+      for (int axis = 0; axis < 3; ++axis) {
+        if (outsideEnd[axis] < grid_.low[axis]) n[axis] = -1.0;
+        if (outsideEnd[axis] > grid_.high[axis]) n[axis] = 1.0;
+      }
+    } else {
+      const SurfaceNormal s =
+          setNormalAt(&settings_, ViewPoint{outsideEnd[0], outsideEnd[1], outsideEnd[2]});
+      n = {s.x, s.y, s.z};
+    }
+    double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    if (!(length > 0.0) || !std::isfinite(length)) {
+      n = edge;
+      length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    }
+    // The mesh's frame: y up and z toward the viewer, a half turn about x.
+    MeshVertex v;
+    v.position = {static_cast<float>(position[0]), static_cast<float>(-position[1]),
+                  static_cast<float>(-position[2])};
+    v.normal = {static_cast<float>(n[0] / length), static_cast<float>(-n[1] / length),
+                static_cast<float>(-n[2] / length)};
+    return v;
+  }
+
+  // Bisects every edge of the slab, batches shared among the threads.
+  void placeVertices() {
+    placed_.resize(jobs_.size());
+    const auto batches = static_cast<int32_t>((jobs_.size() + kEdgeBatch - 1) / kEdgeBatch);
+    if (batches == 0) return;
+    runOnRowThreads(batches, threads_, [&](int32_t first, int32_t step) {
+      TestBuffers &b = buffers_[static_cast<size_t>(first)];
+      b.resize(kEdgeBatch);
+      std::vector<double> &low = b.low, &high = b.high;
+      for (int32_t batch = first; batch < batches; batch += step) {
+        const size_t begin = static_cast<size_t>(batch) * kEdgeBatch;
+        const size_t count = std::min(kEdgeBatch, jobs_.size() - begin);
+        std::fill_n(low.begin(), count, 0.0);
+        std::fill_n(high.begin(), count, 1.0);
+        for (int round = 0; round < options_.refine; ++round) {
+          for (size_t e = 0; e < count; ++e) {
+            const EdgeJob &job = jobs_[begin + e];
+            const auto p = along(gridPoint(job.inside), gridPoint(job.outside),
+                                 0.5 * (low[e] + high[e]));
+            b.x[e] = p[0], b.y[e] = p[1], b.z[e] = p[2];
+          }
+          findPointsInside(options_.path, &settings_, b.x.data(), b.y.data(), b.z.data(),
+                           static_cast<int32_t>(count), b.inside.data());
+          for (size_t e = 0; e < count; ++e) {
+            const double p[3] = {b.x[e], b.y[e], b.z[e]};
+            const double middle = 0.5 * (low[e] + high[e]);
+            (isMember(p, b.inside[e]) ? low[e] : high[e]) = middle;
+          }
+        }
+        for (size_t e = 0; e < count; ++e) {
+          const EdgeJob &job = jobs_[begin + e];
+          const auto from = gridPoint(job.inside), to = gridPoint(job.outside);
+          placed_[begin + e] =
+              vertexAt(along(from, to, 0.5 * (low[e] + high[e])), along(from, to, high[e]),
+                       {to[0] - from[0], to[1] - from[1], to[2] - from[2]});
+        }
+      }
+    });
+  }
+
+  // Numbers the slab's new vertices in the order their edges were found,
+  // hands them to the sink, and keeps them and the slab before's to look up.
+  bool numberVertices(MeshSink *sink, std::string *error) {
+    if (placed_.size() > static_cast<size_t>(kNoVertex - 1) - vertexCount_) {
+      *error = "the mesh has more vertices than 32-bit numbers can name; lower --resolution";
+      return false;
+    }
+    // Drop what the slab before the last one made.
+    window_.erase(window_.begin(), window_.begin() + static_cast<ptrdiff_t>(slabFirst_ - windowFirst_));
+    windowFirst_ = slabFirst_;
+    slabFirst_ = static_cast<uint32_t>(vertexCount_);
+    for (size_t e = 0; e < jobs_.size(); ++e)
+      *jobs_[e].slot = static_cast<uint32_t>(vertexCount_ + e);
+    vertexCount_ += placed_.size();
+    window_.insert(window_.end(), placed_.begin(), placed_.end());
+    return placed_.empty() || sink->addVertices(placed_, error);
+  }
+
+  uint32_t vertexOf(int32_t i, int32_t j, CubeEdge edge) const {
+    const int32_t ci = i + (edge.corner & 1), cj = j + ((edge.corner >> 1) & 1);
+    const size_t p = point(ci, cj);
+    if (edge.direction & 4)
+      return crossEdges_[p * kCrossDirections + static_cast<size_t>(edge.direction - 4)];
+    const std::vector<uint32_t> &plane = (edge.corner & 4) ? aboveEdges_ : belowEdges_;
+    return plane[p * kPlaneDirections + static_cast<size_t>(edge.direction - 1)];
+  }
+
+  // The triangles of every cube of slab k.
+  void cutCubes() {
+    triangles_.clear();
+    for (int32_t j = -1; j <= grid_.cells[1]; ++j) {
+      if (quiet(j)) continue;
+      for (int32_t i = -1; i <= grid_.cells[0]; ++i) {
+        const size_t p = point(i, j), q = point(i, j + 1);
+        const auto corners = static_cast<uint8_t>(
+            below_[p] | below_[p + 1] << 1 | below_[q] << 2 | below_[q + 1] << 3 |
+            above_[p] << 4 | above_[p + 1] << 5 | above_[q] << 6 | above_[q + 1] << 7);
+        if (corners == 0 || corners == 255) continue;
+        for (int t = 0; t < kCubeTetrahedra; ++t) {
+          const TetrahedronCut &cut = tetrahedronCut(t, corners);
+          for (int n = 0; n < cut.triangles; ++n) {
+            const auto &edges = cut.edges[static_cast<size_t>(n)];
+            triangles_.push_back({{vertexOf(i, j, edges[0]), vertexOf(i, j, edges[1]),
+                                   vertexOf(i, j, edges[2])}});
+          }
+        }
+      }
+    }
+  }
+
+  const RenderSettings &settings_;
+  const MeshGrid &grid_;
+  const SweepOptions &options_;
+  const int threads_;
+  const int32_t nx_, ny_;
+  const size_t planePoints_;
+  std::array<std::vector<double>, 3> coordinates_;
+  std::vector<uint8_t> below_, above_;        // planes k and k + 1: 1 inside
+  std::vector<RowState> belowRows_, aboveRows_;
+  std::vector<uint32_t> belowEdges_, aboveEdges_;  // vertices of a plane's own edges
+  std::vector<uint32_t> crossEdges_;               // vertices of the edges across the slab
+  std::vector<TestBuffers> buffers_;               // one a thread
+  std::vector<EdgeJob> jobs_;
+  std::vector<MeshVertex> placed_;
+  std::vector<MeshVertex> window_;  // the vertices of this slab and the one before
+  uint32_t windowFirst_ = 0, slabFirst_ = 0;
+  size_t vertexCount_ = 0;
+  std::vector<MeshTriangle> triangles_;
+};
+
+}  // namespace
+
+int64_t sweepMemory(const MeshGrid &grid, int threads) {
+  const int64_t points = int64_t{gridPoints(grid, 0)} * gridPoints(grid, 1);
+  // Two planes of memberships, three planes of edge vertices (two of a
+  // plane's own, one across), and each thread's batch buffers.
+  const int64_t planes =
+      points * (2 + 4 * (2 * kPlaneDirections + kCrossDirections)) + 2 * gridPoints(grid, 1);
+  const int64_t buffers =
+      int64_t{std::max(1, threads)} * std::max<int64_t>(gridPoints(grid, 0), kEdgeBatch) * 41;
+  return planes + buffers;
+}
+
+bool sweepSurface(const RenderSettings &settings, const MeshGrid &grid,
+                  const SweepOptions &options, MeshSink *sink, std::string *error) {
+  SurfaceSweep sweep(settings, grid, options);
+  return sweep.run(sink, error);
+}
+
+}  // namespace quatdepth
