@@ -169,7 +169,7 @@ TEST_P(PointPath, MatchesTheReferenceOnRandomViews) {
     return v[std::uniform_int_distribution<size_t>(0, v.size() - 1)(rng)];
   };
   int64_t insideSeen = 0, pointsSeen = 0;
-  for (int trial = 0; trial < 400; ++trial) {
+  for (int trial = 0; trial < 2000; ++trial) {
     RenderSettings s = randomSettings(rng);
     s.maxIterations = pick({-3, 0, 1, 2, 10, 60, 200});
     s.bailout = pick({-1, 0, 1, 3, 7, 16, 16, 101});
@@ -183,12 +183,46 @@ TEST_P(PointPath, MatchesTheReferenceOnRandomViews) {
   EXPECT_LT(insideSeen, pointsSeen / 2) << "the random points hardly leave the set";
 }
 
+// A point where the reference's answer changes between two points a few
+// units in the last place apart, found by bisection of the segment from
+// `a` to `b`, whose ends it answers differently; then every point within
+// two units in the last place of it in each coordinate.
+Points ulpsAboutTheSurface(const RenderSettings &s, const double a[3], const double b[3]) {
+  auto at = [&](double t) {
+    Points p;
+    p.add(a[0] + (b[0] - a[0]) * t, a[1] + (b[1] - a[1]) * t, a[2] + (b[2] - a[2]) * t);
+    return p;
+  };
+  auto answer = [&](double t) { return answers(SearchPath::kScalar, s, at(t))[0]; };
+  double lo = 0, hi = 1;
+  const uint8_t atLo = answer(lo);
+  for (int step = 0; step < 80; ++step) {
+    const double mid = (lo + hi) * 0.5;
+    (answer(mid) == atLo ? lo : hi) = mid;
+  }
+  const Points centre = at(lo);
+  Points points;
+  auto ulps = [](double v, int n) {
+    const double toward = n < 0 ? -std::numeric_limits<double>::infinity()
+                                : std::numeric_limits<double>::infinity();
+    for (int i = 0; i < (n < 0 ? -n : n); ++i) v = std::nextafter(v, toward);
+    return v;
+  };
+  for (int i = -2; i <= 2; ++i)
+    for (int j = -2; j <= 2; ++j)
+      for (int k = -2; k <= 2; ++k)
+        points.add(ulps(centre.x[0], i), ulps(centre.y[0], j), ulps(centre.z[0], k));
+  return points;
+}
+
 TEST_P(PointPath, MatchesTheReferenceAcrossTheSurface) {
-  // Points along lines through the box's centre, then closely spaced
-  // points about the line's first change of answer, which lie on either
-  // side of the surface within a few units in the last place.
+  // Points along a diagonal of the box, then closely spaced points about
+  // the line's first change of answer, and the points a few units in the
+  // last place about where the answer changes: there a turn or a pass
+  // rounded even once otherwise changes some answers.
   std::mt19937_64 rng(1977);
   int crossings = 0;
+  int64_t insideNearSurface = 0, nearSurface = 0;
   for (int trial = 0; trial < 60; ++trial) {
     RenderSettings s = randomSettings(rng);
     s.maxIterations = trial % 3 == 0 ? 10 : trial % 3 == 1 ? 60 : 200;
@@ -204,12 +238,18 @@ TEST_P(PointPath, MatchesTheReferenceAcrossTheSurface) {
       const double a[3] = {line.x[i - 1], line.y[i - 1], line.z[i - 1]};
       const double b[3] = {line.x[i], line.y[i], line.z[i]};
       for (int32_t count : {9, 1000}) expectSameAsReference(GetParam(), s, segment(a, b, count));
+      const Points near = ulpsAboutTheSurface(s, a, b);
+      expectSameAsReference(GetParam(), s, near, &insideNearSurface);
+      nearSurface += near.count();
       if (HasFatalFailure()) return;
       ++crossings;
       break;
     }
   }
   EXPECT_GT(crossings, 20) << "the lines hardly cross the surface";
+  // Both answers near the surface, or the points miss it.
+  EXPECT_GT(insideNearSurface, nearSurface / 10);
+  EXPECT_LT(insideNearSurface, nearSurface * 9 / 10);
 }
 
 TEST_P(PointPath, MatchesTheReferenceOnAPlaneOfTheDefaultView) {
