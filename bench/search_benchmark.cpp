@@ -164,6 +164,7 @@ struct PointWorkload {
 const PointWorkload kPointWorkloads[] = {
     {"default", {-0.1, 0.2, 0.3, -0.1}, 10},
     {"late-escape", {-0.291, -0.399, 0.339, 0.437}, 60},
+    {"high-cap", {-0.1, 0.2, 0.3, -0.1}, 1000},
 };
 
 void findPlanePoints(benchmark::State &state, const PointWorkload *workload, SearchPath path) {

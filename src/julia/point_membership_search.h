@@ -32,6 +32,12 @@ using vector_search::RowConstants;
 
 // Points turned at a time: a few kilobytes on the stack.
 constexpr int32_t kBlockPoints = 128;
+// The pool runs on until this share of its lanes have escaped (or one
+// reaches the cap): half, where the row search's pool waits for a third.
+// A refill costs more than a pass, and a point's lane is refilled straight
+// from the turned points, with no pixel's state to move on (docs/speed.md
+// has the measurements).
+constexpr int kRefillFraction = 2;
 
 // The view's constants for the turn and for the passes. Only the fields
 // the pool's passes read are set besides the turn's.
@@ -145,9 +151,7 @@ void findPointsInside(const RenderSettings *s, const double *x, const double *y,
                       const double *z, int32_t count, uint8_t *inside) {
   using vector_search::pooled::Pool;
   constexpr int kLanes = Pool<L, V>::kLanes;
-  constexpr int kRefillAt = kLanes / vector_search::pooled::kRefillFraction > 1
-                                ? kLanes / vector_search::pooled::kRefillFraction
-                                : 1;
+  constexpr int kRefillAt = kLanes / kRefillFraction > 1 ? kLanes / kRefillFraction : 1;
   if (count <= 0) return;
   const PointConstants<L> p = pointConstants<L>(s);
   const RowConstants<L> &k = p.passes;
