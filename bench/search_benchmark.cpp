@@ -1,7 +1,9 @@
-// Speed of the row search on each path, on the benchmark workloads, and of
-// quatdepth-render's whole-image render on 1 and 2 threads.
+// Speed of the row search on each path, on the benchmark workloads, of
+// quatdepth-render's whole-image render on 1 and 2 threads, and of the
+// membership of a plane of points on each path.
 //   build/quatdepth_bench [--benchmark_filter=avx512]
 //   build/quatdepth_bench --benchmark_filter=threads
+//   build/quatdepth_bench --benchmark_filter=points
 // Counters: pixels/s and probes/s, needed-passes/s (the lane passes the
 // answers need, counted by neededPixelPasses whatever the path runs), and
 // lane utilisation: those over all lane slots issued.
@@ -12,6 +14,7 @@
 
 #include "julia/level_tables.h"
 #include "julia/needed_passes.h"
+#include "julia/point_membership.h"
 #include "julia/search_path.h"
 #include "render/threaded_render.h"
 #include "settings/positional_settings.h"
@@ -147,6 +150,56 @@ void renderImage(benchmark::State &state, const Workload *workload, int threads)
       benchmark::Counter::kIsRate);
 }
 
+// A plane of points for the membership test: a grid of kPlaneSide x
+// kPlaneSide over the default box at its middle depth, under each
+// workload's constant and cap.
+constexpr int32_t kPlaneSide = 1024;
+
+struct PointWorkload {
+  const char *name;
+  double juliaC[4];
+  int32_t maxIterations;
+};
+
+const PointWorkload kPointWorkloads[] = {
+    {"default", {-0.1, 0.2, 0.3, -0.1}, 10},
+    {"late-escape", {-0.291, -0.399, 0.339, 0.437}, 60},
+    {"high-cap", {-0.1, 0.2, 0.3, -0.1}, 1000},
+};
+
+void findPlanePoints(benchmark::State &state, const PointWorkload *workload, SearchPath path) {
+  if (!isSearchPathSupported(path)) {
+    state.SkipWithError("this CPU does not support the path");
+    return;
+  }
+  const char *argv[] = {"quatdepth", nullptr};
+  RenderSettings s;
+  initSettings(&s, argv, 1);
+  for (int i = 0; i < 4; ++i) s.juliaC[i] = workload->juliaC[i];
+  s.maxIterations = workload->maxIterations;
+  const size_t count = size_t{kPlaneSide} * kPlaneSide;
+  std::vector<double> x(count), y(count), z(count, (s.zMin + s.zMax) * 0.5);
+  for (int32_t row = 0; row < kPlaneSide; ++row)
+    for (int32_t column = 0; column < kPlaneSide; ++column) {
+      const size_t i = size_t{static_cast<uint32_t>(row)} * kPlaneSide +
+                       static_cast<uint32_t>(column);
+      x[i] = s.xMin + (s.xMax - s.xMin) * column / kPlaneSide;
+      y[i] = s.yMin + (s.yMax - s.yMin) * row / kPlaneSide;
+    }
+  std::vector<uint8_t> inside(count);
+  for (auto _ : state) {
+    findPointsInside(path, &s, x.data(), y.data(), z.data(), static_cast<int32_t>(count),
+                     inside.data());
+    benchmark::DoNotOptimize(inside.data());
+  }
+  int64_t found = 0;
+  for (uint8_t in : inside) found += in;
+  state.counters["points/s"] = benchmark::Counter(
+      static_cast<double>(count) * static_cast<double>(state.iterations()),
+      benchmark::Counter::kIsRate);
+  state.counters["inside"] = static_cast<double>(found) / static_cast<double>(count);
+}
+
 int registerAll() {
   for (const Workload &workload : kWorkloads)
     for (int threads : {1, 2})
@@ -166,6 +219,12 @@ int registerAll() {
       benchmark::RegisterBenchmark(
           (std::string(workload.name) + "/nearest/" + searchPathName(path)).c_str(),
           searchNearestRows, &workload, path)
+          ->Unit(benchmark::kMillisecond);
+  for (const PointWorkload &workload : kPointWorkloads)
+    for (SearchPath path : kAllSearchPaths)
+      benchmark::RegisterBenchmark(
+          (std::string("points/") + workload.name + "/" + searchPathName(path)).c_str(),
+          findPlanePoints, &workload, path)
           ->Unit(benchmark::kMillisecond);
   return 0;
 }

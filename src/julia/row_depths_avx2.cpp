@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "julia/nearest_vector_search.h"
+#include "julia/point_membership_search.h"
 #include "julia/run_vector_search.h"
 #include "julia/vector_paths.h"
 
@@ -53,6 +54,11 @@ void findRowNearestDepthsAvx2(const RenderSettings *s, SearchTables tables, int3
                             int32_t *depths, SearchStats *stats) {
   vector_search::nearest::runNearestSearch<YmmLanes, kAvx2NearestVectors>(
       s, tables, row, depths, stats);
+}
+
+void findPointsInsideAvx2(const RenderSettings *s, const double *x, const double *y,
+                      const double *z, int32_t count, uint8_t *inside) {
+  point_membership::findPointsInsideShaped<YmmLanes, kAvx2Shape>(s, x, y, z, count, inside);
 }
 
 }  // namespace quatdepth

@@ -2,6 +2,7 @@
 #include <immintrin.h>
 
 #include "julia/nearest_vector_search.h"
+#include "julia/point_membership_search.h"
 #include "julia/run_vector_search.h"
 #include "julia/vector_paths.h"
 
@@ -47,6 +48,11 @@ void findRowNearestDepthsAvx512(const RenderSettings *s, SearchTables tables, in
                             int32_t *depths, SearchStats *stats) {
   vector_search::nearest::runNearestSearch<Avx512Lanes, kAvx512NearestVectors>(
       s, tables, row, depths, stats);
+}
+
+void findPointsInsideAvx512(const RenderSettings *s, const double *x, const double *y,
+                        const double *z, int32_t count, uint8_t *inside) {
+  point_membership::findPointsInsideShaped<Avx512Lanes, kAvx512Shape>(s, x, y, z, count, inside);
 }
 
 }  // namespace quatdepth

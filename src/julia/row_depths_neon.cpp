@@ -4,6 +4,7 @@
 #include <arm_neon.h>
 
 #include "julia/nearest_vector_search.h"
+#include "julia/point_membership_search.h"
 #include "julia/run_vector_search.h"
 #include "julia/vector_paths.h"
 
@@ -55,6 +56,11 @@ void findRowNearestDepthsNeon(const RenderSettings *s, SearchTables tables, int3
                             int32_t *depths, SearchStats *stats) {
   vector_search::nearest::runNearestSearch<NeonLanes, kNeonNearestVectors>(
       s, tables, row, depths, stats);
+}
+
+void findPointsInsideNeon(const RenderSettings *s, const double *x, const double *y,
+                      const double *z, int32_t count, uint8_t *inside) {
+  point_membership::findPointsInsideShaped<NeonLanes, kNeonShape>(s, x, y, z, count, inside);
 }
 
 }  // namespace quatdepth

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "julia/nearest_vector_search.h"
+#include "julia/point_membership_search.h"
 #include "julia/run_vector_search.h"
 #include "julia/vector_paths.h"
 
@@ -101,6 +102,18 @@ void findRowNearestDepthsPortable8(const RenderSettings *s, SearchTables tables,
                                    int32_t *depths, SearchStats *stats) {
   vector_search::nearest::runNearestSearch<PortableLanes<8>, kAvx512NearestVectors>(
       s, tables, row, depths, stats);
+}
+
+void findPointsInsidePortable4(const RenderSettings *s, const double *x, const double *y,
+                               const double *z, int32_t count, uint8_t *inside) {
+  point_membership::findPointsInsideShaped<PortableLanes<4>, kAvx2Shape>(s, x, y, z, count,
+                                                                         inside);
+}
+
+void findPointsInsidePortable8(const RenderSettings *s, const double *x, const double *y,
+                               const double *z, int32_t count, uint8_t *inside) {
+  point_membership::findPointsInsideShaped<PortableLanes<8>, kAvx512Shape>(s, x, y, z, count,
+                                                                           inside);
 }
 
 }  // namespace quatdepth

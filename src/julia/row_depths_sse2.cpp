@@ -2,6 +2,7 @@
 #include <emmintrin.h>
 
 #include "julia/nearest_vector_search.h"
+#include "julia/point_membership_search.h"
 #include "julia/run_vector_search.h"
 #include "julia/vector_paths.h"
 
@@ -49,6 +50,11 @@ void findRowNearestDepthsSse2(const RenderSettings *s, SearchTables tables, int3
                             int32_t *depths, SearchStats *stats) {
   vector_search::nearest::runNearestSearch<Sse2Lanes, kSse2NearestVectors>(
       s, tables, row, depths, stats);
+}
+
+void findPointsInsideSse2(const RenderSettings *s, const double *x, const double *y,
+                      const double *z, int32_t count, uint8_t *inside) {
+  point_membership::findPointsInsideShaped<Sse2Lanes, kSse2Shape>(s, x, y, z, count, inside);
 }
 
 }  // namespace quatdepth
