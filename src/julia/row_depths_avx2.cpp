@@ -56,9 +56,11 @@ void findRowNearestDepthsAvx2(const RenderSettings *s, SearchTables tables, int3
       s, tables, row, depths, stats);
 }
 
-void findPointsInsideAvx2(const RenderSettings *s, const double *x, const double *y,
-                      const double *z, int32_t count, uint8_t *inside) {
-  point_membership::findPointsInsideShaped<YmmLanes, kAvx2Shape>(s, x, y, z, count, inside);
+void findPointsInsideAvx2(const RenderSettings *s, const EscapeBounds &bounds,
+                          const double *x, const double *y, const double *z,
+                          int32_t count, uint8_t *inside) {
+  point_membership::findPointsInsideShaped<YmmLanes, kAvx2Shape>(
+      s, bounds, x, y, z, count, inside);
 }
 
 }  // namespace quatdepth

@@ -50,9 +50,11 @@ void findRowNearestDepthsAvx512(const RenderSettings *s, SearchTables tables, in
       s, tables, row, depths, stats);
 }
 
-void findPointsInsideAvx512(const RenderSettings *s, const double *x, const double *y,
-                        const double *z, int32_t count, uint8_t *inside) {
-  point_membership::findPointsInsideShaped<Avx512Lanes, kAvx512Shape>(s, x, y, z, count, inside);
+void findPointsInsideAvx512(const RenderSettings *s, const EscapeBounds &bounds,
+                            const double *x, const double *y, const double *z,
+                            int32_t count, uint8_t *inside) {
+  point_membership::findPointsInsideShaped<Avx512Lanes, kAvx512Shape>(
+      s, bounds, x, y, z, count, inside);
 }
 
 }  // namespace quatdepth

@@ -58,9 +58,11 @@ void findRowNearestDepthsNeon(const RenderSettings *s, SearchTables tables, int3
       s, tables, row, depths, stats);
 }
 
-void findPointsInsideNeon(const RenderSettings *s, const double *x, const double *y,
-                      const double *z, int32_t count, uint8_t *inside) {
-  point_membership::findPointsInsideShaped<NeonLanes, kNeonShape>(s, x, y, z, count, inside);
+void findPointsInsideNeon(const RenderSettings *s, const EscapeBounds &bounds,
+                          const double *x, const double *y, const double *z,
+                          int32_t count, uint8_t *inside) {
+  point_membership::findPointsInsideShaped<NeonLanes, kNeonShape>(
+      s, bounds, x, y, z, count, inside);
 }
 
 }  // namespace quatdepth

@@ -104,16 +104,20 @@ void findRowNearestDepthsPortable8(const RenderSettings *s, SearchTables tables,
       s, tables, row, depths, stats);
 }
 
-void findPointsInsidePortable4(const RenderSettings *s, const double *x, const double *y,
-                               const double *z, int32_t count, uint8_t *inside) {
-  point_membership::findPointsInsideShaped<PortableLanes<4>, kAvx2Shape>(s, x, y, z, count,
-                                                                         inside);
+void findPointsInsidePortable4(const RenderSettings *s,
+                               const EscapeBounds &bounds, const double *x,
+                               const double *y, const double *z, int32_t count,
+                               uint8_t *inside) {
+  point_membership::findPointsInsideShaped<PortableLanes<4>, kAvx2Shape>(
+      s, bounds, x, y, z, count, inside);
 }
 
-void findPointsInsidePortable8(const RenderSettings *s, const double *x, const double *y,
-                               const double *z, int32_t count, uint8_t *inside) {
-  point_membership::findPointsInsideShaped<PortableLanes<8>, kAvx512Shape>(s, x, y, z, count,
-                                                                           inside);
+void findPointsInsidePortable8(const RenderSettings *s,
+                               const EscapeBounds &bounds, const double *x,
+                               const double *y, const double *z, int32_t count,
+                               uint8_t *inside) {
+  point_membership::findPointsInsideShaped<PortableLanes<8>, kAvx512Shape>(
+      s, bounds, x, y, z, count, inside);
 }
 
 }  // namespace quatdepth

@@ -52,9 +52,11 @@ void findRowNearestDepthsSse2(const RenderSettings *s, SearchTables tables, int3
       s, tables, row, depths, stats);
 }
 
-void findPointsInsideSse2(const RenderSettings *s, const double *x, const double *y,
-                      const double *z, int32_t count, uint8_t *inside) {
-  point_membership::findPointsInsideShaped<Sse2Lanes, kSse2Shape>(s, x, y, z, count, inside);
+void findPointsInsideSse2(const RenderSettings *s, const EscapeBounds &bounds,
+                          const double *x, const double *y, const double *z,
+                          int32_t count, uint8_t *inside) {
+  point_membership::findPointsInsideShaped<Sse2Lanes, kSse2Shape>(
+      s, bounds, x, y, z, count, inside);
 }
 
 }  // namespace quatdepth

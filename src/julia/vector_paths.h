@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "julia/escape_bound.h"
 #include "julia/level_tables.h"
 #include "julia/search_design.h"
 #include "julia/search_stats.h"
@@ -107,20 +108,28 @@ void findRowDepthsPortable8(const RenderSettings *s, SearchTables tables,
 // instruction set, filling inside[0 .. count-1] as
 // findPointsInsideScalar does. Call one only when the CPU supports it.
 #if defined(__x86_64__)
-void findPointsInsideAvx512(const RenderSettings *s, const double *x, const double *y,
-                            const double *z, int32_t count, uint8_t *inside);
-void findPointsInsideAvx2(const RenderSettings *s, const double *x, const double *y,
-                          const double *z, int32_t count, uint8_t *inside);
-void findPointsInsideSse2(const RenderSettings *s, const double *x, const double *y,
-                          const double *z, int32_t count, uint8_t *inside);
+void findPointsInsideAvx512(const RenderSettings *s, const EscapeBounds &bounds,
+                            const double *x, const double *y, const double *z,
+                            int32_t count, uint8_t *inside);
+void findPointsInsideAvx2(const RenderSettings *s, const EscapeBounds &bounds,
+                          const double *x, const double *y, const double *z,
+                          int32_t count, uint8_t *inside);
+void findPointsInsideSse2(const RenderSettings *s, const EscapeBounds &bounds,
+                          const double *x, const double *y, const double *z,
+                          int32_t count, uint8_t *inside);
 #endif
 #if defined(__aarch64__)
-void findPointsInsideNeon(const RenderSettings *s, const double *x, const double *y,
-                          const double *z, int32_t count, uint8_t *inside);
+void findPointsInsideNeon(const RenderSettings *s, const EscapeBounds &bounds,
+                          const double *x, const double *y, const double *z,
+                          int32_t count, uint8_t *inside);
 #endif
-void findPointsInsidePortable4(const RenderSettings *s, const double *x, const double *y,
-                               const double *z, int32_t count, uint8_t *inside);
-void findPointsInsidePortable8(const RenderSettings *s, const double *x, const double *y,
-                               const double *z, int32_t count, uint8_t *inside);
+void findPointsInsidePortable4(const RenderSettings *s,
+                               const EscapeBounds &bounds, const double *x,
+                               const double *y, const double *z, int32_t count,
+                               uint8_t *inside);
+void findPointsInsidePortable8(const RenderSettings *s,
+                               const EscapeBounds &bounds, const double *x,
+                               const double *y, const double *z, int32_t count,
+                               uint8_t *inside);
 
 }  // namespace quatdepth

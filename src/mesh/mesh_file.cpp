@@ -28,8 +28,10 @@ char *put(char *at, const T &value) {
   return at + sizeof value;
 }
 
+// A float in its shortest decimal that reads back to it: at most 15
+// characters ("-1.2345678e-38").
 char *putFloat(char *at, float value) {
-  return std::to_chars(at, at + 32, value).ptr;
+  return std::to_chars(at, at + 15, value).ptr;
 }
 
 // A facet's normal from its corners, of unit length (zero when flat).
@@ -72,9 +74,11 @@ bool MeshFileWriter::open(const std::string &folder, std::string *error) {
 bool MeshFileWriter::addVertices(std::span<const MeshVertex> vertices, std::string *error) {
   vertices_ += vertices.size();
   if (format_ == MeshFormat::kStl) return true;
+  // Each record into one buffer, written at once.
+  constexpr size_t kMostBytes = 6 * 16 + 8;  // an OBJ vertex and its normal
+  records_.resize(vertices.size() * kMostBytes);
+  char *at = records_.data();
   for (const MeshVertex &v : vertices) {
-    char record[256];
-    char *at = record;
     if (format_ == MeshFormat::kPly) {
       for (float x : v.position) at = put(at, x);
       for (float x : v.normal) at = put(at, x);
@@ -86,9 +90,8 @@ bool MeshFileWriter::addVertices(std::span<const MeshVertex> vertices, std::stri
       for (float x : v.normal) at = putFloat(put(at, ' '), x);
       at = put(at, '\n');
     }
-    if (!vertexBytes_.write(record, static_cast<size_t>(at - record), error)) return false;
   }
-  return true;
+  return vertexBytes_.write(records_.data(), static_cast<size_t>(at - records_.data()), error);
 }
 
 bool MeshFileWriter::addTriangles(std::span<const MeshTriangle> triangles,
@@ -99,9 +102,10 @@ bool MeshFileWriter::addTriangles(std::span<const MeshTriangle> triangles,
     return false;
   }
   triangles_ += triangles.size();
+  constexpr size_t kMostBytes = 3 * 24 + 4;  // an OBJ face
+  records_.resize(triangles.size() * kMostBytes);
+  char *at = records_.data();
   for (const MeshTriangle &t : triangles) {
-    char record[128];
-    char *at = record;
     if (format_ == MeshFormat::kStl) {
       const MeshVertex &a = window[t.vertices[0]], &b = window[t.vertices[1]],
                        &c = window[t.vertices[2]];
@@ -117,15 +121,14 @@ bool MeshFileWriter::addTriangles(std::span<const MeshTriangle> triangles,
       for (uint32_t v : t.vertices) {
         at = put(at, ' ');
         // OBJ counts from 1; each corner takes its vertex's normal.
-        at = std::to_chars(at, at + 16, uint64_t{v} + 1).ptr;
+        at = std::to_chars(at, at + 11, uint64_t{v} + 1).ptr;
         at = put(put(at, '/'), '/');
-        at = std::to_chars(at, at + 16, uint64_t{v} + 1).ptr;
+        at = std::to_chars(at, at + 11, uint64_t{v} + 1).ptr;
       }
       at = put(at, '\n');
     }
-    if (!triangleBytes_.write(record, static_cast<size_t>(at - record), error)) return false;
   }
-  return true;
+  return triangleBytes_.write(records_.data(), static_cast<size_t>(at - records_.data()), error);
 }
 
 bool MeshFileWriter::finish(FILE *out, const std::string &outName, std::string *error) {

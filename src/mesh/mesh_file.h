@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "mesh/mesh_format.h"
 #include "mesh/mesh_sink.h"
@@ -37,6 +38,7 @@ class MeshFileWriter final : public MeshSink {
   const std::string parameterText_;
   ScratchFile vertexBytes_, triangleBytes_;
   uint64_t vertices_ = 0, triangles_ = 0;
+  std::vector<char> records_;  // a batch's records, as they are written
 };
 
 }  // namespace quatdepth

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "julia/point_membership.h"
@@ -16,8 +17,8 @@ constexpr uint32_t kNoVertex = UINT32_MAX;
 
 // A plane's edges that stay in it (x, y, xy) and those that run to the
 // next plane (z, xz, yz, xyz), by their direction bits.
-constexpr int kPlaneDirections = 3;
-constexpr int kCrossDirections = 4;
+constexpr size_t kPlaneDirections = 3;
+constexpr size_t kCrossDirections = 4;
 constexpr int kPlaneDirection[] = {1, 2, 3};
 constexpr int kCrossDirection[] = {4, 5, 6, 7};
 
@@ -36,6 +37,19 @@ struct EdgeJob {
   uint32_t *slot;  // where its vertex's number goes
 };
 
+// A cube of a slab that the surface passes through.
+struct MixedCube {
+  int32_t i;
+  uint8_t corners;  // inside, a bit each
+};
+
+// What one row of a slab's cubes gives.
+struct RowWork {
+  std::vector<MixedCube> cubes;
+  std::vector<EdgeJob> jobs;
+  std::vector<MeshTriangle> triangles;
+};
+
 // A thread's buffers for one batch of membership tests, and of bisections.
 struct TestBuffers {
   std::vector<double> x, y, z;
@@ -49,16 +63,25 @@ struct TestBuffers {
 
 class SurfaceSweep {
  public:
-  SurfaceSweep(const RenderSettings &settings, const MeshGrid &grid, const SweepOptions &options)
-      : settings_(settings), grid_(grid), options_(options),
+  SurfaceSweep(const RenderSettings &settings, const MeshGrid &grid,
+               const SweepOptions &options)
+      : settings_(settings),
+        grid_(grid),
+        options_(options),
         threads_(std::max(1, options.threads)),
-        nx_(gridPoints(grid, 0)), ny_(gridPoints(grid, 1)),
+        bounds_(escapeBoundsOf(&settings)),
+        nx_(gridPoints(grid, 0)),
+        ny_(gridPoints(grid, 1)),
         planePoints_(static_cast<size_t>(nx_) * static_cast<size_t>(ny_)),
-        below_(planePoints_, 0), above_(planePoints_, 0),
-        belowRows_(static_cast<size_t>(ny_), kRowOutside), aboveRows_(belowRows_),
-        belowEdges_(planePoints_ * kPlaneDirections, kNoVertex), aboveEdges_(belowEdges_),
+        below_(planePoints_, 0),
+        above_(planePoints_, 0),
+        belowRows_(static_cast<size_t>(ny_), kRowOutside),
+        aboveRows_(belowRows_),
+        belowEdges_(planePoints_ * kPlaneDirections, kNoVertex),
+        aboveEdges_(belowEdges_),
         crossEdges_(planePoints_ * kCrossDirections, kNoVertex),
-        buffers_(static_cast<size_t>(threads_)) {
+        buffers_(static_cast<size_t>(threads_)),
+        rows_(static_cast<size_t>(grid.cells[1]) + 2) {
     for (int axis = 0; axis < 3; ++axis) {
       coordinates_[axis].resize(static_cast<size_t>(gridPoints(grid, axis)));
       for (int32_t i = -1; i <= grid.cells[axis] + 1; ++i)
@@ -117,8 +140,8 @@ class SurfaceSweep {
         std::copy_n(coordinates_[0].begin() + 1, count, b.x.begin());
         std::fill_n(b.y.begin(), count, y);
         std::fill_n(b.z.begin(), count, z);
-        findPointsInside(options_.path, &settings_, b.x.data(), b.y.data(), b.z.data(), count,
-                         b.inside.data());
+        findPointsInside(options_.path, &settings_, bounds_, b.x.data(),
+                         b.y.data(), b.z.data(), count, b.inside.data());
         uint8_t *row = &above_[point(0, j)];
         int insideCount = 0;
         for (int32_t i = 0; i < count; ++i) {
@@ -139,42 +162,74 @@ class SurfaceSweep {
            (!next || (belowRows_[r + 1] == kRowOutside && aboveRows_[r + 1] == kRowOutside));
   }
 
-  // Every edge of slab k (from plane k to k + 1) that no earlier slab
-  // holds and whose ends differ: plane k + 1's own edges and those across.
-  void findEdges(int32_t k) {
-    jobs_.clear();
-    const auto consider = [&](int32_t i0, int32_t j0, int32_t k0, int direction, bool inside0,
-                              uint32_t *slot) {
-      const int32_t i1 = i0 + (direction & 1), j1 = j0 + ((direction >> 1) & 1),
-                    k1 = k + 1;
-      // Every edge ends in plane k + 1.
-      const bool inside1 = above_[point(i1, j1)] != 0;
-      if (inside0 == inside1) return;
-      const std::array<int32_t, 3> a{i0, j0, k0}, b{i1, j1, k1};
-      jobs_.push_back(inside0 ? EdgeJob{a, b, slot} : EdgeJob{b, a, slot});
-    };
-    for (int32_t j = -1; j <= grid_.cells[1] + 1; ++j) {
-      if (quiet(j)) continue;
-      for (int32_t i = -1; i <= grid_.cells[0] + 1; ++i) {
-        const size_t p = point(i, j);
-        for (int d = 0; d < kPlaneDirections; ++d) {
-          const int direction = kPlaneDirection[d];
-          if (i + (direction & 1) > grid_.cells[0] + 1 ||
-              j + ((direction >> 1) & 1) > grid_.cells[1] + 1)
-            continue;
-          consider(i, j, k + 1, direction, above_[p] != 0,
-                   &aboveEdges_[p * kPlaneDirections + static_cast<size_t>(d)]);
-        }
-        for (int d = 0; d < kCrossDirections; ++d) {
-          const int direction = kCrossDirection[d];
-          if (i + (direction & 1) > grid_.cells[0] + 1 ||
-              j + ((direction >> 1) & 1) > grid_.cells[1] + 1)
-            continue;
-          consider(i, j, k, direction, below_[p] != 0,
-                   &crossEdges_[p * kCrossDirections + static_cast<size_t>(d)]);
-        }
-      }
+  // The corners of cube (i, j) of the slab inside, a bit each (bit 0 x,
+  // bit 1 y, bit 2 the plane above).
+  uint8_t cubeCorners(int32_t i, int32_t j) const {
+    const size_t p = point(i, j), q = point(i, j + 1);
+    return static_cast<uint8_t>(below_[p] | below_[p + 1] << 1 | below_[q] << 2 |
+                                below_[q + 1] << 3 | above_[p] << 4 | above_[p + 1] << 5 |
+                                above_[q] << 6 | above_[q + 1] << 7);
+  }
+
+  // Whether cubes i .. i + 7 of row j have every corner alike: their
+  // points in both planes' rows j and j + 1 (i .. i + 8) all inside, or
+  // all outside.
+  bool uniformCubes(int32_t i, int32_t j) const {
+    constexpr uint64_t kOnes = 0x0101010101010101u;  // a point's byte is 0 or 1
+    const size_t p = point(i, j), q = point(i, j + 1);
+    uint64_t anyInside = 0, allInside = kOnes;
+    unsigned ninthAny = 0, ninthAll = 1;
+    for (const uint8_t *row : {&below_[p], &below_[q], &above_[p], &above_[q]}) {
+      uint64_t word;
+      std::memcpy(&word, row, sizeof word);
+      anyInside |= word, allInside &= word;
+      ninthAny |= row[8], ninthAll &= row[8];
     }
+    return (anyInside == 0 && ninthAny == 0) || (allInside == kOnes && ninthAll == 1);
+  }
+
+  // The cubes of row j the surface passes through, and the edges that
+  // start at their low corners and whose ends differ: plane k + 1's own
+  // and those across the slab, the edges no earlier slab holds. Every such
+  // edge lies in the cube at its low corner, so no other edge can differ.
+  void scanRow(int32_t k, int32_t j, RowWork *row) {
+    row->cubes.clear();
+    row->jobs.clear();
+    if (quiet(j)) return;
+    for (int32_t i = -1; i <= grid_.cells[0]; ++i) {
+      // Eight cubes at a time, where their corners are all alike.
+      while (i + 8 <= grid_.cells[0] && uniformCubes(i, j)) i += 8;
+      const uint8_t corners = cubeCorners(i, j);
+      if (corners == 0 || corners == 255) continue;
+      row->cubes.push_back({i, corners});
+      const size_t p = point(i, j);
+      const auto consider = [&](int32_t k0, int direction, bool inside0, uint32_t *slot) {
+        const int32_t i1 = i + (direction & 1), j1 = j + ((direction >> 1) & 1);
+        // Every edge ends in plane k + 1.
+        if ((above_[point(i1, j1)] != 0) == inside0) return;
+        const std::array<int32_t, 3> a{i, j, k0}, b{i1, j1, k + 1};
+        row->jobs.push_back(inside0 ? EdgeJob{a, b, slot} : EdgeJob{b, a, slot});
+      };
+      for (size_t d = 0; d < kPlaneDirections; ++d)
+        consider(k + 1, kPlaneDirection[d], above_[p] != 0,
+                 &aboveEdges_[p * kPlaneDirections + d]);
+      for (size_t d = 0; d < kCrossDirections; ++d)
+        consider(k, kCrossDirection[d], below_[p] != 0, &crossEdges_[p * kCrossDirections + d]);
+    }
+  }
+
+  // Every row of slab k scanned, the rows shared among the threads, and
+  // their edges gathered in order: the vertices' numbers do not depend on
+  // the threads.
+  void findEdges(int32_t k) {
+    runOnRowThreads(static_cast<int32_t>(rows_.size()), threads_,
+                    [&](int32_t first, int32_t step) {
+                      for (auto j = static_cast<size_t>(first); j < rows_.size();
+                           j += static_cast<size_t>(step))
+                        scanRow(k, static_cast<int32_t>(j) - 1, &rows_[j]);
+                    });
+    jobs_.clear();
+    for (const RowWork &row : rows_) jobs_.insert(jobs_.end(), row.jobs.begin(), row.jobs.end());
   }
 
   std::array<double, 3> gridPoint(const std::array<int32_t, 3> &index) const {
@@ -240,8 +295,9 @@ class SurfaceSweep {
                                  0.5 * (low[e] + high[e]));
             b.x[e] = p[0], b.y[e] = p[1], b.z[e] = p[2];
           }
-          findPointsInside(options_.path, &settings_, b.x.data(), b.y.data(), b.z.data(),
-                           static_cast<int32_t>(count), b.inside.data());
+          findPointsInside(options_.path, &settings_, bounds_, b.x.data(),
+                           b.y.data(), b.z.data(), static_cast<int32_t>(count),
+                           b.inside.data());
           for (size_t e = 0; e < count; ++e) {
             const double p[3] = {b.x[e], b.y[e], b.z[e]};
             const double middle = 0.5 * (low[e] + high[e]);
@@ -286,33 +342,39 @@ class SurfaceSweep {
     return plane[p * kPlaneDirections + static_cast<size_t>(edge.direction - 1)];
   }
 
-  // The triangles of every cube of slab k.
-  void cutCubes() {
-    triangles_.clear();
-    for (int32_t j = -1; j <= grid_.cells[1]; ++j) {
-      if (quiet(j)) continue;
-      for (int32_t i = -1; i <= grid_.cells[0]; ++i) {
-        const size_t p = point(i, j), q = point(i, j + 1);
-        const auto corners = static_cast<uint8_t>(
-            below_[p] | below_[p + 1] << 1 | below_[q] << 2 | below_[q + 1] << 3 |
-            above_[p] << 4 | above_[p + 1] << 5 | above_[q] << 6 | above_[q + 1] << 7);
-        if (corners == 0 || corners == 255) continue;
-        for (int t = 0; t < kCubeTetrahedra; ++t) {
-          const TetrahedronCut &cut = tetrahedronCut(t, corners);
-          for (int n = 0; n < cut.triangles; ++n) {
-            const auto &edges = cut.edges[static_cast<size_t>(n)];
-            triangles_.push_back({{vertexOf(i, j, edges[0]), vertexOf(i, j, edges[1]),
-                                   vertexOf(i, j, edges[2])}});
-          }
+  // The triangles of row j's cubes the surface passes through.
+  void cutRow(int32_t j, RowWork *row) const {
+    row->triangles.clear();
+    for (const MixedCube &cube : row->cubes) {
+      for (int t = 0; t < kCubeTetrahedra; ++t) {
+        const TetrahedronCut &cut = tetrahedronCut(t, cube.corners);
+        for (int n = 0; n < cut.triangles; ++n) {
+          const auto &edges = cut.edges[static_cast<size_t>(n)];
+          row->triangles.push_back({{vertexOf(cube.i, j, edges[0]), vertexOf(cube.i, j, edges[1]),
+                                     vertexOf(cube.i, j, edges[2])}});
         }
       }
     }
+  }
+
+  // The slab's triangles, rows shared among the threads, in row order.
+  void cutCubes() {
+    runOnRowThreads(static_cast<int32_t>(rows_.size()), threads_,
+                    [&](int32_t first, int32_t step) {
+                      for (auto j = static_cast<size_t>(first); j < rows_.size();
+                           j += static_cast<size_t>(step))
+                        cutRow(static_cast<int32_t>(j) - 1, &rows_[j]);
+                    });
+    triangles_.clear();
+    for (const RowWork &row : rows_)
+      triangles_.insert(triangles_.end(), row.triangles.begin(), row.triangles.end());
   }
 
   const RenderSettings &settings_;
   const MeshGrid &grid_;
   const SweepOptions &options_;
   const int threads_;
+  const EscapeBounds bounds_;
   const int32_t nx_, ny_;
   const size_t planePoints_;
   std::array<std::vector<double>, 3> coordinates_;
@@ -321,6 +383,7 @@ class SurfaceSweep {
   std::vector<uint32_t> belowEdges_, aboveEdges_;  // vertices of a plane's own edges
   std::vector<uint32_t> crossEdges_;               // vertices of the edges across the slab
   std::vector<TestBuffers> buffers_;               // one a thread
+  std::vector<RowWork> rows_;  // the slab's rows of cubes, from -1
   std::vector<EdgeJob> jobs_;
   std::vector<MeshVertex> placed_;
   std::vector<MeshVertex> window_;  // the vertices of this slab and the one before
