@@ -215,7 +215,7 @@ TEST(MeshSurface, TetrahedronCutsSeparateInsideFromOutside) {
     for (int v = 0; v < 3; ++v) {
       const CubeEdge e = cut.edges[0][static_cast<size_t>(v)];
       const int far = e.corner | e.direction;
-      for (int axis = 0; axis < 3; ++axis)
+      for (size_t axis = 0; axis < 3; ++axis)
         p[v][axis] = 0.5 * (((e.corner >> axis) & 1) + ((far >> axis) & 1));
     }
     const double u[3] = {p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
@@ -388,11 +388,10 @@ TEST(MeshFile, EachFormatHoldsTheMeshAsMade) {
       EXPECT_EQ(read.header.rfind("solid", 0), std::string::npos);
       ASSERT_EQ(read.stlTriangles.size(), mesh.triangles.size());
       for (size_t t = 0; t < mesh.triangles.size(); ++t)
-        for (int corner = 0; corner < 3; ++corner)
-          for (int axis = 0; axis < 3; ++axis)
-            ASSERT_EQ(read.stlTriangles[t][static_cast<size_t>(corner * 3 + axis)],
-                      mesh.vertices[mesh.triangles[t].vertices[static_cast<size_t>(corner)]]
-                          .position[static_cast<size_t>(axis)]);
+        for (size_t corner = 0; corner < 3; ++corner)
+          for (size_t axis = 0; axis < 3; ++axis)
+            ASSERT_EQ(read.stlTriangles[t][corner * 3 + axis],
+                      mesh.vertices[mesh.triangles[t].vertices[corner]].position[axis]);
       continue;
     }
     // PLY's and OBJ's parameters are the view's lines, each marked.

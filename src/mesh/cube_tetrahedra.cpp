@@ -12,7 +12,7 @@ constexpr std::array<std::array<int, 4>, kCubeTetrahedra> kTetrahedra = [] {
   constexpr int kOrders[kCubeTetrahedra][3] = {{0, 1, 2}, {0, 2, 1}, {1, 0, 2},
                                                {1, 2, 0}, {2, 0, 1}, {2, 1, 0}};
   std::array<std::array<int, 4>, kCubeTetrahedra> corners{};
-  for (int t = 0; t < kCubeTetrahedra; ++t) {
+  for (size_t t = 0; t < corners.size(); ++t) {
     const int first = 1 << kOrders[t][0];
     corners[t] = {0, first, first | (1 << kOrders[t][1]), 7};
   }
@@ -57,7 +57,7 @@ constexpr std::array<CubeEdge, 3> oriented(std::array<CubeEdge, 3> edges, Point 
 constexpr TetrahedronCut cutOf(const std::array<int, 4> &corners, int insideMask) {
   int inside[4] = {}, outside[4] = {};
   int ins = 0, outs = 0;
-  for (int i = 0; i < 4; ++i) {
+  for (size_t i = 0; i < corners.size(); ++i) {
     if (insideMask & (1 << i))
       inside[ins++] = corners[i];
     else
@@ -99,11 +99,11 @@ constexpr TetrahedronCut cutOf(const std::array<int, 4> &corners, int insideMask
 
 constexpr auto kCuts = [] {
   std::array<std::array<TetrahedronCut, 256>, kCubeTetrahedra> cuts{};
-  for (int t = 0; t < kCubeTetrahedra; ++t)
-    for (int mask = 0; mask < 256; ++mask) {
+  for (size_t t = 0; t < cuts.size(); ++t)
+    for (size_t mask = 0; mask < cuts[t].size(); ++mask) {
       int tetrahedronMask = 0;
-      for (int i = 0; i < 4; ++i)
-        if (mask & (1 << kTetrahedra[t][i])) tetrahedronMask |= 1 << i;
+      for (size_t i = 0; i < 4; ++i)
+        if (mask & (size_t{1} << kTetrahedra[t][i])) tetrahedronMask |= 1 << i;
       cuts[t][mask] = cutOf(kTetrahedra[t], tetrahedronMask);
     }
   return cuts;

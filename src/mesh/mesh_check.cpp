@@ -19,7 +19,7 @@ MeshCheck checkMesh(std::span<const MeshVertex> vertices,
     }
     double p[3][3];
     for (int corner = 0; corner < 3; ++corner)
-      for (int axis = 0; axis < 3; ++axis)
+      for (size_t axis = 0; axis < 3; ++axis)
         p[corner][axis] = vertices[v[static_cast<size_t>(corner)]].position[static_cast<size_t>(axis)];
     const double u[3] = {p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
     const double w[3] = {p[2][0] - p[0][0], p[2][1] - p[0][1], p[2][2] - p[0][2]};

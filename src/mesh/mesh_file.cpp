@@ -37,7 +37,7 @@ char *putFloat(char *at, float value) {
 // A facet's normal from its corners, of unit length (zero when flat).
 std::array<float, 3> facetNormal(const MeshVertex &a, const MeshVertex &b, const MeshVertex &c) {
   double u[3], v[3];
-  for (int i = 0; i < 3; ++i) {
+  for (size_t i = 0; i < 3; ++i) {
     u[i] = double{b.position[i]} - a.position[i];
     v[i] = double{c.position[i]} - a.position[i];
   }

@@ -11,7 +11,7 @@ bool meshGridOf(const RenderSettings &settings, int32_t resolution, MeshGrid *gr
   grid->high = {settings.xMax, settings.yMax, settings.zMax};
   grid->resolution = resolution;
   grid->longest = 0.0;
-  for (int axis = 0; axis < 3; ++axis) {
+  for (size_t axis = 0; axis < 3; ++axis) {
     const double span = grid->high[axis] - grid->low[axis];
     // Also refuses an inverted edge, and a span too large for a double.
     if (!(span > 0.0) || !std::isfinite(span)) {
@@ -21,7 +21,7 @@ bool meshGridOf(const RenderSettings &settings, int32_t resolution, MeshGrid *gr
     }
     grid->longest = std::max(grid->longest, span);
   }
-  for (int axis = 0; axis < 3; ++axis) {
+  for (size_t axis = 0; axis < 3; ++axis) {
     const double span = grid->high[axis] - grid->low[axis];
     // The first point at or beyond the high face, found from an estimate
     // so that rounding cannot leave the face uncovered.
@@ -34,7 +34,7 @@ bool meshGridOf(const RenderSettings &settings, int32_t resolution, MeshGrid *gr
   return true;
 }
 
-double meshCoordinate(const MeshGrid &grid, int axis, int32_t i) {
+double meshCoordinate(const MeshGrid &grid, size_t axis, int32_t i) {
   const double fraction = static_cast<double>(i) / static_cast<double>(grid.resolution);
   return grid.low[axis] + grid.longest * fraction;
 }

@@ -30,14 +30,14 @@ bool meshGridOf(const RenderSettings &settings, int32_t resolution, MeshGrid *gr
                 std::string *error);
 
 // Point i's coordinate along `axis`.
-double meshCoordinate(const MeshGrid &grid, int axis, int32_t i);
+double meshCoordinate(const MeshGrid &grid, size_t axis, int32_t i);
 
 // Points along `axis`, the outer ring included.
-inline int32_t gridPoints(const MeshGrid &grid, int axis) { return grid.cells[axis] + 3; }
+inline int32_t gridPoints(const MeshGrid &grid, size_t axis) { return grid.cells[axis] + 3; }
 
 // Whether a point lies in the box, faces included.
 inline bool insideBox(const MeshGrid &grid, const double point[3]) {
-  for (int axis = 0; axis < 3; ++axis)
+  for (size_t axis = 0; axis < 3; ++axis)
     if (!(point[axis] >= grid.low[axis] && point[axis] <= grid.high[axis])) return false;
   return true;
 }

@@ -82,7 +82,7 @@ class SurfaceSweep {
         crossEdges_(planePoints_ * kCrossDirections, kNoVertex),
         buffers_(static_cast<size_t>(threads_)),
         rows_(static_cast<size_t>(grid.cells[1]) + 2) {
-    for (int axis = 0; axis < 3; ++axis) {
+    for (size_t axis = 0; axis < 3; ++axis) {
       coordinates_[axis].resize(static_cast<size_t>(gridPoints(grid, axis)));
       for (int32_t i = -1; i <= grid.cells[axis] + 1; ++i)
         coordinates_[axis][static_cast<size_t>(i + 1)] = meshCoordinate(grid, axis, i);
@@ -112,7 +112,7 @@ class SurfaceSweep {
   size_t point(int32_t i, int32_t j) const {
     return static_cast<size_t>(j + 1) * static_cast<size_t>(nx_) + static_cast<size_t>(i + 1);
   }
-  double coordinate(int axis, int32_t i) const {
+  double coordinate(size_t axis, int32_t i) const {
     return coordinates_[axis][static_cast<size_t>(i + 1)];
   }
 
@@ -251,7 +251,7 @@ class SurfaceSweep {
                       const std::array<double, 3> &edge) const {
     std::array<double, 3> n{0.0, 0.0, 0.0};
     if (!insideBox(grid_, outsideEnd.data())) {
-      for (int axis = 0; axis < 3; ++axis) {
+      for (size_t axis = 0; axis < 3; ++axis) {
         if (outsideEnd[axis] < grid_.low[axis]) n[axis] = -1.0;
         if (outsideEnd[axis] > grid_.high[axis]) n[axis] = 1.0;
       }
@@ -399,7 +399,8 @@ int64_t sweepMemory(const MeshGrid &grid, int threads) {
   // Two planes of memberships, three planes of edge vertices (two of a
   // plane's own, one across), and each thread's batch buffers.
   const int64_t planes =
-      points * (2 + 4 * (2 * kPlaneDirections + kCrossDirections)) + 2 * gridPoints(grid, 1);
+      points * (2 + 4 * static_cast<int64_t>(2 * kPlaneDirections + kCrossDirections)) +
+      2 * int64_t{gridPoints(grid, 1)};
   const int64_t buffers =
       int64_t{std::max(1, threads)} * std::max<int64_t>(gridPoints(grid, 0), kEdgeBatch) * 41;
   return planes + buffers;
