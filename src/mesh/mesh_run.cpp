@@ -62,7 +62,9 @@ int32_t fittingResolution(int32_t resolution, int64_t needed, int64_t available)
 bool checkSimplifyMemory(const RenderSettings &settings, const MeshRequest &request,
                          const SweepOptions &options, int64_t sweepBytes, std::string *error) {
   constexpr int32_t kProbeResolution = 64;
-  const int32_t probe = std::min(request.resolution, kProbeResolution);
+  // A mesh that coarse holds a few megabytes.
+  if (request.resolution <= kProbeResolution) return true;
+  const int32_t probe = kProbeResolution;
   MeshGrid coarse;
   if (!meshGridOf(settings, probe, &coarse, error)) return false;
   TriangleCount counted;
