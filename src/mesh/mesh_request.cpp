@@ -115,19 +115,7 @@ int parseMeshWords(const CommandWords &command, MeshRequest *request, std::strin
   // A later option overrides an earlier one, as quatdepth-render's do.
   for (CLI::Option *option : app.get_options())
     option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-  try {
-    // CLI11 takes the arguments last first.
-    std::vector<std::string> reversed;
-    for (auto word = words.rbegin(); word != words.rend(); ++word) reversed.push_back(word->text);
-    app.parse(reversed);
-  } catch (const CLI::ParseError &e) {
-    if (e.get_exit_code() == 0) {  // --help
-      app.exit(e);
-      return flushStandardOutput(error) ? kRenderSuccess : kRenderCannotWrite;
-    }
-    *error = std::string(e.what()) + "; see --help";
-    return kRenderUsage;
-  }
+  if (const int status = parseWords(&app, words, error); status >= 0) return status;
   if (request->output.empty()) {
     *error = "give -o FILE; see --help";
     return kRenderUsage;

@@ -2,6 +2,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "image/image_output.h"
+#include "request/render_exit.h"
+
 namespace quatdepth {
 namespace {
 
@@ -111,6 +114,22 @@ std::string originOfRefusal(const std::string &refusal,
     at = end + 2;
   }
   return "";
+}
+
+int parseWords(CLI::App *app, const std::vector<Word> &words, std::string *error) {
+  try {
+    std::vector<std::string> reversed;
+    for (auto word = words.rbegin(); word != words.rend(); ++word) reversed.push_back(word->text);
+    app->parse(reversed);
+  } catch (const CLI::ParseError &e) {
+    if (e.get_exit_code() == 0) {  // --help
+      app->exit(e);
+      return flushStandardOutput(error) ? kRenderSuccess : kRenderCannotWrite;
+    }
+    *error = std::string(e.what()) + "; see --help";
+    return kRenderUsage;
+  }
+  return -1;
 }
 
 }  // namespace quatdepth

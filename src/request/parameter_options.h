@@ -37,6 +37,11 @@ struct ParameterOptions {
 // table's with the default filled in.
 void addParameterOptions(CLI::App *app, ParameterOptions *options);
 
+// Parses `words` with `app` (which takes them last first). -1 when the run
+// goes on; after --help, kRenderSuccess, or kRenderCannotWrite when
+// standard output fails; kRenderUsage with CLI11's refusal in *error.
+int parseWords(CLI::App *app, const std::vector<Word> &words, std::string *error);
+
 // The words without those a --params file gave for parameters the set
 // does not take (each with its value): a picture's size is no concern of
 // a mesh. The command line's own words all stay, for the options to

@@ -175,19 +175,7 @@ int parseRenderWords(const CommandWords &command, RenderRequest *request, std::s
   for (CLI::Option *option : app.get_options())
     option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.get_option("--animate")->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  try {
-    // CLI11 takes the arguments last first.
-    std::vector<std::string> reversed;
-    for (auto word = words.rbegin(); word != words.rend(); ++word) reversed.push_back(word->text);
-    app.parse(reversed);
-  } catch (const CLI::ParseError &e) {
-    if (e.get_exit_code() == 0) {  // --help
-      app.exit(e);
-      return flushStandardOutput(error) ? kRenderSuccess : kRenderCannotWrite;
-    }
-    *error = std::string(e.what()) + "; see --help";
-    return kRenderUsage;
-  }
+  if (const int status = parseWords(&app, words, error); status >= 0) return status;
   if (!request->printArguments && request->output.empty()) {
     *error = "give -o FILE (or --print-args); see --help";
     return kRenderUsage;
