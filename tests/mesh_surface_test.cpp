@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,6 +22,7 @@
 #include "mesh/mesh_simplify.h"
 #include "mesh/surface_sweep.h"
 #include "mesh/whole_mesh.h"
+#include "render/row_threads.h"
 #include "run_program.h"
 #include "test_settings.h"
 
@@ -38,6 +41,28 @@ WholeMesh sweep(const RenderSettings &s, int32_t resolution, SearchPath path = S
   WholeMesh mesh;
   EXPECT_TRUE(sweepSurface(s, grid, options, &mesh, &error)) << error;
   return mesh;
+}
+
+// Vertices whose normal points into the mesh: against the sum of their
+// triangles' normals, weighted by area.
+size_t inwardNormals(const WholeMesh &mesh) {
+  std::vector<std::array<double, 3>> around(mesh.vertices.size(), {0.0, 0.0, 0.0});
+  for (const MeshTriangle &t : mesh.triangles) {
+    const auto &a = mesh.vertices[t.vertices[0]].position, &b = mesh.vertices[t.vertices[1]].position,
+               &c = mesh.vertices[t.vertices[2]].position;
+    const double u[3] = {double{b[0]} - a[0], double{b[1]} - a[1], double{b[2]} - a[2]};
+    const double w[3] = {double{c[0]} - a[0], double{c[1]} - a[1], double{c[2]} - a[2]};
+    const double n[3] = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2],
+                         u[0] * w[1] - u[1] * w[0]};
+    for (uint32_t v : t.vertices)
+      for (size_t axis = 0; axis < 3; ++axis) around[v][axis] += n[axis];
+  }
+  size_t inward = 0;
+  for (size_t v = 0; v < mesh.vertices.size(); ++v) {
+    const auto &n = mesh.vertices[v].normal;
+    inward += n[0] * around[v][0] + n[1] * around[v][1] + n[2] * around[v][2] <= 0.0;
+  }
+  return inward;
 }
 
 // c = 0 and w = 0 leave q -> q^2: a point stays in for `cap` passes while
@@ -106,16 +131,18 @@ TEST(MeshSurface, BoxCutsTheSetWithClosedFlatFaces) {
   const WholeMesh mesh = sweep(s, 40, SearchPath::kScalar, 2);
   const MeshCheck check = checkMesh(mesh.vertices, mesh.triangles);
   EXPECT_TRUE(check.closedManifold()) << check.unpairedEdges << " " << check.repeatedEdges;
-  // Away from the rim, where the sphere meets the face, the normal is the face's.
+  // Away from the rim, where the sphere meets the face, the normal is the
+  // face's. The mesh is from the box's centre, its y up and z toward the
+  // viewer: the cut at x = 1 is at 1.75, the near face at z = -0.5 at 1.5.
   int onCut = 0, onNear = 0;
   for (const MeshVertex &v : mesh.vertices) {
-    const double r =
-        std::hypot(double{v.position[0]}, double{v.position[1]}, double{v.position[2]});
-    // The mesh's z is toward the viewer: the box's near face is at +0.5.
-    const bool cut = std::abs(v.position[0] - 1.0f) < 0.002f;  // 1/64 of a cell
-    const bool near = std::abs(v.position[2] - 0.5f) < 0.002f;
+    const double x = v.position[0] + s.centreX, y = -double{v.position[1]} + s.centreY,
+                 z = -double{v.position[2]} + s.centreZ;
+    const double r = std::hypot(x, y, z);
+    const bool cut = std::abs(v.position[0] - 1.75f) < 0.002f;  // 1/64 of a cell
+    const bool near = std::abs(v.position[2] - 1.5f) < 0.002f;
     // Within a cell of the edge where the faces meet, either face's.
-    const bool corner = std::abs(v.position[0] - 1.0f) < 0.2f && std::abs(v.position[2] - 0.5f) < 0.2f;
+    const bool corner = std::abs(v.position[0] - 1.75f) < 0.2f && std::abs(v.position[2] - 1.5f) < 0.2f;
     if (r > 1.9 || corner) continue;
     if (cut) {
       ++onCut;
@@ -137,17 +164,21 @@ TEST(MeshSurface, RealViewsAreClosedManifoldAndOutward) {
     double c[4], w, angles[3];
     int32_t cap, resolution;
     double box[6];
+    int32_t bailout = 16;
   } views[] = {
       {{-0.1, 0.2, 0.3, -0.1}, 0.0, {0.0, 0.0, 0.0}, 10, 48, {-1.2, -1.2, -1.2, 1.2, 1.2, 1.2}},
       {{-0.291, -0.399, 0.339, 0.437}, 0.0, {0.3, 0.5, 0.7}, 20, 40, {-1.2, -1.2, -1.2, 1.2, 1.2, 1.2}},
       {{-0.2, 0.8, 0.0, 0.0}, 0.1, {0.5, 0.3, 0.0}, 8, 45, {-1.5, -1.1, -0.3, 1.4, 1.0, 0.9}},
       {{0.2, -0.5, 0.1, 0.3}, -0.2, {-1.0, 2.0, 0.4}, 30, 37, {-0.9, -1.3, -1.0, 0.2, 1.3, 1.1}},
+      // A bailout of 1: the set's gradient points in over much of it.
+      {{-0.1, 0.2, 0.3, -0.1}, 0.0, {0.0, 0.0, 0.0}, 10, 30, {-1.2, -1.2, -1.2, 1.2, 1.2, 1.2}, 1},
   };
   for (const auto &view : views) {
     RenderSettings s = defaultSettings();
     for (int i = 0; i < 4; ++i) s.juliaC[i] = view.c[i];
     s.wSlice = view.w;
     s.maxIterations = view.cap;
+    s.bailout = view.bailout;
     s.xMin = view.box[0], s.yMin = view.box[1], s.zMin = view.box[2];
     s.xMax = view.box[3], s.yMax = view.box[4], s.zMax = view.box[5];
     s.centreX = (s.xMax - s.xMin) * 0.5 + s.xMin;
@@ -157,6 +188,7 @@ TEST(MeshSurface, RealViewsAreClosedManifoldAndOutward) {
     SCOPED_TRACE("c0 " + std::to_string(view.c[0]) + " cap " + std::to_string(view.cap));
     const WholeMesh mesh = sweep(s, view.resolution, fastestSearchPath(), 2);
     ASSERT_GT(mesh.triangles.size(), 100u);
+    EXPECT_EQ(inwardNormals(mesh), 0u) << "of " << mesh.vertices.size();
     const MeshCheck check = checkMesh(mesh.vertices, mesh.triangles);
     EXPECT_TRUE(check.closedManifold())
         << check.unpairedEdges << " unpaired, " << check.repeatedEdges << " repeated, "
@@ -268,6 +300,44 @@ TEST(MeshSurface, BoxWithoutLengthIsRefused) {
   s.yMax = 0.01;  // a little more: one more cell, beyond the box
   ASSERT_TRUE(meshGridOf(s, 10, &grid, &error));
   EXPECT_EQ(grid.cells[1], 6);
+}
+
+// Vertices bisected finer than floats can tell apart would fall on one
+// another: refused, naming what fits, whatever the box's size or place.
+TEST(MeshSurface, PrecisionFloatsCannotHoldIsRefused) {
+  for (const double scale : {1.0, 1e-6, 1e6}) {
+    SCOPED_TRACE(scale);
+    RenderSettings s = defaultSettings();
+    for (double *bound : {&s.xMin, &s.yMin, &s.zMin, &s.xMax, &s.yMax, &s.zMax})
+      *bound = *bound * scale + 0.3;  // far from the origin for small boxes
+    MeshGrid grid;
+    std::string error;
+    ASSERT_TRUE(meshGridOf(s, 4096, &grid, &error)) << error;
+    EXPECT_TRUE(checkMeshPrecision(grid, 6, &error)) << error;
+    ASSERT_TRUE(meshGridOf(s, 65536, &grid, &error));
+    ASSERT_FALSE(checkMeshPrecision(grid, 6, &error));
+    // What it names fits, and no more does.
+    std::smatch named;
+    ASSERT_TRUE(std::regex_search(
+        error, named, std::regex("give --refine ([0-9]+) or less, or --resolution ([0-9]+) or less")))
+        << error;
+    const int refine = std::stoi(named[1]);
+    const auto resolution = static_cast<int32_t>(std::stoi(named[2]));
+    EXPECT_TRUE(checkMeshPrecision(grid, refine, &error)) << error;
+    EXPECT_FALSE(checkMeshPrecision(grid, refine + 1, &error));
+    ASSERT_TRUE(meshGridOf(s, resolution, &grid, &error));
+    EXPECT_TRUE(checkMeshPrecision(grid, 6, &error)) << error;
+    ASSERT_TRUE(meshGridOf(s, resolution + resolution / 50, &grid, &error));
+    EXPECT_FALSE(checkMeshPrecision(grid, 6, &error));
+  }
+  RenderSettings tiny = defaultSettings();
+  for (double *bound : {&tiny.xMin, &tiny.yMin, &tiny.zMin, &tiny.xMax, &tiny.yMax, &tiny.zMax})
+    *bound *= 1e-300;
+  MeshGrid grid;
+  std::string error;
+  ASSERT_TRUE(meshGridOf(tiny, 10, &grid, &error));
+  EXPECT_FALSE(checkMeshPrecision(grid, 0, &error));
+  EXPECT_NE(error.find("--box"), std::string::npos) << error;
 }
 
 }  // namespace
@@ -524,6 +594,7 @@ TEST(MeshSimplify, ReachesTheBudgetStillClosed) {
     const MeshCheck after = checkMesh(mesh.vertices, mesh.triangles);
     EXPECT_TRUE(after.closedManifold());
     EXPECT_NEAR(after.volume / before.volume, 1.0, 0.05);
+    EXPECT_EQ(inwardNormals(mesh), 0u) << "of " << mesh.vertices.size();
     // Every vertex kept is used.
     std::vector<bool> used(mesh.vertices.size());
     for (const MeshTriangle &t : mesh.triangles)
@@ -539,6 +610,27 @@ TEST(MeshSimplify, ReachesTheBudgetStillClosed) {
   WholeMesh tiny = full;
   EXPECT_FALSE(simplifyMesh(&tiny, 4, &error));
   EXPECT_NE(error.find("--max-triangles 4"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace quatdepth::testing
+
+namespace quatdepth::testing {
+namespace {
+
+// A share that runs out of memory on another thread ends the run as if on
+// this one, with every other share done: not by ending the process.
+TEST(RowThreads, AShareThrowingOnAnyThreadIsThrownToTheCaller) {
+  for (const int32_t thrower : {0, 1, 2}) {
+    std::atomic<int> done{0};
+    EXPECT_THROW(runOnRowThreads(30, 3,
+                                 [&](int32_t first, int32_t) {
+                                   if (first == thrower) throw std::bad_alloc();
+                                   ++done;
+                                 }),
+                 std::bad_alloc);
+    EXPECT_EQ(done.load(), 2);
+  }
 }
 
 }  // namespace

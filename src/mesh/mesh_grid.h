@@ -29,6 +29,13 @@ struct MeshGrid {
 bool meshGridOf(const RenderSettings &settings, int32_t resolution, MeshGrid *grid,
                 std::string *error);
 
+// Whether vertices bisected `refine` times stay apart in the mesh's float
+// coordinates (taken from the box's centre): the last bracket, a cell over
+// 2^(refine + 1), must span several of a float's steps at the box's edge,
+// or neighbouring vertices would fall on one another. False with a message
+// naming the largest --refine and --resolution that fit.
+bool checkMeshPrecision(const MeshGrid &grid, int refine, std::string *error);
+
 // Point i's coordinate along `axis`.
 double meshCoordinate(const MeshGrid &grid, size_t axis, int32_t i);
 

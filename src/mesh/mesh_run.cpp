@@ -179,7 +179,8 @@ int runQuatdepthMesh(int argc, const char *const *argv) {
   }
   MeshGrid grid;
   std::string error;
-  if (!meshGridOf(request.view.settings, request.resolution, &grid, &error)) {
+  if (!meshGridOf(request.view.settings, request.resolution, &grid, &error) ||
+      !checkMeshPrecision(grid, request.refine, &error)) {
     report(error);
     return kRenderUsage;
   }

@@ -213,6 +213,31 @@ class EdgeCollapser {
   std::vector<uint32_t> fromRing_, toRing_, common_;  // scratch
 };
 
+// A vertex keeps the set's normal it had, but the coarser surface around
+// it may now face another way: where the two disagree, the normal is the
+// surface's, its triangles' normals weighted by their areas.
+void keepNormalsOutward(const std::vector<MeshTriangle> &triangles,
+                        std::vector<MeshVertex> *vertices) {
+  std::vector<Vector> around(vertices->size(), Vector{0.0, 0.0, 0.0});
+  for (const MeshTriangle &t : triangles) {
+    Vector corner[3];
+    for (size_t c = 0; c < 3; ++c)
+      for (size_t axis = 0; axis < 3; ++axis)
+        corner[c][axis] = (*vertices)[t.vertices[c]].position[axis];
+    const Vector n = cross(minus(corner[1], corner[0]), minus(corner[2], corner[0]));
+    for (uint32_t v : t.vertices)
+      for (size_t axis = 0; axis < 3; ++axis) around[v][axis] += n[axis];
+  }
+  for (size_t v = 0; v < vertices->size(); ++v) {
+    MeshVertex &vertex = (*vertices)[v];
+    const Vector kept{vertex.normal[0], vertex.normal[1], vertex.normal[2]};
+    const double length = std::sqrt(dot(around[v], around[v]));
+    if (dot(kept, around[v]) > 0.0 || !(length > 0.0)) continue;
+    for (size_t axis = 0; axis < 3; ++axis)
+      vertex.normal[axis] = static_cast<float>(around[v][axis] / length);
+  }
+}
+
 }  // namespace
 
 int64_t simplifyMemory(int64_t triangles) {
@@ -250,6 +275,7 @@ bool simplifyMesh(WholeMesh *mesh, int64_t mostTriangles, std::string *error) {
              ": the simplified mesh is not closed and manifold; nothing was kept";
     return false;
   }
+  keepNormalsOutward(triangles, &vertices);
   mesh->vertices = std::move(vertices);
   mesh->triangles = std::move(triangles);
   return true;

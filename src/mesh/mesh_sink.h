@@ -30,7 +30,9 @@ struct VertexWindow {
 };
 
 // Where a mesh goes as it is made: vertices, numbered on from those given
-// before, and triangles over them. False with a message stops the mesh.
+// before, and triangles over them, which may come before the vertices they
+// use (a vertex is given once every triangle around it is made); the window
+// holds those a sink may look up. False with a message stops the mesh.
 class MeshSink {
  public:
   virtual ~MeshSink() = default;

@@ -97,6 +97,7 @@ class SurfaceSweep {
       placeVertices();
       if (!numberVertices(sink, error)) return false;
       cutCubes();
+      addSurfaceNormals();
       if (!triangles_.empty() &&
           !sink->addTriangles(triangles_, {windowFirst_, window_}, error))
         return false;
@@ -105,7 +106,7 @@ class SurfaceSweep {
       std::swap(belowEdges_, aboveEdges_);
       if (options_.onProgress) options_.onProgress(k + 2, slabs);
     }
-    return true;
+    return sendVertices(window_.size(), sink, error);
   }
 
  private:
@@ -245,7 +246,7 @@ class SurfaceSweep {
 
   // The outward normal at a point just outside the surface: the set's, or
   // the box's face where the point lies beyond it; along the edge where the
-  // set gives none.
+  // set gives none, or one that points in.
   MeshVertex vertexAt(const std::array<double, 3> &position,
                       const std::array<double, 3> &outsideEnd,
                       const std::array<double, 3> &edge) const {
@@ -261,14 +262,21 @@ class SurfaceSweep {
       n = {s.x, s.y, s.z};
     }
     double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-    if (!(length > 0.0) || !std::isfinite(length)) {
+    // The set's gradient can point inward where its escape is not the
+    // bailout's (a bailout below 4, say): the edge, from inside to out,
+    // is outward there.
+    const bool inward = n[0] * edge[0] + n[1] * edge[1] + n[2] * edge[2] <= 0.0;
+    if (!(length > 0.0) || !std::isfinite(length) || inward) {
       n = edge;
       length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
     }
-    // The mesh's frame: y up and z toward the viewer, a half turn about x.
+    // The mesh's frame: y up and z toward the viewer, a half turn about x,
+    // from the box's centre, so that floats hold a small box far from the
+    // origin as finely as any.
     MeshVertex v;
-    v.position = {static_cast<float>(position[0]), static_cast<float>(-position[1]),
-                  static_cast<float>(-position[2])};
+    v.position = {static_cast<float>(position[0] - settings_.centreX),
+                  static_cast<float>(-(position[1] - settings_.centreY)),
+                  static_cast<float>(-(position[2] - settings_.centreZ))};
     v.normal = {static_cast<float>(n[0] / length), static_cast<float>(-n[1] / length),
                 static_cast<float>(-n[2] / length)};
     return v;
@@ -316,21 +324,63 @@ class SurfaceSweep {
   }
 
   // Numbers the slab's new vertices in the order their edges were found,
-  // hands them to the sink, and keeps them and the slab before's to look up.
+  // and keeps them and the slab before's to look up. The slab before the
+  // last one's leave, to the sink: no later triangle uses them.
   bool numberVertices(MeshSink *sink, std::string *error) {
     if (placed_.size() > static_cast<size_t>(kNoVertex - 1) - vertexCount_) {
       *error = "the mesh has more vertices than 32-bit numbers can name; lower --resolution";
       return false;
     }
-    // Drop what the slab before the last one made.
-    window_.erase(window_.begin(), window_.begin() + static_cast<ptrdiff_t>(slabFirst_ - windowFirst_));
-    windowFirst_ = slabFirst_;
+    if (!sendVertices(slabFirst_ - windowFirst_, sink, error)) return false;
     slabFirst_ = static_cast<uint32_t>(vertexCount_);
     for (size_t e = 0; e < jobs_.size(); ++e)
       *jobs_[e].slot = static_cast<uint32_t>(vertexCount_ + e);
     vertexCount_ += placed_.size();
     window_.insert(window_.end(), placed_.begin(), placed_.end());
-    return placed_.empty() || sink->addVertices(placed_, error);
+    surfaceNormals_.resize(window_.size(), {0.0, 0.0, 0.0});
+    return true;
+  }
+
+  // The window's first `count` vertices to the sink, and out of the
+  // window. Each keeps the set's normal unless that points into the
+  // surface its triangles make (the set's gradient follows structure far
+  // finer than a cell, and where its escape is not the bailout's it may
+  // point in): then it takes the surface's, its triangles' normals
+  // weighted by their areas.
+  bool sendVertices(size_t count, MeshSink *sink, std::string *error) {
+    for (size_t v = 0; v < count; ++v) {
+      MeshVertex &vertex = window_[v];
+      const std::array<double, 3> &around = surfaceNormals_[v];
+      const double agreement = vertex.normal[0] * around[0] + vertex.normal[1] * around[1] +
+                               vertex.normal[2] * around[2];
+      const double length =
+          std::sqrt(around[0] * around[0] + around[1] * around[1] + around[2] * around[2]);
+      if (agreement > 0.0 || !(length > 0.0)) continue;
+      for (size_t axis = 0; axis < 3; ++axis)
+        vertex.normal[axis] = static_cast<float>(around[axis] / length);
+    }
+    if (count > 0 && !sink->addVertices(std::span(window_).first(count), error)) return false;
+    window_.erase(window_.begin(), window_.begin() + static_cast<ptrdiff_t>(count));
+    surfaceNormals_.erase(surfaceNormals_.begin(),
+                          surfaceNormals_.begin() + static_cast<ptrdiff_t>(count));
+    windowFirst_ += static_cast<uint32_t>(count);
+    return true;
+  }
+
+  // Each triangle's normal, its length twice its area, added to its
+  // vertices' surface normals.
+  void addSurfaceNormals() {
+    for (const MeshTriangle &t : triangles_) {
+      const auto &a = window_[t.vertices[0] - windowFirst_].position;
+      const auto &b = window_[t.vertices[1] - windowFirst_].position;
+      const auto &c = window_[t.vertices[2] - windowFirst_].position;
+      const double u[3] = {double{b[0]} - a[0], double{b[1]} - a[1], double{b[2]} - a[2]};
+      const double w[3] = {double{c[0]} - a[0], double{c[1]} - a[1], double{c[2]} - a[2]};
+      const std::array<double, 3> n{u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2],
+                                    u[0] * w[1] - u[1] * w[0]};
+      for (uint32_t v : t.vertices)
+        for (size_t axis = 0; axis < 3; ++axis) surfaceNormals_[v - windowFirst_][axis] += n[axis];
+    }
   }
 
   uint32_t vertexOf(int32_t i, int32_t j, CubeEdge edge) const {
@@ -387,6 +437,7 @@ class SurfaceSweep {
   std::vector<EdgeJob> jobs_;
   std::vector<MeshVertex> placed_;
   std::vector<MeshVertex> window_;  // the vertices of this slab and the one before
+  std::vector<std::array<double, 3>> surfaceNormals_;  // the window's, from its triangles
   uint32_t windowFirst_ = 0, slabFirst_ = 0;
   size_t vertexCount_ = 0;
   std::vector<MeshTriangle> triangles_;
