@@ -2,10 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <optional>
 #include <string>
@@ -47,40 +49,69 @@ class TriangleCount final : public MeshSink {
   int64_t count = 0;
 };
 
-// The largest resolution whose need, growing with its square as a plane's
-// points and a surface's triangles do, fits `available` when `resolution`
-// needs `needed`.
-int32_t fittingResolution(int32_t resolution, int64_t needed, int64_t available) {
-  const double scale = std::sqrt(static_cast<double>(available) / static_cast<double>(needed));
-  return static_cast<int32_t>(std::floor(resolution * scale));
+// The largest resolution from 1 to `resolution` whose need fits
+// `available` (needs grow with the resolution), or 0 when none does.
+int32_t fittingResolution(int32_t resolution, int64_t available,
+                          const std::function<int64_t(int32_t)> &need) {
+  int32_t low = 0, high = resolution;  // low fits (0: nothing), high + 1 does not
+  while (low < high) {
+    const int32_t middle = low + (high - low + 1) / 2;
+    if (need(middle) <= available)
+      low = middle;
+    else
+      high = middle - 1;
+  }
+  return low;
 }
 
-// A whole mesh needs memory for all its triangles: estimated from a coarse
-// sweep of the same view (a surface's triangles grow with the square of
-// the resolution; half as many again for safety), before hours go into the
-// fine one.
+// The sweep's planes at a resolution of the same box.
+int64_t planesAt(const RenderSettings &settings, int32_t resolution, int threads) {
+  MeshGrid grid;
+  std::string ignored;
+  return meshGridOf(settings, resolution, &grid, &ignored) ? sweepMemory(grid, threads)
+                                                            : INT64_MAX;
+}
+
+// A whole mesh needs memory for all its triangles: estimated from two
+// coarse sweeps of the same view, before hours go into the fine one. A
+// smooth surface's triangles grow with the square of the resolution, a
+// fractal one's faster: the growth from the first to the second gives the
+// power, between 2 and 3, and a quarter more is kept for safety.
 bool checkSimplifyMemory(const RenderSettings &settings, const MeshRequest &request,
-                         const SweepOptions &options, int64_t sweepBytes, std::string *error) {
-  constexpr int32_t kProbeResolution = 64;
+                         const SweepOptions &options, std::string *error) {
+  constexpr int32_t kProbes[] = {32, 64};
   // A mesh that coarse holds a few megabytes.
-  if (request.resolution <= kProbeResolution) return true;
-  const int32_t probe = kProbeResolution;
-  MeshGrid coarse;
-  if (!meshGridOf(settings, probe, &coarse, error)) return false;
-  TriangleCount counted;
-  SweepOptions quiet = options;
-  quiet.onProgress = nullptr;
-  if (!sweepSurface(settings, coarse, quiet, &counted, error)) return false;
-  const double scale = static_cast<double>(request.resolution) / probe;
-  const auto triangles = static_cast<int64_t>(1.5 * static_cast<double>(counted.count) * scale * scale);
-  const int64_t needed = simplifyMemory(triangles) + sweepBytes;
+  if (request.resolution <= kProbes[1]) return true;
+  int64_t counts[2] = {};
+  for (size_t i = 0; i < 2; ++i) {
+    MeshGrid coarse;
+    if (!meshGridOf(settings, kProbes[i], &coarse, error)) return false;
+    TriangleCount counted;
+    SweepOptions quiet = options;
+    quiet.onProgress = nullptr;
+    if (!sweepSurface(settings, coarse, quiet, &counted, error)) return false;
+    counts[i] = std::max<int64_t>(counted.count, 1);
+  }
+  const double power = std::clamp(
+      std::log2(static_cast<double>(counts[1]) / static_cast<double>(counts[0])), 2.0, 3.0);
+  const auto trianglesAt = [&](int32_t resolution) {
+    return static_cast<int64_t>(
+        std::min(1.25 * static_cast<double>(counts[1]) *
+                     std::pow(static_cast<double>(resolution) / kProbes[1], power),
+                 1e15));
+  };
+  const auto need = [&](int32_t resolution) {
+    return simplifyMemory(trianglesAt(resolution)) +
+           planesAt(settings, resolution, options.threads);
+  };
   const int64_t available = availableMemory();
+  const int64_t needed = need(request.resolution);
   if (needed <= available) return true;
   *error = "--max-triangles: simplifying holds the whole mesh in memory, about " +
-           megabytes(needed) + " for some " + std::to_string(triangles) +
+           megabytes(needed) + " for some " + std::to_string(trianglesAt(request.resolution)) +
            " triangles at --resolution " + std::to_string(request.resolution) + ", but " +
            megabytes(available) + " are free; --resolution " +
-           std::to_string(fittingResolution(request.resolution, needed, available)) +
+           std::to_string(fittingResolution(request.resolution, available, need)) +
            " would fit, or leave out --max-triangles to stream the mesh";
   return false;
 }
@@ -104,11 +135,13 @@ int meshAndWrite(const MeshRequest &request, const MeshGrid &grid,
   const int threads = request.threads > 0 ? request.threads : defaultThreadCount();
   const int64_t sweepBytes = sweepMemory(grid, threads);
   if (const int64_t available = availableMemory(); sweepBytes > available) {
-    // The planes grow with the square of the resolution.
     report("--resolution " + std::to_string(request.resolution) + ": the sweep's planes take " +
            megabytes(sweepBytes) + ", more than the " + megabytes(available) +
            " free; --resolution " +
-           std::to_string(fittingResolution(request.resolution, sweepBytes, available)) +
+           std::to_string(fittingResolution(request.resolution, available,
+                                            [&](int32_t resolution) {
+                                              return planesAt(settings, resolution, threads);
+                                            })) +
            " would fit; nothing was written");
     return kRenderFailed;
   }
@@ -117,7 +150,7 @@ int meshAndWrite(const MeshRequest &request, const MeshGrid &grid,
   options.threads = threads;
   options.refine = request.refine;
   if (request.maxTriangles > 0 &&
-      !checkSimplifyMemory(settings, request, options, sweepBytes, &error)) {
+      !checkSimplifyMemory(settings, request, options, &error)) {
     report(error + "; nothing was written");
     return kRenderFailed;
   }
@@ -201,7 +234,14 @@ int runQuatdepthMesh(int argc, const char *const *argv) {
   try {
     return meshAndWrite(request, grid, &output);
   } catch (const std::bad_alloc &) {
+    // The planes were checked before the sweep; what can still run out is
+    // a slab the surface crosses everywhere, where the box cuts the set
+    // across its depth.
     report("not enough memory for a mesh at --resolution " + std::to_string(request.resolution) +
+           (request.maxTriangles > 0
+                ? " to simplify; give a lower --resolution"
+                : " (a box that cuts the set across its depth holds the whole cut at once); "
+                  "give a lower --resolution") +
            "; nothing was written");
     return kRenderFailed;
   }

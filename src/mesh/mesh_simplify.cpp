@@ -241,11 +241,14 @@ void keepNormalsOutward(const std::vector<MeshTriangle> &triangles,
 }  // namespace
 
 int64_t simplifyMemory(int64_t triangles) {
-  // For each triangle: the mesh (a vertex for about two triangles) and its
-  // working copy, and half a vertex's quadric, triangle list and queued
-  // collapses.
-  constexpr int64_t kBytesPerTriangle = 2 * (sizeof(MeshTriangle) + sizeof(MeshVertex) / 2) +
-                                        (80 + 24 + 64 + 4 * sizeof(Collapse)) / 2;
+  // For each triangle: the mesh as it grows (a vertex for about two
+  // triangles, the vectors up to twice their size) and its working copy;
+  // for each vertex its quadric, its triangles' list and the collapses
+  // queued for it, each edge's queued again after every collapse nearby.
+  // Measured peaks come to about 210 bytes a triangle (docs/mesh.md).
+  constexpr int64_t kBytesPerTriangle =
+      2 * (sizeof(MeshTriangle) + sizeof(MeshVertex) / 2) + sizeof(MeshTriangle) +
+      (sizeof(Quadric) + 80 + 12 * sizeof(Collapse)) / 2;
   return triangles * kBytesPerTriangle;
 }
 
