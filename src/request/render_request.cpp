@@ -168,8 +168,9 @@ int parseRenderWords(const CommandWords &command, RenderRequest *request, std::s
                "print quatdepth's first 20 arguments for these parameters (a line a frame), "
                "and exit");
   app.add_option("--params",
-                 "FILE: parameters from a picture quatdepth-render wrote, or "
-                 "'name = value' lines; later options override them");
+                 "FILE: parameters from a picture quatdepth-render wrote, the view of a "
+                 "PLY or OBJ quatdepth-mesh wrote, or 'name = value' lines; later options "
+                 "override them");
   // A later option overrides an earlier one: --params and scripts that add
   // options to a base command rely on it.
   for (CLI::Option *option : app.get_options())
