@@ -204,6 +204,53 @@ TEST_F(MeshProgram, MemoryItCannotHaveIsRefusedBeforeTheSweep) {
   }
 }
 
+// A box that cuts the set across its depth puts the whole cut, a face of
+// the grid, into one slab. Short of memory such a run ends with status 1
+// and a message, the old file kept: it never aborts.
+TEST_F(MeshProgram, ShortOfMemoryABoxCuttingTheSetEndsWithStatusOne) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "address space caps do not mix with the address sanitizer";
+#endif
+#if defined(QUATDEPTH_TESTS_UNDER_EMULATOR)
+  GTEST_SKIP() << "qemu-user takes a guest's address-space cap and enforces none";
+#endif
+  const std::string kept = dir_ + "/kept.ply";
+  RunOptions capped;
+  capped.addressSpaceMiB = 300;
+  const std::vector<std::string> thin = {"--box", "-1.2,-1.2,-0.01,1.2,1.2,0.01"};
+  for (const char *threads : {"1", "2"}) {
+    writeFile(kept, "an older mesh");
+    const ProgramResult run = runProgram(
+        kMesh, with(thin, {"--threads", threads, "--resolution", "2000", "-o", kept}), capped);
+    EXPECT_EQ(run.signal, 0) << run.err;
+    EXPECT_EQ(run.exitStatus, 1) << run.err;
+    EXPECT_NE(run.err.find("not enough memory"), std::string::npos) << run.err;
+    EXPECT_EQ(readFile(kept), "an older mesh");
+    EXPECT_EQ(listing(dir_), "kept.ply\n");
+  }
+}
+
+// Zoomed far in, away from the origin: the mesh is taken from the box's
+// centre, so its floats still tell every vertex apart and admesh finds no
+// facet folded to a line or a point.
+TEST_F(MeshProgram, ADeepZoomKeepsEveryFacet) {
+  const std::string admesh = programPath("admesh");
+  if (admesh.empty()) GTEST_SKIP() << "admesh is not installed (scripts/install-deps)";
+  const std::string stl = dir_ + "/zoom.stl";
+  const ProgramResult run = runProgram(
+      kMesh, {"--box", "0.1124,-0.3001,-0.9156,0.1126,-0.2999,-0.9154", "--resolution", "100",
+              "-o", stl});
+  ASSERT_EQ(run.exitStatus, 0) << run.err;
+  const ProgramResult check = runProgram(admesh, {stl});
+  ASSERT_EQ(check.exitStatus, 0) << check.err;
+  for (const char *line : {"Degenerate facets", "Facets removed", "Edges fixed", "Backwards edges"}) {
+    const std::regex zero(std::string(line) + R"( *: *0\b)");
+    EXPECT_TRUE(std::regex_search(check.out, zero)) << line << " in\n" << check.out;
+  }
+  EXPECT_TRUE(std::regex_search(check.out, std::regex(R"(Number of facets *: *[1-9][0-9]{3})")))
+      << check.out;
+}
+
 TEST_F(MeshProgram, DiskFailuresAreReportedAndTheOldFileStays) {
 #if defined(QUATDEPTH_TESTS_UNDER_EMULATOR)
   GTEST_SKIP() << "qemu-user's own loader would take the preloaded library too";
